@@ -1,0 +1,267 @@
+// disc_image.cpp - the disc image reader.
+#include "image/disc_image.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "run/halt_report.h"
+
+static const char DSK_SIGNATURE[] = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";
+static const int DSK_SIGNATURE_LENGTH = 34;
+static const char TRACK_INFO_SIGNATURE[] = "Track-Info\r\n";
+static const int DISC_INFO_TRACKS = 48;
+static const int DISC_INFO_SIDES = 49;
+static const int SECTOR_LIST_OFFSET = 24;
+static const int SECTOR_ROW_SIZE = 8;
+static const int SECTOR_ROW_ID = 2;
+static const int SIZE_CODE_512 = 2;
+static const int GAP3_LENGTH = 0x4E;
+// A raw dump of 40, 80 (one side) or 160 (two sides) track sides.
+static const int RAW_40_TRACKS = 40 * SIDE_DATA_SIZE;
+static const int RAW_80_TRACKS = 80 * SIDE_DATA_SIZE;
+static const int RAW_80_TRACKS_2_SIDES = 160 * SIDE_DATA_SIZE;
+
+int image_track_count(const DiscImage* image)
+{
+    return image->disc_info[DISC_INFO_TRACKS];
+}
+
+int image_side_count(const DiscImage* image)
+{
+    return image->disc_info[DISC_INFO_SIDES];
+}
+
+const std::uint8_t* blank_sector()
+{
+    static std::uint8_t blank[SECTOR_SIZE];
+    std::memset(blank, BLANK_BYTE, sizeof blank);
+    return blank;
+}
+
+static DiscImage* image_new()
+{
+    DiscImage* image = static_cast<DiscImage*>(std::calloc(1, sizeof(DiscImage)));
+    if (image == nullptr) halt_report("Cannot allocate DSK buffer", nullptr, HALT_RESOURCE);
+    return image;
+}
+
+void image_close(DiscImage* image)
+{
+    if (image == nullptr) return;
+    if (!image->borrowed && image->bytes != nullptr)
+        std::free(const_cast<std::uint8_t*>(image->bytes));
+    std::free(image);
+}
+
+// Copies up to n bytes from the read position; returns how many came.
+static int image_read(DiscImage* image, void* destination, int n)
+{
+    if (image->position >= image->length) return 0;
+    if (n > image->length - image->position) n = image->length - image->position;
+    std::memcpy(destination, image->bytes + image->position, static_cast<std::size_t>(n));
+    image->position += n;
+    return n;
+}
+
+// Moves the read position on by n bytes; 0 when the image ends first.
+static int image_skip(DiscImage* image, int n)
+{
+    if (n > image->length - image->position) {
+        image->position = image->length;
+        return 0;
+    }
+    image->position += n;
+    return 1;
+}
+
+// The whole file in a new buffer, or null when it is empty, unreadable,
+// larger than the int range or shorter than its size said.
+static std::uint8_t* read_whole_file(const char* name, std::int32_t* length)
+{
+    std::FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) return nullptr;
+    std::uint8_t* buffer = nullptr;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size > 0 && size <= INT_MAX && std::fseek(file, 0, SEEK_SET) == 0) {
+        buffer = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
+        if (buffer != nullptr &&
+            std::fread(buffer, 1, static_cast<std::size_t>(size), file) != static_cast<std::size_t>(size)) {
+            std::free(buffer);
+            buffer = nullptr;
+        }
+    }
+    std::fclose(file);
+    if (buffer != nullptr) *length = static_cast<std::int32_t>(size);
+    return buffer;
+}
+
+// Releases the image and reports why it cannot be used.
+static int detect_failed(DiscImage* image, const char* message)
+{
+    image_close(image);
+    halt_report(message, nullptr, HALT_FILE);
+    return 0;
+}
+
+// Recognises the format, checks the geometry; 1, or 0 with the image
+// released and reported.
+static int image_detect(DiscImage* image)
+{
+    if (image_read(image, image->disc_info, INFO_BLOCK_SIZE) < INFO_BLOCK_SIZE)
+        return detect_failed(image, "Disc image is too small");
+
+    if (std::memcmp(image->disc_info, DSK_SIGNATURE, DSK_SIGNATURE_LENGTH) == 0) {
+        image->format = IMAGE_EXTENDED_DSK;
+        int sides = image_side_count(image);
+        if (sides != 1 && sides != 2)
+            return detect_failed(image, "Disc image has an invalid number of sides");
+        if (image_track_count(image) == 0)
+            return detect_failed(image, "Disc image has no tracks");
+        // The size table describes at most 204 track records.
+        if (image_track_count(image) * sides > TRACK_SIZE_TABLE_ENTRIES)
+            image->disc_info[DISC_INFO_TRACKS] = static_cast<std::uint8_t>(TRACK_SIZE_TABLE_ENTRIES / sides);
+        return 1;
+    }
+
+    // A raw dump: the 256 bytes just read are sector data, read them again.
+    image->format = IMAGE_RAW;
+    image->position = 0;
+    std::int32_t size = image->length;
+    if (size % SECTOR_SIZE != 0) return detect_failed(image, "Disc image contains incomplete sectors");
+    if ((size / SECTOR_SIZE) % SECTORS_PER_SIDE != 0)
+        return detect_failed(image, "Disc image contains incomplete tracks");
+    int tracks, sides;
+    if (size == RAW_40_TRACKS) tracks = 40, sides = 1;
+    else if (size == RAW_80_TRACKS) tracks = 80, sides = 1;
+    else if (size == RAW_80_TRACKS_2_SIDES) tracks = 80, sides = 2;
+    else return detect_failed(image, "Disc image is too big");
+    image->disc_info[DISC_INFO_TRACKS] = static_cast<std::uint8_t>(tracks);
+    image->disc_info[DISC_INFO_SIDES] = static_cast<std::uint8_t>(sides);
+    return 1;
+}
+
+static void print_image_geometry(const DiscImage* image)
+{
+    std::printf("%02d track, ", image_track_count(image));
+    std::printf("%s", image_side_count(image) * 10 > 10 ? "double" : "single");
+    std::printf(" sided");
+}
+
+DiscImage* image_open_file(const char* name)
+{
+    DiscImage* image = image_new();
+    if (image == nullptr) return nullptr;
+    image->bytes = read_whole_file(name, &image->length);
+    if (image->bytes == nullptr) {
+        std::free(image);
+        halt_report("Cannot open disc image '%s'", name, HALT_FILE);
+        return nullptr;
+    }
+    if (!image_detect(image)) return nullptr;
+    std::printf(" + Disc image ");
+    print_image_geometry(image);
+    std::printf(" (%s)\n", image->format == IMAGE_RAW ? "RAW disc dump" : "extended .DSK format");
+    std::fflush(stdout);
+    return image;
+}
+
+DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length)
+{
+    DiscImage* image = image_new();
+    if (image == nullptr) return nullptr;
+    image->bytes = bytes;
+    image->length = length;
+    image->borrowed = 1;
+    if (!image_detect(image)) return nullptr;
+    return image;
+}
+
+void make_track_info(std::uint8_t* block, int track, int side)
+{
+    std::memset(block, 0, INFO_BLOCK_SIZE);
+    std::memcpy(block, TRACK_INFO_SIGNATURE, 12);
+    block[16] = static_cast<std::uint8_t>(track);
+    block[17] = static_cast<std::uint8_t>(side);
+    block[20] = SIZE_CODE_512;
+    block[21] = SECTORS_PER_SIDE;
+    block[22] = GAP3_LENGTH;
+    for (int k = 0; k < SECTORS_PER_SIDE; ++k) {
+        std::uint8_t* row = block + SECTOR_LIST_OFFSET + SECTOR_ROW_SIZE * k;
+        row[0] = static_cast<std::uint8_t>(track);
+        row[1] = static_cast<std::uint8_t>(side);
+        row[2] = static_cast<std::uint8_t>(k);
+        row[3] = SIZE_CODE_512;
+        row[6] = SECTOR_SIZE & 0xFF;
+        row[7] = SECTOR_SIZE >> 8;
+    }
+}
+
+static void image_reset_track(DiscImage* image, int cylinder)
+{
+    make_track_info(image->side[0].track_info, cylinder, 0);
+    make_track_info(image->side[1].track_info, cylinder, 1);
+}
+
+// Reads one side of the next track record into side[s]; 0 when the record
+// is absent or cannot be read whole.
+static int image_read_side(DiscImage* image, int s)
+{
+    TrackBuffer* side = &image->side[s];
+    if (image->format == IMAGE_RAW)
+        return image_read(image, side->sectors, SIDE_DATA_SIZE) == SIDE_DATA_SIZE;
+
+    // The size table entry, unsigned: 0 is a record the image leaves out;
+    // more than 21 (over 5120 data bytes) keeps the first 5120 and skips the
+    // rest, so that the records after it stay in step.
+    int entry = image->next_track < TRACK_SIZE_TABLE_ENTRIES
+                    ? image->disc_info[TRACK_SIZE_TABLE_OFFSET + image->next_track] : 0;
+    if (entry == 0) return 0;
+    if (image_read(image, side->track_info, INFO_BLOCK_SIZE) < INFO_BLOCK_SIZE) return 0;
+    int data = entry * 256 - INFO_BLOCK_SIZE;
+    int kept = data < SIDE_DATA_SIZE ? data : SIDE_DATA_SIZE;
+    if (image_read(image, side->sectors, kept) < kept) return 0;
+    return image_skip(image, data - kept);
+}
+
+void image_load_track(DiscImage* image)
+{
+    std::memset(image->side[0].sectors, BLANK_BYTE, SIDE_DATA_SIZE);
+    std::memset(image->side[1].sectors, BLANK_BYTE, SIDE_DATA_SIZE);
+    int sides = image_side_count(image);
+    int cylinder = sides == 2 ? image->next_track / 2 : image->next_track;
+    int failed = !image_read_side(image, 0);
+    image->next_track++;
+    if (sides == 2) {
+        if (!image_read_side(image, 1)) failed = 1;
+        image->next_track++;
+    }
+    if (image->format == IMAGE_RAW || failed) image_reset_track(image, cylinder);
+    if (failed) std::printf("  + Warning track %d is invalid (and has been reset)\n", cylinder);
+}
+
+// The row of the side's Track-Info sector list that carries the ID, or -1.
+static int find_row(const TrackBuffer* side, int id)
+{
+    for (int row = 0; row < SECTORS_PER_SIDE; ++row)
+        if (side->track_info[SECTOR_LIST_OFFSET + SECTOR_ROW_SIZE * row + SECTOR_ROW_ID] == id) return row;
+    return -1;
+}
+
+const std::uint8_t* image_find_sector(DiscImage* image, int cylinder, int index)
+{
+    if (index < 0 || index >= 2 * SECTORS_PER_SIDE) return blank_sector();
+    int s = index >= SECTORS_PER_SIDE ? 1 : 0;
+    int wanted = index - s * SECTORS_PER_SIDE;
+    const TrackBuffer* side = &image->side[s];
+    int row = find_row(side, wanted);
+    // A real two-sided Einstein disk numbers side 1's sectors 10 to 19.
+    if (row < 0 && s == 1) row = find_row(side, index);
+    if (row < 0) {
+        std::printf("  + Track %02d, sector %02d not found\n", cylinder, wanted);
+        return blank_sector();
+    }
+    return side->sectors + SECTOR_SIZE * row;
+}

@@ -1,0 +1,35 @@
+// serial_port.h - the program's one serial port: COM1 or COM2 at fixed line
+// settings, and single bytes through it in either direction.
+//
+// Everything that crosses the line to the Einstein goes through send_byte
+// and recv_byte.  Both block until one byte has moved or the device failed;
+// there is no time limit.  After a failure the device refuses every further
+// byte (a line error is never cleared), so the port keeps a sticky `failed`
+// flag that lets a block exchange give up on a dead link instead of
+// repeating for ever.
+#pragma once
+#include <cstdint>
+
+#include "platform/serial_device.h"
+
+struct SerialPort {
+    DeviceHandle handle;  // the device; DEVICE_NONE before an open, DEVICE_INVALID after a failed one
+    std::int32_t is_open; // 1 from a successful serial_open until serial_close
+    std::int32_t failed;  // 1 once a read or write has failed since the open
+};
+
+extern SerialPort serial_port;
+// The device name template "COM?"; serial_open puts the port's digit in
+// place of the '?'.
+extern char port_name[5];
+
+// Opens COM<port> (1 or 2) with the given settings: parity 0 none, 1 odd,
+// 2 even, 3 mark, 4 space; stop_bits 1 or 2; handshake 1 RTS/CTS, 2
+// XON/XOFF, any other none.  1 when open, 0 otherwise (nothing printed).
+int serial_open(int port, int baud, int data_bits, int parity, int stop_bits, int handshake);
+// Closes the port if it is open; does nothing otherwise.
+void serial_close();
+// 1 when the byte was written, 0 when the write failed.
+int send_byte(std::uint8_t byte);
+// The byte read, or 0xFF when the read failed.
+std::uint8_t recv_byte();

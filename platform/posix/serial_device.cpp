@@ -1,0 +1,154 @@
+// serial_device.cpp (POSIX) - the serial device through termios.
+//
+// COMn is /dev/ttyS(n-1) unless the environment variable TOBRIN_COMn names
+// another device: a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal
+// (the virtual Einstein, the tests).  The line is raw: 8 data bits, no
+// parity, 2 stop bits at 9600 baud for TOBRIN, hardware flow control, DTR
+// on, and reads that block until one byte has come.
+#include "platform/serial_device.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+const char* serial_device_path(const char* port_name)
+{
+    static char path[256];
+    char variable[32];
+    std::snprintf(variable, sizeof variable, "TOBRIN_%s", port_name);
+    const char* named = std::getenv(variable);
+    if (named != nullptr && named[0] != '\0') {
+        std::snprintf(path, sizeof path, "%s", named);
+        return path;
+    }
+    // "COM1" -> /dev/ttyS0
+    int number = (port_name[0] != '\0' && port_name[1] != '\0' && port_name[2] != '\0')
+                     ? std::atoi(port_name + 3) : 0;
+    std::snprintf(path, sizeof path, "/dev/ttyS%d", number > 0 ? number - 1 : 0);
+    return path;
+}
+
+static speed_t baud_constant(std::int32_t baud)
+{
+    switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;  // not a rate this layer sets
+    }
+}
+
+// Builds the termios settings for the line; 0 when the device cannot be
+// given them (the counterpart of SetCommState refusing a DCB).
+static int apply_line(struct termios* tio, const SerialLine* line)
+{
+    speed_t speed = baud_constant(line->baud);
+    if (speed == B0) return 0;
+    cfmakeraw(tio);
+    tio->c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
+#ifdef CMSPAR
+    tio->c_cflag &= ~CMSPAR;
+#endif
+    tio->c_iflag &= ~(IXON | IXOFF | IXANY);
+    switch (line->data_bits & 0xFF) {
+    case 5: tio->c_cflag |= CS5; break;
+    case 6: tio->c_cflag |= CS6; break;
+    case 7: tio->c_cflag |= CS7; break;
+    case 8: tio->c_cflag |= CS8; break;
+    default: return 0;
+    }
+    switch (line->parity) {
+    case PARITY_NONE: break;
+    case PARITY_ODD: tio->c_cflag |= PARENB | PARODD; break;
+    case PARITY_EVEN: tio->c_cflag |= PARENB; break;
+#ifdef CMSPAR
+    case PARITY_MARK: tio->c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case PARITY_SPACE: tio->c_cflag |= PARENB | CMSPAR; break;
+#endif
+    default: return 0;
+    }
+    if (line->stop_bits == 2) tio->c_cflag |= CSTOPB;
+    if (line->handshake == HANDSHAKE_RTS_CTS) tio->c_cflag |= CRTSCTS;
+    if (line->handshake == HANDSHAKE_XON_XOFF) tio->c_iflag |= IXON | IXOFF;
+    // CLOCAL: the Einstein's cable carries no carrier detect.
+    tio->c_cflag |= CREAD | CLOCAL | HUPCL;
+    tio->c_cc[VMIN] = 1;   // a read returns once one byte has come
+    tio->c_cc[VTIME] = 0;  // and waits for it without limit
+    cfsetispeed(tio, speed);
+    cfsetospeed(tio, speed);
+    return 1;
+}
+
+int serial_device_open(const char* port_name, const SerialLine* line, DeviceHandle* handle)
+{
+    *handle = DEVICE_INVALID;
+    const char* path = serial_device_path(port_name);
+    // O_NONBLOCK only for the open itself: without CLOCAL yet, a real port
+    // would wait there for a carrier that the Einstein never raises.
+    int fd;
+    do {
+        fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 0;
+
+    struct termios tio;
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &tio) != 0 ||
+        !apply_line(&tio, line) || tcsetattr(fd, TCSANOW, &tio) != 0) {
+        close(fd);
+        return 0;
+    }
+    ioctl(fd, TIOCEXCL);  // no other program opens it while TOBRIN runs
+    // DTR on.  A device without modem lines (a pseudo-terminal) refuses the
+    // request, which does not make the line unusable.
+    int dtr = TIOCM_DTR;
+    ioctl(fd, TIOCMBIS, &dtr);
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return 0;
+    }
+    *handle = fd;
+    return 1;
+}
+
+void serial_device_close(DeviceHandle handle)
+{
+    if (handle >= 0) close(static_cast<int>(handle));
+}
+
+SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte)
+{
+    for (;;) {
+        ssize_t n = write(static_cast<int>(handle), &byte, 1);
+        if (n == 1) return SERIAL_IO_DONE;
+        if (n == 0) return SERIAL_IO_NOTHING;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return SERIAL_IO_NOTHING;
+        return SERIAL_IO_FAILED;
+    }
+}
+
+SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte)
+{
+    for (;;) {
+        ssize_t n = read(static_cast<int>(handle), byte, 1);
+        if (n == 1) return SERIAL_IO_DONE;
+        if (n == 0) return SERIAL_IO_FAILED;  // hang-up: no byte will ever come
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return SERIAL_IO_NOTHING;
+        return SERIAL_IO_FAILED;
+    }
+}

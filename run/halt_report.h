@@ -1,0 +1,14 @@
+// halt_report.h - the one way every part of the program tells the user of a
+// fatal condition: "*** TOBRIN HALTED ***" and a line naming the category
+// and the message.  It never ends the process: the caller fails upward.
+#pragma once
+
+enum HaltCategory {
+    HALT_RESOURCE = 1,   // "Resource": port number, program size, memory
+    HALT_FILE = 2,       // "File": the disc image
+    HALT_EINSTEIN = 3,   // "Einstein": what the Einstein reported
+    HALT_EINSTEIN_RUN = 4 // "Einstein": the format or the transfer failed
+};
+
+// message is a text; with a non-null parameter it is a format with one %s.
+void halt_report(const char* message, const char* parameter, int category);

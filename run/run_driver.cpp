@@ -1,0 +1,173 @@
+// run_driver.cpp - the order of one run: banner, command line, port, the
+// loader steps with their confirmations, the program send, the format
+// warning, the format command and its two status bytes, the image transfer,
+// and the closing path.  Exit status 1 for every way out before the format
+// command is sent, 0 after it.
+#include "run/run_driver.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "link/image_transfer.h"
+#include "link/serial_port.h"
+#include "platform/console_keys.h"
+#include "run/halt_report.h"
+#include "run/prompts.h"
+#include "target/loader_listing.h"
+#include "target/target_program.h"
+
+RunOptions run_options = {0, 0, 0};
+
+const OptionSpec option_table[] = {
+    {"?", OPT_TOGGLE, &run_options.help, {.integer = 0}},
+    {"notrans", OPT_TOGGLE, &run_options.notrans, {.integer = 0}},
+    {nullptr, OPT_TOGGLE, nullptr, {.integer = 0}},
+};
+
+static const std::uint8_t FORMAT_COMMAND = 0x2A;  // '*'
+
+void print_banner()
+{
+    std::printf("TOBRIN: Einstein System Disk Transfer V1.00\n\n");
+}
+
+void print_usage()
+{
+    std::printf("Usage:\n");
+    std::printf("  TOBRIN <port> [<disc image>] [-notrans]\n");
+    std::printf("\n");
+    std::printf("Where:\n");
+    std::printf("  <port>        Serial port number (COM <port>) which is connected to the\n");
+    std::printf("                Einstein.\n");
+    std::printf("  <disc image>  Optional disc image to use, if this is not supplied then the\n");
+    std::printf("                default disc image contained within TOBRIN is used.\n");
+    std::printf("  -notrans      Command line option to skip program transfer, this should only\n");
+    std::printf("                be used if the Einstein TOBRIN is running (ie if an error occur\n");
+    std::printf("                during execution such as a disk error).\n");
+}
+
+int parse_port(const char* text)
+{
+    // atoi's syntax: white space, an optional sign, decimal digits up to the
+    // first non-digit.  The value is bounded instead of overflowing, so a
+    // huge number stays out of range.
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    int negative = 0;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        if (value <= 1000) value = value * 10 + (*text - '0');
+    if (negative) value = -value;
+    return (value >= 1 && value <= 4) ? static_cast<int>(value) : 0;
+}
+
+int send_program_block(const unsigned char* image, std::int32_t length)
+{
+    if (length > PROGRAM_BLOCK_SIZE) {
+        halt_report("Program too big, need rebuild!", nullptr, HALT_RESOURCE);
+        return 0;
+    }
+    for (int i = 0; i < PROGRAM_BLOCK_SIZE; ++i)
+        send_byte(i < length ? image[i] : 0);
+    return 1;
+}
+
+int send_target_program()
+{
+    return send_program_block(target_program_image, target_program_length);
+}
+
+// The loader steps: type it in, check it, start it, then the program send.
+static int load_target_program()
+{
+    int address = loader_address();
+    std::printf("Reset the Einstein now, once it has booted up into the MOS and is displaying\n");
+    std::printf("the READY prompt enter the following command:\n\n");
+    std::printf("   M%04X\n\n", address);
+    std::printf("This should display the address (%04X) and its contents with a flashing cursor\n", address);
+    std::printf("over the first value, something like:\n\n");
+    std::printf("   %04X FF\n\n", address);
+    std::printf("Now type the following lines pressing ENTER between each, please note the last\n");
+    std::printf("line is a single full stop\n\n");
+    print_loader_lines("   ", 0);
+    std::printf("   .\n");
+    if (!confirm()) return 0;
+
+    std::printf("\n");
+    std::printf("This entire procedure should have left the Einstein with a display similar to\n");
+    std::printf("the following. Please make sure to verify the strings entered above are correct\n");
+    std::printf("before proceeding:\n\n");
+    std::printf("   READY\n");
+    std::printf("   >M%04X\n", address);
+    print_loader_lines("   ", 1);
+    std::printf("   %04X .F\n", address + loader_length());
+    std::printf("   >\n");
+    if (!confirm()) return 0;
+
+    std::printf("\n");
+    std::printf("Now to execute the program you have just entered type in the following command:\n\n");
+    std::printf("   G%04X\n", address);
+    if (!confirm()) return 0;
+
+    std::printf("\n * Transferring format and disk write program to Einstein\n");
+    std::fflush(stdout);
+    return send_target_program();
+}
+
+// Formats the disk: 1 when both status bytes came back 0.
+static int format_disk()
+{
+    std::printf("1) Formatting, please wait.\n");
+    std::fflush(stdout);
+    send_byte(FORMAT_COMMAND);
+    if (recv_byte() != 0 || recv_byte() != 0) {
+        halt_report("Formatting disk has failed.", nullptr, HALT_EINSTEIN_RUN);
+        return 0;
+    }
+    return 1;
+}
+
+// Every way out after the port opened: the port first, then the list.
+static int close_run(ArgList* list, int status)
+{
+    serial_close();
+    arg_list_free(list);
+    std::fflush(stdout);
+    return status;
+}
+
+int run_main(int argc, char** argv)
+{
+    console_prepare();
+    print_banner();
+    ArgList* list = parse_args(argc, argv, option_table);
+    if (run_options.help != 0 || arg_count(list) == 0) {
+        print_usage();
+        std::fflush(stdout);
+        return 1;
+    }
+    run_options.port = parse_port(arg_item(list, 0));
+    if (run_options.port == 0) {
+        halt_report("Unknown port number", nullptr, HALT_RESOURCE);
+        return 1;
+    }
+    if (!serial_open(run_options.port, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS)) {
+        std::printf("ERROR: Cannot open serial port.\n");
+        std::fflush(stdout);
+        return 1;
+    }
+
+    if (run_options.notrans == 0 && !load_target_program()) return close_run(list, 1);
+
+    std::printf("\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n");
+    std::printf("         in the drive and its the one you want to use as a system disk.\n\n");
+    if (!confirm()) return close_run(list, 1);
+
+    if (format_disk()) {
+        if (transfer_image(arg_item(list, 1)))
+            std::printf("\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
+        else
+            halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);
+    }
+    return close_run(list, 0);
+}

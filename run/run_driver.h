@@ -1,0 +1,30 @@
+// run_driver.h - one run of TOBRIN, from the banner to the exit status.
+#pragma once
+#include <cstdint>
+
+#include "run/arg_parser.h"
+
+// The run's option values; the option table points at help and notrans.
+struct RunOptions {
+    std::int32_t help;     // nonzero: show the usage
+    std::int32_t port;     // the serial port number from the first argument
+    std::int32_t notrans;  // nonzero: skip the loader steps and the program send
+};
+extern RunOptions run_options;
+extern const OptionSpec option_table[];
+
+// Exactly this many bytes go to the monitor loader: the program, then zeros.
+constexpr int PROGRAM_BLOCK_SIZE = 2048;
+
+void print_banner();
+void print_usage();
+// The port argument converted as atoi does, but a number outside the int
+// range is out of range too; 1 to 4 is valid.  Returns the port or 0.
+int parse_port(const char* text);
+// Sends the given program padded with zeros to PROGRAM_BLOCK_SIZE bytes;
+// 0 (and a halt report) when it is longer than that.
+int send_program_block(const unsigned char* image, std::int32_t length);
+// Sends the carried target program.
+int send_target_program();
+// The whole run; returns the exit status (0 or 1).
+int run_main(int argc, char** argv);

@@ -1,0 +1,322 @@
+; ---------------------------------------------------------------------------
+; format.asm - the format pass: check drive 0, tell the PC, format every
+; track with the system disk's layout (10 sectors of 512 bytes a side, IDs
+; 0-9 on side 0 and 10-19 on side 1, all E5h), tell the PC again.
+;
+; The write track is the one time-critical job of the program: the WD1770
+; asks for a byte every 32 microseconds (128 T at 4 MHz) and writes a zero
+; with Lost Data set when the data register is still empty at the next byte
+; time.  So interrupts are off for the whole command, no MOS call runs
+; between its start and its end, and the template is fed by straight-line
+; code: each row is a count and a byte in BC and a call of feed_controller.
+; From one row's last OUT to the next row's first OUT is about 93 T when the
+; data request is already waiting, well inside the byte time.
+; ---------------------------------------------------------------------------
+
+TRACKS_40:      equ 40
+TRACKS_80:      equ 80
+WAIT_ROUNDS:    equ 4           ; wait_idle: 4 x 65,536 polls
+SETTLE_COUNT:   equ 1100h       ; settle_delay: passes of a 26 T loop
+SEEK_OK:        equ 0A0h        ; motor on, spin-up complete, nothing else
+SEEK_STATUS_MASK: equ 0F9h      ; ignore index and track-0
+
+; format_disk - answer the format command.
+; Sends the first status byte (0 = drive usable, else the error code) and,
+; when that was 0, the second (0 = formatted, FFh = failed).
+; Out: Z on success, NZ on failure.  On a failure inside a write track it
+; does not return: format_failed goes back to command_loop itself.
+; Changes everything.
+format_disk:
+        xor  a
+        ld   (mos_drive),a
+        ld   (current_side),a
+        add  a,'0'
+        ld   (format_text_drive),a
+        call check_drive            ; the first check readies the drive and
+        call check_drive            ; may fail; the second one counts
+        ld   (mos_error),a
+        call put_byte               ; first format status byte
+        or   a
+        ret  nz                     ; unusable: nothing more is sent
+        call show_format_progress
+
+        ld   a,(mos_drive)          ; DE = drive AND 3, to index the tables
+        and  3
+        ld   e,a
+        ld   d,0
+        ld   hl,sides_mask_table
+        add  hl,de
+        ld   a,(mos_drive_config)
+        and  (hl)
+        jr   z,format_one_side
+        ld   a,1
+format_one_side:
+        ld   (double_sided),a
+        ld   hl,tracks_mask_table
+        add  hl,de
+        ld   a,(mos_drive_config)
+        and  (hl)
+        ld   a,TRACKS_40
+        jr   z,format_40_tracks
+        ld   a,TRACKS_80
+format_40_tracks:
+        ld   (track_count),a
+        xor  a
+        ld   (mos_track),a
+        ld   (mos_sector),a
+
+        ld   e,0                    ; E = track; MOS call AEh keeps it
+format_track:
+        call select_drive
+        ld   a,e
+        out  (FDC_DATA),a           ; seek target
+        ld   (mos_track),a
+        push de
+        call show_format_progress
+        pop  de
+        ld   a,FDC_SEEK
+        rst  08h
+        defb MOS_FDC_COMMAND
+        jr   nz,format_seek_failed
+        call wait_idle
+        jr   nz,format_seek_failed
+        call settle_delay
+        in   a,(FDC_COMMAND)
+        and  SEEK_STATUS_MASK
+        cp   SEEK_OK
+        jp   nz,format_failed       ; seek or CRC error, or write-protected
+        ld   ix,sector_id_table
+        xor  a
+        call format_side
+        ld   a,(double_sided)
+        or   a
+        jr   z,format_track_done
+        ld   a,1
+        call format_side
+format_track_done:
+        inc  e
+        ld   a,(track_count)
+        cp   e
+        jr   nz,format_track
+
+        ld   a,(mos_drive)          ; the head now stands on the last track
+        ld   c,a
+        ld   b,0
+        ld   hl,mos_head_track
+        add  hl,bc
+        ld   a,(track_count)
+        dec  a
+        ld   (hl),a
+        xor  a
+        call put_byte               ; second format status byte: success
+        ret                         ; Z from the XOR
+
+; The seek was refused or never ended.  The controller is stopped so that it
+; is always left idle after a failure.
+format_seek_failed:
+        ld   a,FDC_FORCE_INT
+        out  (FDC_COMMAND),a
+        ei
+        ld   a,0FFh
+        call put_byte               ; second format status byte: failure
+        or   a                      ; NZ
+        ret
+
+; format_failed - a seek status or a write track went wrong.  Reached by
+; jump from any depth, so it ends in command_loop, which resets the stack.
+format_failed:
+        ld   a,0FFh
+        ld   (mos_error),a
+        ld   a,FDC_FORCE_INT        ; end whatever the controller is doing
+        out  (FDC_COMMAND),a
+        ei
+        ld   a,0FFh
+        call put_byte               ; second format status byte, sent once
+        jp   command_loop
+
+; check_drive - make drive 0 ready and look at its write protection.
+; Out: A = 0 usable, 2 write-protected, else the MOS error code; Z when 0.
+; Changes everything.
+check_drive:
+        call select_drive
+        rst  08h
+        defb MOS_RESTORE
+        ret  nz                     ; A = the MOS's error code
+        in   a,(FDC_COMMAND)
+        bit  FDC_WRITE_PROTECT,a
+        jr   z,check_drive_ok
+        ld   a,2
+        or   a
+        ret
+check_drive_ok:
+        xor  a
+        ret
+
+; select_drive - put out mos_drive's select bit, plus the side-1 bit when
+; current_side is 1, on the drive latch.  Changes A; keeps the rest.
+select_drive:
+        push de
+        push hl
+        ld   a,(mos_drive)
+        and  3
+        ld   e,a
+        ld   d,0
+        ld   hl,sides_mask_table
+        add  hl,de
+        ld   a,(current_side)
+        or   a
+        ld   a,(hl)
+        jr   z,select_side0
+        or   DRIVE_SIDE1
+select_side0:
+        out  (DRIVE_SELECT),a
+        pop  hl
+        pop  de
+        ret
+
+; format_side - write one side of the current track with one write track.
+; In: A = side, E = track, IX = next sector ID in sector_id_table.
+; Out: IX advanced by 10.  Interrupts are off from the command to its end.
+; Changes A, BC, D, H.
+format_side:
+        ld   (current_side),a
+        call select_drive
+        di
+        ld   a,FDC_WRITE_TRACK
+        rst  08h
+        defb MOS_FDC_COMMAND        ; keeps E and IX
+        jp   nz,format_failed
+        ; The data request is up already: the first byte must follow within
+        ; three byte times, so nothing comes before the first row.
+        ld   bc,32*256+4Eh          ; gap after the index pulse
+        call feed_controller
+        ld   a,(current_side)       ; D = head byte, H = sectors to go
+        ld   d,a
+        ld   h,10
+format_sector:
+        ld   bc,12*256+00h          ; ID sync field
+        call feed_controller
+        ld   bc,3*256+0F5h          ; three A1h sync bytes, CRC preset
+        call feed_controller
+        ld   bc,1*256+0FEh          ; ID address mark
+        call feed_controller
+        ld   b,1                    ; C: cylinder
+        ld   c,e
+        call feed_controller
+        ld   b,1                    ; H: head
+        ld   c,d
+        call feed_controller
+        ld   b,1                    ; R: sector ID, interleaved
+        ld   c,(ix+0)
+        inc  ix
+        call feed_controller
+        ld   bc,1*256+02h           ; N: 512 bytes
+        call feed_controller
+        ld   bc,1*256+0F7h          ; ID CRC
+        call feed_controller
+        ld   bc,22*256+4Eh          ; gap between ID and data
+        call feed_controller
+        ld   bc,12*256+00h          ; data sync field
+        call feed_controller
+        ld   bc,3*256+0F5h
+        call feed_controller
+        ld   bc,1*256+0FBh          ; data address mark
+        call feed_controller
+        ld   bc,0*256+0E5h          ; 512 bytes of E5h: two runs of 256
+        call feed_controller
+        ld   bc,0*256+0E5h
+        call feed_controller
+        ld   bc,1*256+0F7h          ; data CRC
+        call feed_controller
+        ld   bc,44*256+4Eh          ; gap after the sector
+        call feed_controller
+        dec  h
+        jp   nz,format_sector
+format_gap:                         ; 4Eh until the index pulse ends it
+        ld   bc,0*256+4Eh
+        call feed_gap
+        jr   c,format_gap
+        ld   a,FDC_FORCE_INT
+        out  (FDC_COMMAND),a
+        ei
+        ret
+
+; feed_controller - supply B copies of C (B = 0: 256), one per data request.
+; Busy is tested before the data request in every poll: once the command
+; has ended, a stale data request must not be answered as if it still ran.
+; The controller ending the command here, before the template is complete,
+; is a failure: format_failed.  Changes A and B.
+feed_controller:                    ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,feed_ended_early    ;  7
+        rrca                        ;  4  data request -> carry
+        jr   nc,feed_controller     ;  7/12
+        ld   a,c                    ;  4
+        out  (FDC_DATA),a           ; 11
+        djnz feed_controller        ; 13/8
+        ret
+feed_ended_early:
+        jp   format_failed
+
+; feed_gap - like feed_controller for the last gap, where the controller
+; ending the command at the index pulse is the normal end.
+; Out: carry set when all B bytes were taken, clear when the command ended.
+feed_gap:
+        in   a,(FDC_COMMAND)
+        rrca
+        ret  nc                     ; ended: the track is written
+        rrca
+        jr   nc,feed_gap
+        ld   a,c
+        out  (FDC_DATA),a
+        djnz feed_gap
+        scf
+        ret
+
+; wait_idle - wait for the controller to end a seek.
+; Out: Z when it is no longer busy; NZ with A = 1 after 4 x 65,536 polls.
+; Keeps DE and IX; changes A, BC, H.
+wait_idle:
+        ld   h,WAIT_ROUNDS
+        ld   bc,0
+wait_idle_poll:
+        in   a,(FDC_COMMAND)
+        bit  FDC_BUSY,a
+        ret  z
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,wait_idle_poll
+        dec  h
+        jr   nz,wait_idle_poll
+        ld   a,1
+        or   a
+        ret
+
+; settle_delay - let the head settle after a seek: 4,352 passes of 26 T,
+; 113,152 T (28 ms at 4 MHz).  Changes A and BC.
+settle_delay:
+        ld   bc,SETTLE_COUNT
+settle_loop:
+        dec  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        jr   nz,settle_loop         ; 12
+        ret
+
+; show_format_progress - "\r - Format 0: Track tt " for mos_track.
+; Changes everything but DE (MOS print may change it: callers save it).
+show_format_progress:
+        ld   a,(mos_track)
+        ld   hl,format_text_track
+        call put_two_digits
+        rst  08h
+        defb MOS_PRINT
+        defm "\r - Format "
+format_text_drive:
+        defm "?: Track "
+format_text_track:
+        defm "00"
+        defb 20h+80h          ; ' ' with bit 7: the text ends
+        ret

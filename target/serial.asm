@@ -1,0 +1,244 @@
+; ---------------------------------------------------------------------------
+; serial.asm - the Einstein's end of the serial link: single bytes through
+; the 8251 with RTS pacing and a poll limit, and the checksummed blocks.
+;
+; RTS pacing: the PC may send only while its CTS, wired to our RTS, is on.
+; We raise RTS while we wait for a byte and drop it as soon as we have it,
+; so at most one byte is ever in flight towards the 8251; the next cannot
+; overrun it while we store or check the last one.
+;
+; Poll limits: get_byte and put_byte give up after 8 x 65,536 status polls
+; (52 T each, about 6.8 s at 4 MHz) and jump to link_timeout, which drops
+; the stack and returns to command_loop.  wait_byte alone waits for ever.
+; ---------------------------------------------------------------------------
+
+POLL_ROUNDS:    equ 8           ; x 65,536 polls
+
+; rts_on / rts_off - write USART command 27h / 07h.
+; Keeps all registers.
+rts_on:
+        push af
+        ld   a,USART_RTS_ON
+        out  (USART_CONTROL),a
+        pop  af
+        ret
+rts_off:
+        push af
+        ld   a,USART_RTS_OFF
+        out  (USART_CONTROL),a
+        pop  af
+        ret
+
+; flush_receiver - discard whatever the USART holds (a byte in the holding
+; register and one in the shift register) and leave RTS off.
+; Changes A.
+flush_receiver:
+        call rts_on
+flush_more:
+        in   a,(USART_DATA)         ; read and discard
+        in   a,(USART_CONTROL)
+        bit  USART_RXRDY,a
+        jr   nz,flush_more
+        jp   rts_off
+
+; wait_byte - the next received byte, waiting without limit.
+; Out: A = byte.  Changes flags.
+wait_byte:
+        call rts_on
+wait_byte_poll:
+        in   a,(USART_CONTROL)
+        bit  USART_RXRDY,a
+        jr   z,wait_byte_poll
+        in   a,(USART_DATA)
+        jp   rts_off
+
+; get_byte - the next received byte, or link_timeout after the poll limit.
+; Out: A = byte.  Keeps every other register; changes flags.
+get_byte:
+        call rts_on
+        push bc
+        push de
+        ld   d,POLL_ROUNDS
+        ld   bc,0
+get_byte_poll:                      ; T-states
+        in   a,(USART_CONTROL)      ; 11
+        bit  USART_RXRDY,a          ;  8
+        jr   nz,get_byte_ready      ;  7
+        dec  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        jr   nz,get_byte_poll       ; 12  = 52 T a poll
+        dec  d
+        jr   nz,get_byte_poll
+        jp   link_timeout           ; RTS stays on; command_loop drops it
+get_byte_ready:
+        in   a,(USART_DATA)
+        pop  de
+        pop  bc
+        jp   rts_off
+
+; put_byte - send A, or link_timeout after the poll limit.  RTS is not
+; touched: the 8251 itself holds a byte back while the PC's RTS is off.
+; In: A = byte.  Keeps all registers, A and flags included.
+put_byte:
+        push af
+        push bc
+        push de
+        ld   d,POLL_ROUNDS
+        ld   bc,0
+put_byte_poll:
+        in   a,(USART_CONTROL)      ; 11
+        bit  USART_TXRDY,a          ;  8
+        jr   nz,put_byte_ready      ;  7
+        dec  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        jr   nz,put_byte_poll       ; 12
+        dec  d
+        jr   nz,put_byte_poll
+        jp   link_timeout
+put_byte_ready:
+        pop  de
+        pop  bc
+        pop  af
+        out  (USART_DATA),a
+        ret
+
+; link_timeout - the PC stopped sending or reading.  Not a subroutine:
+; reached by jump with any stack, and ends in command_loop.
+link_timeout:
+        rst  08h
+        defb MOS_PRINT
+        defm " - TIMEOUT"
+        defb 21h+80h          ; '!' with bit 7: the text ends
+        rst  08h
+        defb MOS_PRINT
+        defm "\r\n---- RESET ----\n"
+        defb 0Dh+80h
+        jp   command_loop
+
+; recv_block - receive one block from the PC.
+; Wire: marker 03h + value (fill: every byte = value, no checksum), or any
+; other marker + the bytes, then our checksum out and the PC's in; while
+; they differ the PC sends the whole block again, without a marker.
+; In: HL = destination, BC = length.  Out: HL = destination + length.
+; Keeps BC and DE; changes A and flags.
+recv_block:
+        call get_byte               ; marker
+        cp   FILL_MARKER
+        jr   nz,recv_block_full
+        call get_byte               ; the fill value
+        push bc
+        push de
+        ld   d,a
+recv_fill:
+        ld   (hl),d
+        inc  hl
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,recv_fill
+        pop  de
+        pop  bc
+        ret
+recv_block_full:
+        push de
+recv_block_pass:
+        push hl
+        push bc
+        ld   e,0                    ; E = checksum of this pass
+recv_block_byte:
+        call get_byte
+        ld   (hl),a
+        inc  hl
+        add  a,e
+        ld   e,a
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,recv_block_byte
+        ld   a,e
+        call put_byte               ; the Einstein's checksum goes first
+        call get_byte               ; then the PC's
+        pop  bc
+        cp   e
+        jr   z,recv_block_agreed
+        pop  hl                     ; disagreement: the same block again,
+        jr   recv_block_pass        ; into the same place
+recv_block_agreed:
+        pop  af                     ; drop the saved destination
+        pop  de
+        ret
+
+; send_block - send one block to the PC, in the same framing.
+; In: HL = source, BC = length.  Out: HL = source + length.
+; Keeps BC and DE; changes A and flags.
+send_block:
+        push de
+        push hl
+        push bc
+        ld   d,(hl)                 ; is every byte equal to the first?
+send_compare:
+        ld   a,(hl)
+        cp   d
+        jr   nz,send_block_varied
+        inc  hl
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,send_compare
+        pop  bc
+        pop  hl
+        ld   a,FILL_MARKER          ; yes: two bytes and no checksum
+        call put_byte
+        ld   a,d
+        call put_byte
+        add  hl,bc
+        pop  de
+        ret
+send_block_varied:
+        pop  bc
+        pop  hl
+        ld   a,FULL_MARKER
+        call put_byte
+send_block_pass:
+        push hl
+        push bc
+        ld   e,0                    ; E = checksum of this pass
+send_block_byte:
+        ld   a,(hl)
+        call put_byte
+        add  a,e
+        ld   e,a
+        inc  hl
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,send_block_byte
+        ld   a,e
+        call put_byte               ; the Einstein's checksum goes first
+        call get_byte               ; then the PC's
+        pop  bc
+        cp   e
+        jr   z,send_block_agreed
+        pop  hl
+        jr   send_block_pass
+send_block_agreed:
+        pop  af                     ; drop the saved source
+        pop  de
+        ret
+
+; put_two_digits - write A (0 to 99) as two ASCII digits at HL, HL+1.
+; Keeps HL; changes A, B and flags.
+put_two_digits:
+        ld   b,'0'-1
+put_tens:
+        inc  b
+        sub  10
+        jr   nc,put_tens
+        add  a,10+'0'
+        ld   (hl),b
+        inc  hl
+        ld   (hl),a
+        dec  hl
+        ret

@@ -1,0 +1,148 @@
+; ---------------------------------------------------------------------------
+; write.asm - the image write: tell the PC the drive's configuration, take
+; the image geometry, then batch by batch receive sectors into
+; sector_buffer, write them through the MOS, and answer with a status block
+; of one mos_error byte per sector.  A whole batch is received before any
+; of it is written, so the line and the disk never have to keep pace.
+; ---------------------------------------------------------------------------
+
+; write_image - the Einstein's side of the image transfer.
+; Returns after the PC's end byte; a poll limit goes to link_timeout.
+; Changes everything.
+write_image:
+        xor  a
+        ld   (mos_drive),a
+        ld   a,(mos_drive_config)
+        call put_byte               ; the drive flags byte, unasked
+        call get_byte
+        ld   (image_tracks),a
+        call get_byte
+        ld   (sectors_per_cylinder),a
+        call get_byte
+        or   a                      ; a batch size of 0 or above 80 would
+        jr   z,write_batch_default  ; overrun sector_buffer into the MOS
+        cp   MAX_BATCH+1            ; workspace: take it as 80
+        jr   c,write_batch_ok
+write_batch_default:
+        ld   a,MAX_BATCH
+write_batch_ok:
+        ld   (batch_size),a
+        ld   hl,sector_buffer
+        ld   (mos_buffer),hl
+        xor  a
+        ld   (mos_track),a
+        ld   (mos_sector),a
+        call show_write_progress
+
+write_command:
+        call get_byte
+        cp   END_BYTE
+        jr   nz,write_batch
+        rst  08h
+        defb MOS_PRINT
+        defm "\r[ Transfer successful reboot Einstein.\n"
+        defb 0Dh+80h
+        ret
+
+write_batch:                        ; any other command byte opens a batch
+        ld   hl,sector_buffer
+        ld   a,(batch_size)
+        ld   d,a                    ; recv_block keeps DE
+write_receive:
+        ld   bc,SECTOR_SIZE
+        call recv_block
+        dec  d
+        jr   nz,write_receive
+
+        ld   hl,sector_buffer
+        ld   (mos_buffer),hl
+        ld   hl,batch_status
+        ld   (status_pointer),hl
+        ld   a,(batch_size)
+        ld   (sectors_left),a
+        ld   a,1                    ; progress before the first sector
+        ld   (show_next),a
+write_sector:
+        ld   a,(show_next)          ; first of the batch, or after a failure
+        or   a
+        jr   nz,write_show
+        ld   a,(mos_sector)         ; or a new track begins
+        or   a
+        jr   nz,write_quiet
+write_show:
+        call show_write_progress
+write_quiet:
+        xor  a
+        ld   (mos_error),a
+        rst  08h
+        defb MOS_WRITE_SECTOR       ; registers are not used: mos_error tells
+        call next_sector
+        ld   (show_next),a
+        ld   hl,(status_pointer)
+        ld   (hl),a
+        inc  hl
+        ld   (status_pointer),hl
+        ld   hl,sectors_left
+        dec  (hl)
+        jr   nz,write_sector
+
+        ld   hl,batch_status        ; all zero goes out as 03h 00h
+        ld   a,(batch_size)
+        ld   c,a
+        ld   b,0
+        call send_block
+        jp   write_command
+
+; next_sector - advance the write position past the sector just written,
+; whether or not its write succeeded (a failed sector is not retried).
+; Out: A = mos_error of that write; Z when 0.  After a failure the MOS's
+; controller reset (BDh) is made with the code in A.
+; Changes A, B, HL and flags.
+next_sector:
+        ld   a,(sectors_per_cylinder)
+        ld   b,a
+        ld   a,(mos_sector)
+        inc  a
+        cp   b
+        jr   nz,next_same_track
+        ld   hl,mos_track
+        inc  (hl)
+        xor  a
+next_same_track:
+        ld   (mos_sector),a
+        ld   hl,(mos_buffer)
+        inc  h                      ; + 512
+        inc  h
+        ld   (mos_buffer),hl
+        ld   a,(mos_error)
+        or   a
+        ret  z
+        push af
+        rst  08h
+        defb MOS_FDC_RESET
+        pop  af                     ; the code, and NZ
+        ret
+
+; show_write_progress - "\r - Write 0: Track tt Sector ss " for the
+; position about to be written.  Changes everything.
+show_write_progress:
+        ld   a,(mos_drive)
+        add  a,'0'
+        ld   (write_text_drive),a
+        ld   a,(mos_track)
+        ld   hl,write_text_track
+        call put_two_digits
+        ld   a,(mos_sector)
+        ld   hl,write_text_sector
+        call put_two_digits
+        rst  08h
+        defb MOS_PRINT
+        defm "\r - Write "
+write_text_drive:
+        defm "0: Track "
+write_text_track:
+        defm "00 Sector "
+write_text_sector:
+        defm "00"
+        defb 20h+80h          ; ' ' with bit 7: the text ends
+        ret
