@@ -127,7 +127,8 @@ static int format_disk()
     return 1;
 }
 
-// Every way out after the port opened: the port first, then the list.
+// Every way out: the port first (closing a port that is not open does
+// nothing), then the list.
 static int close_run(ArgList* list, int status)
 {
     serial_close();
@@ -141,20 +142,20 @@ int run_main(int argc, char** argv)
     console_prepare();
     print_banner();
     ArgList* list = parse_args(argc, argv, option_table);
+    // The ways out before the port is open release the list too: nothing
+    // depends on it then, and leak checkers see a clean exit.
     if (run_options.help != 0 || arg_count(list) == 0) {
         print_usage();
-        std::fflush(stdout);
-        return 1;
+        return close_run(list, 1);
     }
     run_options.port = parse_port(arg_item(list, 0));
     if (run_options.port == 0) {
         halt_report("Unknown port number", nullptr, HALT_RESOURCE);
-        return 1;
+        return close_run(list, 1);
     }
     if (!serial_open(run_options.port, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS)) {
         std::printf("ERROR: Cannot open serial port.\n");
-        std::fflush(stdout);
-        return 1;
+        return close_run(list, 1);
     }
 
     if (run_options.notrans == 0 && !load_target_program()) return close_run(list, 1);

@@ -126,7 +126,9 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
 
 void serial_device_close(DeviceHandle handle)
 {
-    if (handle >= 0) close(static_cast<int>(handle));
+    if (handle < 0) return;
+    ioctl(static_cast<int>(handle), TIOCNXCL);  // the device is free again
+    close(static_cast<int>(handle));
 }
 
 SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte)

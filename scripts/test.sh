@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Linux build, the same tests
+# under AddressSanitizer and UBSan, and the Windows cross build of
+# tobrin.exe.  Exits non-zero when anything fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+for preset in default asan; do
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+echo "=== windows: cross build of tobrin.exe"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+
+status=0
+for preset in default asan; do
+  echo "=== $preset: tests"
+  ctest --preset "$preset" || status=1
+done
+exit $status

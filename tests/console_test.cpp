@@ -1,0 +1,92 @@
+// tobrin on a real terminal: keys typed ahead answer the prompts to come,
+// nothing typed is echoed, and the terminal gets its settings back however
+// the run ends, Ctrl-C and signals included.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <termios.h>
+
+#include "tests/support/child_process.h"
+#include "tests/support/pty_line.h"
+
+namespace {
+
+// The terminal turns "\n" into "\r\n"; compare in the program's own terms.
+std::string program_text(std::string s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+        out += s[i];
+    }
+    return out;
+}
+
+const char PROMPT[] = "Press Y to proceed, any other key to exit :";
+
+class ConsoleTest : public testing::Test {
+protected:
+    std::map<std::string, std::string> env() { return {{"TOBRIN_COM1", line.slave_path()}}; }
+    static void expect_terminal_restored(const ChildProcess& child)
+    {
+        struct termios tio;
+        ASSERT_TRUE(child.final_terminal(&tio));
+        EXPECT_TRUE(tio.c_lflag & ECHO);
+        EXPECT_TRUE(tio.c_lflag & ICANON);
+        EXPECT_TRUE(tio.c_lflag & ISIG);
+    }
+    PtyLine line;
+};
+
+TEST_F(ConsoleTest, KeysTypedAheadAnswerLaterPromptsUnseen)
+{
+    ChildProcess child(tobrin_binary(), {"1"}, env(), "", ChildProcess::Console::Terminal);
+    ASSERT_TRUE(child.wait_for_output(PROMPT));
+    child.type("YYYN");  // three of these are typed before their prompts appear
+    EXPECT_EQ(line.receive(2048).size(), 2048u);
+    EXPECT_EQ(child.wait(), 1);
+    std::string out = program_text(child.output());
+    // Four prompts, each blanked, and not one of the keys on the screen.
+    std::size_t prompts = 0;
+    for (std::size_t at = 0; (at = out.find(PROMPT, at)) != std::string::npos; ++at) ++prompts;
+    EXPECT_EQ(prompts, 4u);
+    EXPECT_EQ(out.find('Y', out.find(PROMPT)), out.find("Y to proceed", out.find(PROMPT)));
+    EXPECT_EQ(out.find("YY"), std::string::npos);
+    EXPECT_EQ(out.find('N', out.rfind(PROMPT) + sizeof PROMPT), std::string::npos);
+    expect_terminal_restored(child);
+}
+
+TEST_F(ConsoleTest, CtrlCAtAPromptRefusesAndRestoresTheTerminal)
+{
+    ChildProcess child(tobrin_binary(), {"1", "-notrans"}, env(), "", ChildProcess::Console::Terminal);
+    ASSERT_TRUE(child.wait_for_output(PROMPT));
+    child.type("\x03");
+    EXPECT_EQ(child.wait(), 1);
+    EXPECT_TRUE(line.drain(100).empty()) << "no format command after a refusal";
+    expect_terminal_restored(child);
+}
+
+TEST_F(ConsoleTest, ACursorKeyIsOneKeyThatRefuses)
+{
+    ChildProcess child(tobrin_binary(), {"1", "-notrans"}, env(), "", ChildProcess::Console::Terminal);
+    ASSERT_TRUE(child.wait_for_output(PROMPT));
+    child.type("\x1b[A");
+    EXPECT_EQ(child.wait(), 1);
+    std::string out = program_text(child.output());
+    EXPECT_EQ(out.find("[A"), std::string::npos);
+    expect_terminal_restored(child);
+}
+
+TEST_F(ConsoleTest, ASignalDuringASerialWaitRestoresTheTerminal)
+{
+    ChildProcess child(tobrin_binary(), {"1", "-notrans"}, env(), "", ChildProcess::Console::Terminal);
+    ASSERT_TRUE(child.wait_for_output(PROMPT));
+    child.type("y");
+    EXPECT_EQ(line.receive_byte(), 0x2A);  // now it waits for the format status
+    ASSERT_TRUE(child.wait_for_output("1) Formatting, please wait."));
+    child.send_signal(SIGTERM);
+    EXPECT_EQ(child.wait(), 128 + SIGTERM);
+    expect_terminal_restored(child);
+}
+
+}  // namespace

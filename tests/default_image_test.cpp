@@ -1,0 +1,69 @@
+// The built-in system disk: its container byte for byte, and its contents.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "image/boot_code.h"
+#include "image/default_image.h"
+#include "image/disc_image.h"
+#include "tests/support/stdout_capture.h"
+
+namespace {
+
+TEST(DefaultImage, TheDiscInfoBlockIsExactlyAsPublished)
+{
+    ASSERT_EQ(default_image_length, 215296);
+    EXPECT_EQ(std::memcmp(default_image, "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34), 0);
+    EXPECT_EQ(std::memcmp(default_image + 34, "QUORVILE\0\0\0\0\0\0", 14), 0);
+    EXPECT_EQ(default_image[48], 40);
+    EXPECT_EQ(default_image[49], 1);
+    EXPECT_EQ(default_image[50], 0);
+    EXPECT_EQ(default_image[51], 0);
+    for (int i = 52; i < 92; ++i) EXPECT_EQ(default_image[i], 0x15) << i;
+    for (int i = 92; i < 256; ++i) EXPECT_EQ(default_image[i], 0) << i;
+}
+
+TEST(DefaultImage, EveryTrackInfoBlockIsTheOneTheReaderSynthesizes)
+{
+    for (int t = 0; t < 40; ++t) {
+        std::uint8_t expected[256];
+        make_track_info(expected, t, 0);
+        EXPECT_EQ(std::memcmp(default_image + 256 + t * 5376, expected, 256), 0) << "track " << t;
+    }
+}
+
+TEST(DefaultImage, TheDiskBootsFromSectorZeroAndIsOtherwiseEmpty)
+{
+    const unsigned char* boot = default_image + 512;
+    EXPECT_EQ(std::memcmp(boot, boot_code_image, static_cast<std::size_t>(boot_code_length)), 0);
+    // The boot header: load start, load end and entry inside one sector at E100h.
+    int start = boot[0] | boot[1] << 8, end = boot[2] | boot[3] << 8, entry = boot[4] | boot[5] << 8;
+    EXPECT_EQ(start, 0xE100);
+    EXPECT_GT(end, start);
+    EXPECT_LE(end, start + 512);
+    EXPECT_GT(entry, start);
+    EXPECT_LT(entry, end);
+    EXPECT_EQ(boot[6], 0x00);
+    // Everything but the boot code is E5h: the directory on track 2 is empty.
+    for (int t = 0; t < 40; ++t)
+        for (int i = 0; i < 5120; ++i) {
+            if (t == 0 && i < boot_code_length) continue;
+            ASSERT_EQ(default_image[256 + t * 5376 + 256 + i], 0xE5) << t << " " << i;
+        }
+}
+
+TEST(DefaultImage, SendingItFindsEverySectorWithoutAWarning)
+{
+    DiscImage* image = image_open_memory(default_image, default_image_length);
+    ASSERT_NE(image, nullptr);
+    StdoutCapture capture;
+    for (int t = 0; t < 40; ++t) {
+        image_load_track(image);
+        for (int k = 0; k < 10; ++k)
+            ASSERT_EQ(image_find_sector(image, t, k), image->side[0].sectors + 512 * k);
+    }
+    EXPECT_EQ(capture.finish(), "");
+    image_close(image);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// The image transfer sequence against a scripted Einstein on a
+// pseudo-terminal: how many sectors go out for each drive, which ones, in
+// which form, with which labels, and how it ends.
+#include <gtest/gtest.h>
+
+#include "image/default_image.h"
+#include "image/disc_image.h"
+#include "link/image_transfer.h"
+#include "link/serial_port.h"
+#include "tests/support/disc_builder.h"
+#include "tests/support/einstein_peer.h"
+#include "tests/support/scripted_peer.h"
+#include "tests/support/stdout_capture.h"
+
+namespace {
+
+class ImageTransferTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        line.export_as(1);
+        ASSERT_EQ(serial_open(1, 9600, 8, 0, 2, 1), 1);
+    }
+    void TearDown() override { serial_close(); }
+
+    // Runs transfer_image(name) against the script.
+    int run(const char* name, const EinsteinScript& script)
+    {
+        ScriptedPeer peer(line, [&](PtyLine& l) { play_einstein(l, script, seen); });
+        StdoutCapture capture;
+        int result = transfer_image(name);
+        console = capture.finish();
+        EXPECT_EQ(peer.finish(), "");
+        return result;
+    }
+
+    PtyLine line;
+    EinsteinTranscript seen;
+    std::string console;
+};
+
+// The sector that image sector n of a standard test image holds (side 1
+// numbered from side1_first).
+Bytes image_sector(int n, int sectors_per_cylinder, int side1_first = 0)
+{
+    int cylinder = n / sectors_per_cylinder, index = n % sectors_per_cylinder;
+    int side = index / 10;
+    return sector_pattern(cylinder, side, (side == 1 ? side1_first : 0) + index % 10);
+}
+
+// Sector n of the built-in image, straight from its container.
+Bytes default_sector(int n)
+{
+    const unsigned char* data = default_image + 256 + (n / 10) * 5376 + 256 + (n % 10) * 512;
+    return Bytes(data, data + 512);
+}
+
+std::string label(int track, int sector)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "\r - WRITE 0: Track %02d Sector %02d", track, sector);
+    return text;
+}
+
+TEST_F(ImageTransferTest, TheBuiltInImageFillsASingleSided40TrackDrive)
+{
+    EinsteinScript script;
+    script.flags = 0x00;
+    ASSERT_EQ(run(nullptr, script), 1);
+    EXPECT_EQ(seen.geometry, (Bytes{40, 10, 80}));
+    EXPECT_EQ(seen.batches, 5);
+    ASSERT_EQ(seen.sectors.size(), 400u);
+    for (int n = 0; n < 400; ++n) ASSERT_EQ(seen.sectors[n], default_sector(n)) << n;
+    EXPECT_TRUE(seen.end_byte);
+    EXPECT_TRUE(line.drain(50).empty()) << "bytes after the end byte";
+    std::string expected = "2) Sending standard disk image, please wait\n";
+    for (int n = 0; n < 400; ++n) expected += label(n / 10, n % 10);
+    EXPECT_EQ(console, expected);
+}
+
+TEST_F(ImageTransferTest, ASmallImageIsFollowedByBlankSectorsInFillForm)
+{
+    EinsteinScript script;
+    script.flags = 0x11;  // 80 tracks, two sides
+    ASSERT_EQ(run(nullptr, script), 1);
+    // The Einstein places sectors by the image's 10 a cylinder: 80 tracks of 10.
+    ASSERT_EQ(seen.sectors.size(), 800u);
+    EXPECT_EQ(seen.batches, 10);
+    for (int n = 400; n < 800; ++n) {
+        EXPECT_EQ(seen.sectors[n], Bytes(512, 0xE5));
+        EXPECT_TRUE(seen.sent_as_fill[n]);
+    }
+    EXPECT_NE(console.find(label(79, 9)), std::string::npos);
+    EXPECT_EQ(console.find("Sector 10"), std::string::npos);
+}
+
+TEST_F(ImageTransferTest, ATwoSidedImageGoesByCylindersOfTwentySectors)
+{
+    std::string path = write_temp_file(extended_image(80, 2, 10));
+    struct Case {
+        std::uint8_t flags;
+        int sectors;
+    } cases[] = {{0x11, 1600}, {0xFF, 1600}, {0x00, 800}, {0x01, 800}, {0x10, 1600}};
+    for (const auto& c : cases) {
+        PtyLine fresh;
+        serial_close();
+        fresh.export_as(1);
+        ASSERT_EQ(serial_open(1, 9600, 8, 0, 2, 1), 1);
+        EinsteinTranscript t;
+        EinsteinScript script;
+        script.flags = c.flags;
+        ScriptedPeer peer(fresh, [&](PtyLine& l) { play_einstein(l, script, t); });
+        StdoutCapture capture;
+        ASSERT_EQ(transfer_image(path.c_str()), 1);
+        std::string text = capture.finish();
+        ASSERT_EQ(peer.finish(), "");
+        EXPECT_EQ(t.geometry, (Bytes{80, 20, 80}));
+        ASSERT_EQ(static_cast<int>(t.sectors.size()), c.sectors) << int(c.flags);
+        for (int n = 0; n < c.sectors; ++n) ASSERT_EQ(t.sectors[n], image_sector(n, 20, 10)) << n;
+        EXPECT_NE(text.find(label(c.sectors / 20 - 1, 19)), std::string::npos);
+        EXPECT_EQ(text.find("not found"), std::string::npos);
+    }
+}
+
+TEST_F(ImageTransferTest, AnImageLargerThanTheDriveIsCutAtTheDrivesSize)
+{
+    std::string path = write_temp_file(raw_dump(80), "big.raw");
+    EinsteinScript script;
+    script.flags = 0x00;
+    ASSERT_EQ(run(path.c_str(), script), 1);
+    EXPECT_EQ(seen.geometry, (Bytes{80, 10, 80}));
+    ASSERT_EQ(seen.sectors.size(), 400u);
+    EXPECT_EQ(seen.sectors[399], sector_pattern(39, 0, 9));
+    EXPECT_EQ(console.substr(0, console.find('\r')),
+              "2) Sending disk image " + path + ", please wait.\n"
+              " + Disc image 80 track, single sided (RAW disc dump)\n");
+}
+
+TEST_F(ImageTransferTest, ReaderWarningsEndTheProgressLineTheyInterrupt)
+{
+    Bytes image = disc_info(1, 1, {21});
+    Bytes r = track_record(0, 0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 42});
+    image.insert(image.end(), r.begin(), r.end());
+    std::string path = write_temp_file(image);
+    EinsteinScript script;
+    ASSERT_EQ(run(path.c_str(), script), 1);
+    EXPECT_NE(console.find(label(0, 8) + "  + Track 00, sector 09 not found\n" + label(0, 9)), std::string::npos);
+    EXPECT_EQ(seen.sectors[9], Bytes(512, 0xE5));
+}
+
+TEST_F(ImageTransferTest, FailedWritesInFillAndFullStatusBlocksAreReported)
+{
+    EinsteinScript script;
+    script.status = [](int batch) {
+        Bytes s(80, 0);
+        if (batch == 1) s[3] = s[37] = s[79] = 0x03;  // full form
+        if (batch == 3) s.assign(80, 0x02);            // fill form: all failed
+        return s;
+    };
+    EXPECT_EQ(run(nullptr, script), 0);
+    EXPECT_TRUE(seen.end_byte);
+    EXPECT_EQ(seen.batches, 5);
+    std::string tail = "\n*** TOBRIN HALTED ***\nEinstein Error -> 83 sector(s) could not be written\n";
+    ASSERT_GE(console.size(), tail.size());
+    EXPECT_EQ(console.substr(console.size() - tail.size()), tail);
+}
+
+TEST_F(ImageTransferTest, ChecksumRetriesStillDeliverEverySector)
+{
+    std::string path = write_temp_file(extended_image(40, 1));
+    EinsteinScript script;
+    script.bad_passes = [](int sector) { return sector % 97 == 5 ? 2 : 0; };
+    ASSERT_EQ(run(path.c_str(), script), 1);
+    ASSERT_EQ(seen.sectors.size(), 400u);
+    for (int n = 0; n < 400; ++n) ASSERT_EQ(seen.sectors[n], image_sector(n, 10)) << n;
+    EXPECT_NE(console.find(label(0, 5) + " (checksum error)" + label(0, 5) + std::string(17, ' ') + label(0, 5)),
+              std::string::npos);
+}
+
+TEST_F(ImageTransferTest, AnImageThatCannotBeOpenedReadsAndSendsNothing)
+{
+    line.send_byte(0x11);  // the Einstein's flags byte, already on its way
+    StdoutCapture capture;
+    EXPECT_EQ(transfer_image("/nonexistent.dsk"), 0);
+    EXPECT_EQ(capture.finish(), "2) Sending disk image /nonexistent.dsk, please wait.\n"
+                                "*** TOBRIN HALTED ***\nFile Error -> Cannot open disc image '/nonexistent.dsk'\n");
+    EXPECT_TRUE(line.drain(50).empty());
+    EXPECT_EQ(recv_byte(), 0x11) << "the flags byte was read";
+}
+
+TEST_F(ImageTransferTest, ALostLineEndsTheTransfer)
+{
+    ScriptedPeer peer(line, [](PtyLine& l) {
+        l.send_byte(0x00);
+        l.receive(3 + 1 + 1 + 512);  // geometry, batch byte, the boot sector in full
+        l.hang_up();                 // and no checksum ever comes
+    });
+    StdoutCapture capture;
+    EXPECT_EQ(transfer_image(nullptr), 0);
+    std::string text = capture.finish();
+    EXPECT_EQ(peer.finish(), "");
+    EXPECT_NE(text.find("\n*** TOBRIN HALTED ***\nEinstein Error -> Serial link to the Einstein lost\n"),
+              std::string::npos);
+}
+
+}  // namespace

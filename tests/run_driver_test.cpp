@@ -1,0 +1,277 @@
+// The real tobrin binary as a user meets it: keys on standard input, a
+// scripted Einstein on a pseudo-terminal for the serial line, and the exact
+// console transcript and exit status of every way through a run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "target/target_program.h"
+#include "tests/support/child_process.h"
+#include "tests/support/einstein_peer.h"
+#include "tests/support/scripted_peer.h"
+
+namespace {
+
+const std::string BANNER = "TOBRIN: Einstein System Disk Transfer V1.00\n\n";
+const std::string USAGE =
+    "Usage:\n"
+    "  TOBRIN <port> [<disc image>] [-notrans]\n"
+    "\n"
+    "Where:\n"
+    "  <port>        Serial port number (COM <port>) which is connected to the\n"
+    "                Einstein.\n"
+    "  <disc image>  Optional disc image to use, if this is not supplied then the\n"
+    "                default disc image contained within TOBRIN is used.\n"
+    "  -notrans      Command line option to skip program transfer, this should only\n"
+    "                be used if the Einstein TOBRIN is running (ie if an error occur\n"
+    "                during execution such as a disk error).\n";
+const std::string PROMPT =
+    "Press Y to proceed, any other key to exit :\r                                           \r";
+const std::string TYPE_LOADER =
+    "Reset the Einstein now, once it has booted up into the MOS and is displaying\n"
+    "the READY prompt enter the following command:\n\n"
+    "   M1000\n\n"
+    "This should display the address (1000) and its contents with a flashing cursor\n"
+    "over the first value, something like:\n\n"
+    "   1000 FF\n\n"
+    "Now type the following lines pressing ENTER between each, please note the last\n"
+    "line is a single full stop\n\n"
+    "   3E27D311DB10DB11\n"
+    "   CB4F20F83E07D311\n"
+    "   2100011100083E27\n"
+    "   D311DB11CB4F28FA\n"
+    "   DB10773E07D31123\n"
+    "   1B7BB220E9C30001\n"
+    "   .\n";
+const std::string CHECK_LOADER =
+    "\n"
+    "This entire procedure should have left the Einstein with a display similar to\n"
+    "the following. Please make sure to verify the strings entered above are correct\n"
+    "before proceeding:\n\n"
+    "   READY\n"
+    "   >M1000\n"
+    "   1000 3E27D311DB10DB11\n"
+    "   1008 CB4F20F83E07D311\n"
+    "   1010 2100011100083E27\n"
+    "   1018 D311DB11CB4F28FA\n"
+    "   1020 DB10773E07D31123\n"
+    "   1028 1B7BB220E9C30001\n"
+    "   1030 .F\n"
+    "   >\n";
+const std::string START_LOADER =
+    "\n"
+    "Now to execute the program you have just entered type in the following command:\n\n"
+    "   G1000\n";
+const std::string SENDING = "\n * Transferring format and disk write program to Einstein\n";
+const std::string WARNING =
+    "\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n"
+    "         in the drive and its the one you want to use as a system disk.\n\n";
+const std::string FORMATTING = "1) Formatting, please wait.\n";
+const std::string FORMAT_FAILED = "*** TOBRIN HALTED ***\nEinstein Error -> Formatting disk has failed.\n";
+const std::string UNKNOWN_PORT = "*** TOBRIN HALTED ***\nResource Error -> Unknown port number\n";
+const std::string NO_PORT = "ERROR: Cannot open serial port.\n";
+const std::string ALL_LOADER_STEPS = TYPE_LOADER + PROMPT + CHECK_LOADER + PROMPT + START_LOADER + PROMPT + SENDING;
+
+// The 2048 bytes the loader must receive: the program, then zeros.
+Bytes program_block()
+{
+    Bytes block(target_program_image, target_program_image + target_program_length);
+    block.resize(2048, 0);
+    return block;
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string peer_error;
+};
+
+// Runs tobrin with args and keys while `script` plays the Einstein on COM1.
+RunResult run_tobrin(const std::vector<std::string>& args, const std::string& keys,
+               std::function<void(PtyLine&)> script = nullptr)
+{
+    PtyLine line;
+    std::map<std::string, std::string> env = {{"TOBRIN_COM1", line.slave_path()},
+                                              {"TOBRIN_COM2", line.slave_path()}};
+    RunResult run;
+    ChildProcess child(tobrin_binary(), args, env, keys);
+    if (script) {
+        ScriptedPeer peer(line, script);
+        run.status = child.wait();
+        line.hang_up();
+        run.peer_error = peer.finish();
+    } else {
+        run.status = child.wait();
+    }
+    run.out = child.output();
+    return run;
+}
+
+TEST(RunDriver, WithoutArgumentsItShowsTheUsage)
+{
+    RunResult r = run_tobrin({}, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, BANNER + USAGE);
+}
+
+TEST(RunDriver, HelpWithAPortShowsTheUsageAndOpensNothing)
+{
+    RunResult r = run_tobrin({"1", "-?"}, "", [](PtyLine& l) { EXPECT_TRUE(l.drain(300).empty()); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, BANNER + USAGE);
+    EXPECT_EQ(r.peer_error, "");
+}
+
+TEST(RunDriver, HelpGivenTwiceIsOffAndTheRunGoesOn)
+{
+    RunResult r = run_tobrin({"-?", "1", "/?"}, "n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, BANNER + TYPE_LOADER + PROMPT);
+}
+
+TEST(RunDriver, PortNumbersOutsideOneToFourAreUnknown)
+{
+    for (const char* port : {"0", "5", "-1", "COM1", "x", "99999999999999999999", "4294967297", "-4294967295"}) {
+        RunResult r = run_tobrin({port}, "");
+        EXPECT_EQ(r.status, 1) << port;
+        EXPECT_EQ(r.out, BANNER + UNKNOWN_PORT) << port;
+    }
+}
+
+TEST(RunDriver, PortsThreeAndFourPassTheCheckButDoNotOpen)
+{
+    for (const char* port : {"3", "4", " +4"}) {
+        RunResult r = run_tobrin({port}, "");
+        EXPECT_EQ(r.status, 1) << port;
+        EXPECT_EQ(r.out, BANNER + NO_PORT) << port;
+    }
+}
+
+TEST(RunDriver, APortArgumentIsReadAsAtoiDoes)
+{
+    // "2x" is port 2, which opens; the first prompt is then refused.
+    RunResult r = run_tobrin({"2x"}, "N");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, BANNER + TYPE_LOADER + PROMPT);
+}
+
+TEST(RunDriver, ARefusalAtAnyPromptEndsWithStatusOne)
+{
+    const std::string refusals[] = {"N", "\r", " ", "\x1b[11~", "q"};
+    for (const auto& key : refusals) {
+        RunResult r = run_tobrin({"1"}, key);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, BANNER + TYPE_LOADER + PROMPT);
+    }
+    RunResult second = run_tobrin({"1"}, "YN");
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, BANNER + TYPE_LOADER + PROMPT + CHECK_LOADER + PROMPT);
+    RunResult third = run_tobrin({"1"}, "YYN");
+    EXPECT_EQ(third.status, 1);
+    EXPECT_EQ(third.out, BANNER + TYPE_LOADER + PROMPT + CHECK_LOADER + PROMPT + START_LOADER + PROMPT);
+}
+
+TEST(RunDriver, NoKeysAtAllRefuse)
+{
+    RunResult r = run_tobrin({"1"}, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, BANNER + TYPE_LOADER + PROMPT);
+}
+
+TEST(RunDriver, TheProgramGoesAs2048BytesBeforeTheFormatWarning)
+{
+    Bytes received;
+    RunResult r = run_tobrin({"1"}, "YYYN", [&](PtyLine& l) {
+        received = l.receive(2048);
+        EXPECT_TRUE(l.drain(300).empty()) << "no format command after a refusal";
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.peer_error, "");
+    EXPECT_EQ(received, program_block());
+    EXPECT_EQ(r.out, BANNER + ALL_LOADER_STEPS + WARNING + PROMPT);
+}
+
+TEST(RunDriver, SkippingTheTransferStartsAtTheFormatWarning)
+{
+    RunResult r = run_tobrin({"-notrans", "1"}, "y", [](PtyLine& l) {
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send_byte(0x04);  // drive not ready: the second byte is never read
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.peer_error, "");
+    EXPECT_EQ(r.out, BANNER + WARNING + PROMPT + FORMATTING + FORMAT_FAILED);
+}
+
+TEST(RunDriver, AFailedFormatAfterTheDriveCheckEndsWithStatusZero)
+{
+    RunResult r = run_tobrin({"1", "/NOTRANS"}, "Y", [](PtyLine& l) {
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send({0x00, 0xFF});
+        EXPECT_TRUE(l.drain(300).empty());
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.peer_error, "");
+    EXPECT_EQ(r.out, BANNER + WARNING + PROMPT + FORMATTING + FORMAT_FAILED);
+}
+
+TEST(RunDriver, AWholeRunWithTheBuiltInImage)
+{
+    EinsteinTranscript seen;
+    RunResult r = run_tobrin({"1"}, "yyyy", [&](PtyLine& l) {
+        EXPECT_EQ(l.receive(2048), program_block());
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send({0x00, 0x00});
+        play_einstein(l, EinsteinScript{}, seen);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.peer_error, "");
+    EXPECT_EQ(seen.sectors.size(), 400u);
+    std::string progress;
+    char label[64];
+    for (int n = 0; n < 400; ++n) {
+        std::snprintf(label, sizeof label, "\r - WRITE 0: Track %02d Sector %02d", n / 10, n % 10);
+        progress += label;
+    }
+    EXPECT_EQ(r.out, BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING +
+                         "2) Sending standard disk image, please wait\n" + progress +
+                         "\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
+}
+
+TEST(RunDriver, AWholeRunWithAFileAndAThirdArgumentIgnored)
+{
+    std::string path = write_temp_file(raw_dump(160), "two-sided.img");
+    EinsteinTranscript seen;
+    EinsteinScript script;
+    script.flags = 0x11;
+    RunResult r = run_tobrin({"1", path, "extra", "-notrans"}, "Y", [&](PtyLine& l) {
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send({0x00, 0x00});
+        play_einstein(l, script, seen);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.peer_error, "");
+    ASSERT_EQ(seen.sectors.size(), 1600u);
+    EXPECT_EQ(seen.sectors[1599], sector_pattern(159, 0, 9));
+    std::string head = BANNER + WARNING + PROMPT + FORMATTING + "2) Sending disk image " + path +
+                       ", please wait.\n + Disc image 80 track, double sided (RAW disc dump)\n";
+    EXPECT_EQ(r.out.substr(0, head.size()), head);
+    std::string tail = "\r - WRITE 0: Track 79 Sector 19\n\nDisk formatted and disk image transferred. Reset the Einstein.\n";
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+}
+
+TEST(RunDriver, AnUnusableImageIsAFailedTransferWithStatusZero)
+{
+    std::string path = write_temp_file(Bytes(1024, 0), "short.img");
+    RunResult r = run_tobrin({"1", path, "-notrans"}, "Y", [&](PtyLine& l) {
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send({0x00, 0x00, 0x00});
+        EXPECT_TRUE(l.drain(300).empty());
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, BANNER + WARNING + PROMPT + FORMATTING + "2) Sending disk image " + path +
+                         ", please wait.\n*** TOBRIN HALTED ***\nFile Error -> Disc image contains incomplete tracks\n"
+                         "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n");
+}
+
+}  // namespace
