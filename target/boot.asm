@@ -26,8 +26,8 @@ boot_entry:
         rst  08h
         defb MOS_PRINT
         defm "\r\nTOBRIN system disk V1.00\r\n"
-        defm "Formatted and written over RS-232 by TOBRIN.\r\n"
-        defm "40 tracks, one side; the directory is empty.\r"
+        defm "Made over RS-232 by TOBRIN.\r\n"
+        defm "40 tracks, one side, directory empty.\r"
         defb 0Ah+80h
         rst  08h
         defb MOS_MONITOR            ; back to the monitor's prompt

@@ -135,13 +135,20 @@ format_failed:
         jp   command_loop
 
 ; check_drive - make drive 0 ready and look at its write protection.
+; The monitor's restore verifies an ID field on track 0, which a blank or
+; foreign disk does not have: that failure (code 3) still leaves the head on
+; track 0 of a drive that is there and turning, so such a disk is usable -
+; it is what we are about to format.  Not ready or no drive stand.
 ; Out: A = 0 usable, 2 write-protected, else the MOS error code; Z when 0.
 ; Changes everything.
 check_drive:
         call select_drive
         rst  08h
         defb MOS_RESTORE
+        jr   z,check_drive_protect
+        cp   MOS_ERROR_NOT_FOUND
         ret  nz                     ; A = the MOS's error code
+check_drive_protect:
         in   a,(FDC_COMMAND)
         bit  FDC_WRITE_PROTECT,a
         jr   z,check_drive_ok

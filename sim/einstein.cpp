@@ -1,0 +1,204 @@
+#include "sim/einstein.h"
+
+#include <cstring>
+#include <unistd.h>
+
+#include <z80ex/z80ex.h>
+
+namespace {
+
+constexpr std::uint16_t MOS_ENTRY = 0x0008;
+constexpr int PORT_USART_DATA = 0x10;
+constexpr int PORT_USART_CONTROL = 0x11;
+constexpr int PORT_FDC_FIRST = 0x18;
+constexpr int PORT_FDC_LAST = 0x1B;
+constexpr int PORT_DRIVE_SELECT = 0x23;
+constexpr std::uint64_t IDLE_POLLS_PER_PAUSE = 5000;  // with the PC away: a 1 ms pause every so many polls
+
+Z80EX_CONTEXT* cpu_of(const Einstein* e)
+{
+    return static_cast<Z80EX_CONTEXT*>(e->cpu);
+}
+
+// The emulated time of a bus access inside the instruction being run.
+std::uint64_t access_time(Einstein* e)
+{
+    return e->clock + static_cast<std::uint64_t>(z80ex_op_tstate(cpu_of(e)));
+}
+
+// The workspace bytes TOBRIN's code is allowed to store into.
+bool documented_workspace(std::uint16_t address)
+{
+    return (address >= 0xFB50 && address <= 0xFB54) || address == 0xFB56 ||
+           (address >= 0xFB58 && address <= 0xFB5B);
+}
+
+Z80EX_BYTE read_memory(Z80EX_CONTEXT*, Z80EX_WORD address, int, void* user)
+{
+    return static_cast<Einstein*>(user)->ram[address];
+}
+
+void write_memory(Z80EX_CONTEXT*, Z80EX_WORD address, Z80EX_BYTE value, void* user)
+{
+    Einstein* e = static_cast<Einstein*>(user);
+    if ((address <= 0x000A || address >= 0xFB00) && !documented_workspace(address)) e->protected_writes++;
+    e->ram[address] = value;
+}
+
+Z80EX_BYTE read_port(Z80EX_CONTEXT*, Z80EX_WORD port16, void* user)
+{
+    Einstein* e = static_cast<Einstein*>(user);
+    int port = port16 & 0xFF;
+    if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) return usart_read(&e->usart, port, access_time(e));
+    if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST) return wd1770_read(&e->fdc, port, access_time(e));
+    return 0xFF;
+}
+
+void write_port(Z80EX_CONTEXT*, Z80EX_WORD port16, Z80EX_BYTE value, void* user)
+{
+    Einstein* e = static_cast<Einstein*>(user);
+    int port = port16 & 0xFF;
+    if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) usart_write(&e->usart, port, value, access_time(e));
+    else if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST) wd1770_write(&e->fdc, port, value, access_time(e));
+    else if (port == PORT_DRIVE_SELECT) e->fdc.select = value;
+}
+
+Z80EX_BYTE read_interrupt_vector(Z80EX_CONTEXT*, void*)
+{
+    return 0xFF;
+}
+
+}  // namespace
+
+void einstein_init(Einstein* e, const EinsteinConfig& config)
+{
+    std::memset(e->ram, 0, sizeof e->ram);
+    e->config = config;
+    e->clock = 0;
+    e->stop = StopReason::Limit;
+    e->unknown_mos_call = 0;
+    e->restores = e->sector_writes = 0;
+    e->protected_writes = 0;
+    e->idle_polls = 0;
+    e->watch_addresses.clear();
+    e->watch_times.clear();
+    host_link_init_queue(&e->host);
+    usart_init(&e->usart, &e->host);
+    disk_init(&e->disk, config.tracks, config.sides);
+    e->disk.present = config.disk_present;
+    e->disk.write_protected = config.write_protected;
+    wd1770_init(&e->fdc, &e->disk);
+    e->fdc.faults = config.faults;
+    screen_init(&e->screen);
+    e->cpu = z80ex_create(read_memory, e, write_memory, e, read_port, e, write_port, e, read_interrupt_vector, e);
+    mos_install(e);
+}
+
+void einstein_destroy(Einstein* e)
+{
+    if (e->cpu) z80ex_destroy(cpu_of(e));
+    e->cpu = nullptr;
+    host_link_close(&e->host);
+}
+
+bool einstein_use_pty(Einstein* e, double patience_seconds)
+{
+    return host_link_init_pty(&e->host, patience_seconds);
+}
+
+void einstein_load(Einstein* e, std::uint16_t address, const std::uint8_t* bytes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) e->ram[static_cast<std::uint16_t>(address + i)] = bytes[i];
+}
+
+void einstein_start(Einstein* e, std::uint16_t pc, std::uint16_t sp)
+{
+    Z80EX_CONTEXT* cpu = cpu_of(e);
+    z80ex_reset(cpu);
+    z80ex_set_reg(cpu, regPC, pc);
+    z80ex_set_reg(cpu, regSP, sp);
+    e->stop = StopReason::Limit;
+}
+
+std::uint16_t einstein_pc(const Einstein* e)
+{
+    return z80ex_get_reg(cpu_of(e), regPC);
+}
+
+int einstein_watch(Einstein* e, std::uint16_t address)
+{
+    e->watch_addresses.push_back(address);
+    e->watch_times.push_back(UINT64_MAX);
+    return static_cast<int>(e->watch_addresses.size()) - 1;
+}
+
+std::uint64_t einstein_watch_time(const Einstein* e, int index)
+{
+    return e->watch_times[static_cast<std::size_t>(index)];
+}
+
+StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_starved)
+{
+    Z80EX_CONTEXT* cpu = cpu_of(e);
+    std::uint64_t limit = e->clock + max_tstates;
+    e->stop = StopReason::Limit;
+    while (e->clock < limit) {
+        std::uint16_t pc = z80ex_get_reg(cpu, regPC);
+        for (std::size_t i = 0; i < e->watch_addresses.size(); ++i)
+            if (e->watch_addresses[i] == pc && e->watch_times[i] == UINT64_MAX) e->watch_times[i] = e->clock;
+        if (pc == MOS_ENTRY) {
+            mos_call(e);
+        } else {
+            e->clock += static_cast<std::uint64_t>(z80ex_step(cpu));
+            if (z80ex_doing_halt(cpu)) e->stop = StopReason::Halted;
+        }
+        usart_advance(&e->usart, e->clock);
+        wd1770_advance(&e->fdc, e->clock);
+        if (e->usart.starved && (e->usart.tx_in_flight || e->usart.tx_holding >= 0)) e->usart.starved = false;
+        if (e->stop != StopReason::Limit) return e->stop;
+        // Starved: polling for a byte the PC has not sent, with nothing of
+        // ours still on its way to the PC (the PC may be waiting for it).
+        if (e->usart.starved && !e->usart.tx_in_flight && e->usart.tx_holding < 0) {
+            e->usart.starved = false;
+            if (host_link_is_queue(&e->host)) {
+                if (stop_when_starved) return e->stop = StopReason::Starved;
+            } else if (!host_link_wait(&e->host) && ++e->idle_polls % IDLE_POLLS_PER_PAUSE == 0) {
+                usleep(1000);  // the PC is away: let emulated time run, gently
+            }
+        }
+    }
+    return e->stop;
+}
+
+bool einstein_boot(Einstein* e)
+{
+    auto error = [e](const char* text) {
+        for (const char* c = text; *c; ++c) screen_put(&e->screen, *c);
+        e->stop = StopReason::Monitor;
+        return false;
+    };
+    if (!e->disk.present) return error("\r\nNO DISK\r\n");
+    DiskSector* header = disk_find_sector(&e->disk, 0, 0, 0);
+    if (header == nullptr || header->data.size() < 7) return error("\r\nDISK ERROR\r\n");
+    const std::uint8_t* h = header->data.data();
+    std::uint16_t start = static_cast<std::uint16_t>(h[0] | h[1] << 8);
+    std::uint16_t end = static_cast<std::uint16_t>(h[2] | h[3] << 8);
+    std::uint16_t entry = static_cast<std::uint16_t>(h[4] | h[5] << 8);
+    std::uint8_t drive_type = h[6];
+    e->ram[0xFBB1] = drive_type;
+    int per_track = (drive_type & 0x01) ? 20 : 10;
+    std::uint32_t destination = start;
+    for (int n = 0; destination < end; ++n) {
+        int track = n / per_track, id = n % per_track;
+        DiskSector* s = disk_find_sector(&e->disk, track, id >= 10 ? 1 : 0, id);
+        if (s == nullptr) return error("\r\nDISK ERROR\r\n");
+        for (std::size_t i = 0; i < s->data.size() && destination < 0x10000; ++i)
+            e->ram[destination++] = s->data[i];
+        e->clock += FDC_REVOLUTION_TSTATES / 5;
+    }
+    einstein_start(e, entry, 0xFCFF);
+    e->protected_writes = 0;  // the boot contract gives the program the monitor's stack
+    z80ex_set_reg(cpu_of(e), regIFF1, 1);
+    z80ex_set_reg(cpu_of(e), regIFF2, 1);
+    return true;
+}

@@ -1,0 +1,89 @@
+// einstein.h - the virtual Einstein: 64 KB of RAM, a Z80 (the z80ex core)
+// clocked at 4 MHz and counted in T-states, the 8251 USART and its line to
+// the PC, the WD1770 with drive 0, the drive/side latch, the text screen,
+// and the monitor's services (MOS calls at RST 08h, see mos.cpp).
+//
+// How it is driven: einstein_init with a drive set-up, einstein_load the
+// code, einstein_start at an address (or einstein_boot the disk), then
+// einstein_run until it stops: the monitor was re-entered (MOS call 9Ah, as
+// after the target program's jump to 0000h), the Z80 starves for a byte
+// from a queue link, or the T-state limit is reached.  Devices are stepped
+// after every instruction and at every port access, with the exact T-state
+// of that access.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/floppy_disk.h"
+#include "sim/host_link.h"
+#include "sim/screen.h"
+#include "sim/usart_8251.h"
+#include "sim/wd1770.h"
+
+struct Z80EX_CONTEXT_DUMMY;
+
+constexpr std::uint64_t CPU_HZ = 4000000;
+
+enum class StopReason {
+    Limit,     // the T-state limit of this run was reached
+    Starved,   // the Z80 waits for a byte a queue link does not have
+    Monitor,   // the monitor was re-entered (MOS call 9Ah)
+    Halted,    // a HALT instruction, or a MOS call the model does not know
+};
+
+// The drive and the faults to arrange.
+struct EinsteinConfig {
+    int tracks = 40;                // drive 0: 40 or 80 tracks
+    int sides = 1;                  // 1 or 2 sides
+    bool disk_present = true;       // a disk in the drive
+    bool write_protected = false;   // its notch covered
+    bool fail_first_restore = false;// the first drive check fails "not ready"
+    int fail_write_call = -1;       // this MOS sector write (from 0) fails ...
+    std::uint8_t fail_write_code = 3; // ... with this code
+    FdcFaults faults = {-1, -1, -1, -1};
+};
+
+struct Einstein {
+    std::uint8_t ram[65536];        // all of memory (the ROM is not modelled: MOS calls are trapped)
+    void* cpu;                      // the z80ex context
+    std::uint64_t clock;            // emulated time, T-states since start
+    EinsteinConfig config;          // the set-up
+    HostLink host;                  // the PC's end of the line
+    Usart8251 usart;                // ports 10h, 11h
+    FloppyDisk disk;                // drive 0's disk
+    Wd1770 fdc;                     // ports 18h-1Bh; port 23h latch kept in fdc.select
+    Screen screen;                  // what MOS print calls showed
+    StopReason stop;                // why the last run stopped
+    std::uint8_t unknown_mos_call;  // the code of an unmodelled MOS call
+    int restores;                   // MOS drive checks made
+    int sector_writes;              // MOS sector writes made
+    std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
+    std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
+    std::vector<std::uint64_t> watch_times;       // ... at this T-state (UINT64_MAX: not yet)
+    std::uint64_t idle_polls;       // polls while the PC was away (for throttling)
+};
+
+void einstein_init(Einstein* e, const EinsteinConfig& config);
+void einstein_destroy(Einstein* e);
+// Puts the line on a pseudo-terminal instead of the test queue.
+bool einstein_use_pty(Einstein* e, double patience_seconds);
+void einstein_load(Einstein* e, std::uint16_t address, const std::uint8_t* bytes, std::size_t count);
+// Starts the Z80 at pc with the stack at sp, interrupts off.
+void einstein_start(Einstein* e, std::uint16_t pc, std::uint16_t sp);
+// Runs until a stop or until max_tstates more have passed.  With
+// stop_when_starved false, a queue link's silence lets emulated time run
+// (so that poll limits can run out).
+StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_starved = true);
+// Boots drive 0 as the monitor does: reads track 0 sector 0 for the load
+// addresses, loads the sectors and starts the entry point.  False when the
+// disk cannot be read (the reason is printed on the screen).
+bool einstein_boot(Einstein* e);
+// Times the first execution of an address; returns its index.
+int einstein_watch(Einstein* e, std::uint16_t address);
+std::uint64_t einstein_watch_time(const Einstein* e, int index);
+std::uint16_t einstein_pc(const Einstein* e);
+
+// The monitor's services, trapped at 0008h (mos.cpp).
+void mos_install(Einstein* e);
+void mos_call(Einstein* e);

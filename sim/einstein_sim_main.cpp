@@ -1,0 +1,242 @@
+// einstein-sim - a virtual Einstein on a pseudo-terminal, for running the
+// real tobrin without the machine.
+//
+// It starts with the monitor loader already typed in at 1000h and started
+// (as "G1000" would), prints the pseudo-terminal to give tobrin as
+// TOBRIN_COM1, shows the Einstein's screen lines as they change, and ends
+// when the monitor is re-entered after a complete run (or on "quit", end of
+// input is not an end).  Commands on standard input, one a line: "protect",
+// "unprotect" (the disk's notch), "quit".
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <time.h>
+#include <unistd.h>
+
+#include "sim/einstein.h"
+#include "target/monitor_loader.h"
+#include "target/target_program.h"
+
+namespace {
+
+volatile std::sig_atomic_t quit_requested = 0;
+
+void on_signal(int)
+{
+    quit_requested = 1;
+}
+
+void usage()
+{
+    std::printf(
+        "Usage: einstein-sim [options]\n"
+        "\n"
+        "A virtual Einstein whose monitor holds TOBRIN's loader at 1000h and runs it.\n"
+        "Give tobrin the pseudo-terminal it prints: TOBRIN_COM1=<path> tobrin 1\n"
+        "\n"
+        "Drive 0:\n"
+        "  --tracks N           40 (default) or 80 tracks\n"
+        "  --sides N            1 (default) or 2 sides\n"
+        "  --write-protect      the disk is write-protected (\"unprotect\" on stdin lifts it)\n"
+        "  --no-disk            no disk in the drive\n"
+        "Faults:\n"
+        "  --fail-first-check   the first drive check reports \"not ready\"\n"
+        "  --seek-error T       a seek to track T ends with Seek Error\n"
+        "  --end-early T        a Write Track on track T ends after 3000 bytes\n"
+        "  --fail-write N       the N-th sector write (from 0) fails with code 3\n"
+        "Running:\n"
+        "  --patience S         wait up to S wall seconds for tobrin's next byte before\n"
+        "                       the Einstein's own time runs on (default 10; 0: never wait)\n"
+        "  --save FILE          save the disk as an extended DSK image at the end\n"
+        "  --boot               after a complete run, boot the written disk\n"
+        "  --quiet              do not show the screen\n"
+        "  --help               this text\n"
+        "\n"
+        "Commands on standard input: protect, unprotect, quit.\n"
+        "At the end it prints figures: emulated time per phase, the worst delay from\n"
+        "a data request to the CPU's write during Write Track, lost data, line bytes.\n");
+}
+
+struct Options {
+    EinsteinConfig config;
+    double patience = 10;
+    std::string save_path;
+    bool boot = false;
+    bool quiet = false;
+};
+
+bool parse(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](int* out) {
+            if (i + 1 >= argc) return false;
+            *out = std::atoi(argv[++i]);
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            usage();
+            std::exit(0);
+        } else if (a == "--tracks") {
+            if (!value(&o->config.tracks) || (o->config.tracks != 40 && o->config.tracks != 80)) return false;
+        } else if (a == "--sides") {
+            if (!value(&o->config.sides) || (o->config.sides != 1 && o->config.sides != 2)) return false;
+        } else if (a == "--write-protect") {
+            o->config.write_protected = true;
+        } else if (a == "--no-disk") {
+            o->config.disk_present = false;
+        } else if (a == "--fail-first-check") {
+            o->config.fail_first_restore = true;
+        } else if (a == "--seek-error") {
+            if (!value(&o->config.faults.seek_error_track)) return false;
+        } else if (a == "--end-early") {
+            if (!value(&o->config.faults.end_early_track)) return false;
+            o->config.faults.end_early_bytes = 3000;
+        } else if (a == "--fail-write") {
+            if (!value(&o->config.fail_write_call)) return false;
+        } else if (a == "--patience" && i + 1 < argc) {
+            o->patience = std::atof(argv[++i]);
+        } else if (a == "--save" && i + 1 < argc) {
+            o->save_path = argv[++i];
+        } else if (a == "--boot") {
+            o->boot = true;
+        } else if (a == "--quiet") {
+            o->quiet = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Shows screen lines: completed ones once, the current one rewritten.
+struct ScreenShow {
+    std::size_t shown = 0;  // completed lines already printed
+    void update(Screen* s, bool quiet)
+    {
+        if (quiet || !s->changed) return;
+        s->changed = false;
+        std::vector<std::string> lines = screen_text(s);
+        for (; shown + 1 < lines.size(); ++shown) std::printf("\rEinstein| %-40s\n", lines[shown].c_str());
+        std::printf("\rEinstein| %-40s", lines.back().c_str());
+        std::fflush(stdout);
+    }
+};
+
+bool commands_open = true;
+
+void read_commands(Einstein* e)
+{
+    if (!commands_open) return;
+    struct pollfd p = {0, POLLIN, 0};
+    if (poll(&p, 1, 0) != 1) return;
+    char line[128];
+    ssize_t n = read(0, line, sizeof line - 1);
+    if (n <= 0) {
+        commands_open = false;  // end of input: no more commands, but no end either
+        return;
+    }
+    line[n] = '\0';
+    if (std::strstr(line, "unprotect")) e->disk.write_protected = false;
+    else if (std::strstr(line, "protect")) e->disk.write_protected = true;
+    if (std::strstr(line, "quit")) quit_requested = 1;
+}
+
+double seconds(std::uint64_t t)
+{
+    return static_cast<double>(t) / CPU_HZ;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    if (!parse(argc, argv, &o)) {
+        std::fprintf(stdout, "einstein-sim: bad options, try --help\n");
+        return 2;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    static Einstein e;
+    einstein_init(&e, o.config);
+    if (!einstein_use_pty(&e, o.patience)) {
+        std::printf("einstein-sim: cannot create a pseudo-terminal\n");
+        return 1;
+    }
+    einstein_load(&e, 0x1000, monitor_loader_image, monitor_loader_length);
+    int at_program = einstein_watch(&e, target_program_image_labels::program_start);
+    int at_format = einstein_watch(&e, target_program_image_labels::format_disk);
+    int at_write = einstein_watch(&e, target_program_image_labels::write_image);
+    einstein_start(&e, 0x1000, 0xFCFF);
+    std::printf("einstein-sim: line on %s\n", e.host.slave_path.c_str());
+    std::printf("einstein-sim: run  TOBRIN_COM1=%s tobrin 1\n", e.host.slave_path.c_str());
+    std::fflush(stdout);
+
+    ScreenShow show;
+    for (const char* c = "READY\r\n>G1000\r\n"; *c; ++c) screen_put(&e.screen, *c);
+    struct timespec wall_start;
+    clock_gettime(CLOCK_MONOTONIC, &wall_start);
+    while (!quit_requested) {
+        StopReason why = einstein_run(&e, CPU_HZ / 20);
+        show.update(&e.screen, o.quiet);
+        read_commands(&e);
+        if (why == StopReason::Monitor || why == StopReason::Halted) break;
+    }
+    std::uint64_t end_of_run = e.clock;
+    struct timespec wall_end;
+    clock_gettime(CLOCK_MONOTONIC, &wall_end);
+    std::printf("\n");
+
+    std::uint64_t stray_stores = e.protected_writes;
+    if (o.boot && e.stop == StopReason::Monitor) {
+        std::printf("einstein-sim: booting the disk in drive 0\n");
+        screen_put(&e.screen, '\r');
+        screen_put(&e.screen, '\n');
+        if (einstein_boot(&e)) einstein_run(&e, 10 * CPU_HZ);
+        show.update(&e.screen, o.quiet);
+        std::printf("\n");
+    }
+    if (e.stop == StopReason::Halted && e.unknown_mos_call)
+        std::printf("einstein-sim: unknown MOS call %02Xh\n", e.unknown_mos_call);
+
+    std::uint64_t t_program = einstein_watch_time(&e, at_program);
+    std::uint64_t t_format = einstein_watch_time(&e, at_format);
+    std::uint64_t t_write = einstein_watch_time(&e, at_write);
+    double wall = static_cast<double>(wall_end.tv_sec - wall_start.tv_sec) +
+                  static_cast<double>(wall_end.tv_nsec - wall_start.tv_nsec) / 1e9;
+    std::printf("einstein-sim: emulated time %.3f s", seconds(end_of_run));
+    if (t_program != UINT64_MAX) std::printf(", program loaded at %.3f s", seconds(t_program));
+    if (t_format != UINT64_MAX && t_write != UINT64_MAX)
+        std::printf(", format %.3f s, transfer %.3f s", seconds(t_write - t_format), seconds(end_of_run - t_write));
+    std::printf("\n");
+    std::printf("einstein-sim: write tracks %llu, worst data-request delay %llu T (budget 128 T), "
+                "first byte %llu T (budget 384 T), lost data %llu\n",
+                static_cast<unsigned long long>(e.fdc.write_tracks),
+                static_cast<unsigned long long>(e.fdc.worst_drq_delay),
+                static_cast<unsigned long long>(e.fdc.worst_first_delay),
+                static_cast<unsigned long long>(e.fdc.lost_data));
+    std::printf("einstein-sim: line bytes from the PC %llu, to the PC %llu, overruns %llu\n",
+                static_cast<unsigned long long>(e.host.bytes_to_einstein),
+                static_cast<unsigned long long>(e.host.bytes_from_einstein),
+                static_cast<unsigned long long>(e.usart.overruns));
+    std::printf("einstein-sim: speed %.1f emulated MHz over %.2f s of wall time\n",
+                wall > 0 ? seconds(end_of_run) * 4.0 / wall : 0.0, wall);
+    if (stray_stores) std::printf("einstein-sim: %llu stores into the monitor's memory\n",
+                                  static_cast<unsigned long long>(stray_stores));
+    int status = 0;
+    if (!o.save_path.empty()) {
+        if (disk_save_dsk(&e.disk, o.save_path)) std::printf("einstein-sim: disk saved to %s\n", o.save_path.c_str());
+        else {
+            std::printf("einstein-sim: cannot write %s\n", o.save_path.c_str());
+            status = 1;
+        }
+    }
+    einstein_destroy(&e);
+    return status;
+}

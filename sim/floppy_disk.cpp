@@ -1,0 +1,120 @@
+#include "sim/floppy_disk.h"
+
+#include <cstdio>
+#include <cstring>
+
+void disk_init(FloppyDisk* disk, int tracks, int sides)
+{
+    disk->present = true;
+    disk->write_protected = false;
+    disk->tracks = tracks;
+    disk->sides = sides;
+    for (auto& t : disk->track)
+        for (auto& s : t) s = DiskTrackSide{};
+}
+
+std::uint16_t disk_crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= static_cast<std::uint16_t>(bytes[i] << 8);
+        for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : static_cast<std::uint16_t>(crc << 1);
+    }
+    return crc;
+}
+
+DiskSector* disk_find_sector(FloppyDisk* disk, int track, int side, int r)
+{
+    if (track < 0 || track >= DISK_MAX_TRACKS || side < 0 || side > 1) return nullptr;
+    for (auto& s : disk->track[track][side].sectors)
+        if (s.r == r && s.c == track && !s.data.empty()) return &s;
+    return nullptr;
+}
+
+// Three sync bytes and a mark at i: A1h A1h A1h (written by F5h) then `mark`.
+static bool address_mark_at(const std::vector<std::uint8_t>& b, const std::vector<bool>& sync, std::size_t i,
+                            std::uint8_t mark)
+{
+    return i + 3 < b.size() && sync[i] && sync[i + 1] && sync[i + 2] && b[i] == 0xA1 && b[i + 1] == 0xA1 &&
+           b[i + 2] == 0xA1 && b[i + 3] == mark;
+}
+
+void disk_decode_track(FloppyDisk* disk, int track, int side, const std::vector<std::uint8_t>& bytes,
+                       const std::vector<bool>& sync)
+{
+    DiskTrackSide& t = disk->track[track][side];
+    t.formatted = true;
+    t.raw = bytes;
+    t.sectors.clear();
+    for (std::size_t i = 0; i + 10 < bytes.size(); ++i) {
+        if (!address_mark_at(bytes, sync, i, 0xFE)) continue;
+        DiskSector s{};
+        s.c = bytes[i + 4];
+        s.h = bytes[i + 5];
+        s.r = bytes[i + 6];
+        s.n = bytes[i + 7];
+        s.id_offset = static_cast<int>(i + 3);
+        std::uint16_t crc = disk_crc16(&bytes[i], 8);
+        s.id_crc_ok = bytes[i + 8] == (crc >> 8) && bytes[i + 9] == (crc & 0xFF);
+        // The data field follows within the gap a controller allows (43 bytes).
+        std::size_t size = 128u << (s.n & 3);
+        for (std::size_t j = i + 10; j < i + 10 + 43 && j + 4 + size + 2 <= bytes.size(); ++j) {
+            if (!address_mark_at(bytes, sync, j, 0xFB)) continue;
+            s.data.assign(bytes.begin() + static_cast<long>(j + 4), bytes.begin() + static_cast<long>(j + 4 + size));
+            std::uint16_t dcrc = disk_crc16(&bytes[j], 4 + size);
+            s.data_crc_ok = bytes[j + 4 + size] == (dcrc >> 8) && bytes[j + 5 + size] == (dcrc & 0xFF);
+            break;
+        }
+        t.sectors.push_back(std::move(s));
+        i += 9;
+    }
+}
+
+bool disk_save_dsk(const FloppyDisk* disk, const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    std::uint8_t info[256] = {};
+    std::memcpy(info, "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34);
+    std::memcpy(info + 34, "EINSTEIN-SIM", 12);
+    info[48] = static_cast<std::uint8_t>(disk->tracks);
+    info[49] = static_cast<std::uint8_t>(disk->sides);
+    std::vector<std::vector<std::uint8_t>> records;
+    for (int t = 0; t < disk->tracks; ++t)
+        for (int s = 0; s < disk->sides; ++s) {
+            const DiskTrackSide& side = disk->track[t][s];
+            std::vector<std::uint8_t> record;
+            if (side.formatted) {
+                record.assign(256, 0);
+                std::memcpy(record.data(), "Track-Info\r\n", 12);
+                record[16] = static_cast<std::uint8_t>(t);
+                record[17] = static_cast<std::uint8_t>(s);
+                record[20] = 2;
+                int count = 0;
+                for (const auto& sec : side.sectors) {
+                    if (sec.data.empty() || count == 29) continue;
+                    std::uint8_t* row = record.data() + 24 + 8 * count++;
+                    row[0] = sec.c;
+                    row[1] = sec.h;
+                    row[2] = sec.r;
+                    row[3] = sec.n;
+                    row[5] = sec.data_crc_ok ? 0 : 0x20;  // FDC status 2: CRC error in data
+                    row[6] = static_cast<std::uint8_t>(sec.data.size() & 0xFF);
+                    row[7] = static_cast<std::uint8_t>(sec.data.size() >> 8);
+                }
+                record[21] = static_cast<std::uint8_t>(count);
+                record[22] = 0x4E;
+                record[23] = 0xE5;
+                int written = 0;
+                for (const auto& sec : side.sectors) {
+                    if (sec.data.empty() || written++ == 29) continue;
+                    record.insert(record.end(), sec.data.begin(), sec.data.end());
+                }
+                record.resize((record.size() + 255) / 256 * 256, 0);
+            }
+            info[52 + records.size()] = static_cast<std::uint8_t>(record.size() / 256);
+            records.push_back(std::move(record));
+        }
+    bool ok = std::fwrite(info, 1, 256, f) == 256;
+    for (const auto& r : records) ok = ok && std::fwrite(r.data(), 1, r.size(), f) == r.size();
+    return std::fclose(f) == 0 && ok;
+}

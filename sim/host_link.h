@@ -1,0 +1,46 @@
+// host_link.h - the PC's end of the virtual Einstein's serial line.
+//
+// The 8251 model asks the link for bytes the PC has sent and hands it the
+// bytes the Einstein sends.  Two kinds of link:
+//  - a queue in the same process, filled and emptied by a test between runs
+//    of the machine (deterministic; the machine stops when it starves);
+//  - a pseudo-terminal whose slave side a real tobrin opens (TOBRIN_COM1).
+//    While the Z80 waits for a byte the PC has not sent yet, the machine
+//    waits for the PC in wall time (up to `patience`) instead of burning
+//    emulated cycles, so that its poll limits measure the PC's silence, not
+//    the host's speed.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <string>
+
+struct HostLink {
+    // --- queue link (tests) ---
+    std::deque<std::uint8_t> to_einstein;    // bytes the PC has sent, not yet on the line
+    std::deque<std::uint8_t> from_einstein;  // bytes the Einstein has sent
+    // --- pseudo-terminal link ---
+    int master_fd;             // -1 for a queue link
+    std::string slave_path;    // what to give tobrin as TOBRIN_COM1
+    double patience_seconds;   // longest wall-time wait for the PC's next byte
+    bool gave_up;              // the PC stayed silent past patience: run on
+    std::uint64_t bytes_to_einstein;    // counters, both directions
+    std::uint64_t bytes_from_einstein;
+};
+
+// A queue link: the test moves bytes through to_einstein / from_einstein.
+void host_link_init_queue(HostLink* link);
+// A pseudo-terminal link; false when none can be made.
+bool host_link_init_pty(HostLink* link, double patience_seconds);
+void host_link_close(HostLink* link);
+
+// Takes the PC's next byte if one is there, without waiting.
+bool host_link_take(HostLink* link, std::uint8_t* byte);
+// The Z80 waits for a byte and none is there: for a pseudo-terminal, wait
+// in wall time (up to patience) until the PC sends one.  Returns true when
+// a byte is now there.  A queue link returns false at once (the machine
+// then stops as starved).
+bool host_link_wait(HostLink* link);
+// Hands the PC one byte from the Einstein.
+void host_link_deliver(HostLink* link, std::uint8_t byte);
+// A queue link? (Starvation then stops the machine.)
+inline bool host_link_is_queue(const HostLink* link) { return link->master_fd < 0; }

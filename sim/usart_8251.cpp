@@ -1,0 +1,97 @@
+#include "sim/usart_8251.h"
+
+#include <algorithm>
+#include <cstdint>
+
+void usart_init(Usart8251* usart, HostLink* host)
+{
+    *usart = Usart8251{};
+    usart->host = host;
+    usart->command = 0x07;  // as the MOS leaves it: transmitter and receiver on, RTS off
+    usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
+}
+
+static bool rts_on(const Usart8251* usart)
+{
+    return (usart->command & USART_COMMAND_RTS) != 0;
+}
+
+static void receive_arrived(Usart8251* usart)
+{
+    if (usart->rx_holding < 0) usart->rx_holding = usart->rx_byte;
+    else if (usart->rx_shift < 0) usart->rx_shift = usart->rx_byte;
+    else usart->overruns++;
+    usart->rx_in_flight = false;
+}
+
+void usart_advance(Usart8251* usart, std::uint64_t now)
+{
+    // The PC's byte on its way in.
+    if (usart->rx_in_flight && usart->rx_arrival <= now) receive_arrived(usart);
+    if (!usart->rx_in_flight && rts_on(usart)) {
+        std::uint8_t byte;
+        if (host_link_take(usart->host, &byte)) {
+            // It starts when the line is free and RTS is on, but not before now:
+            // the PC sent it no earlier than the machine noticed.
+            std::uint64_t start = std::max({usart->rx_line_free, usart->rts_on_at, now});
+            usart->rx_in_flight = true;
+            usart->rx_byte = byte;
+            usart->rx_arrival = start + LINE_BYTE_TSTATES;
+            usart->rx_line_free = usart->rx_arrival;
+        }
+    }
+    // The Einstein's byte on its way out.
+    if (usart->tx_in_flight && usart->tx_done <= now) {
+        host_link_deliver(usart->host, usart->tx_byte);
+        usart->tx_in_flight = false;
+    }
+    if (!usart->tx_in_flight && usart->tx_holding >= 0) {
+        usart->tx_byte = static_cast<std::uint8_t>(usart->tx_holding);
+        usart->tx_holding = -1;
+        usart->tx_in_flight = true;
+        usart->tx_done = std::max(now, usart->tx_done) + LINE_BYTE_TSTATES;
+    }
+}
+
+std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
+{
+    usart_advance(usart, now);
+    if ((port & 1) == 0) {
+        // Data: the held byte; the one behind it moves up.
+        std::uint8_t value = usart->rx_holding >= 0 ? static_cast<std::uint8_t>(usart->rx_holding) : 0;
+        usart->rx_holding = usart->rx_shift;
+        usart->rx_shift = -1;
+        return value;
+    }
+    std::uint8_t status = 0;
+    if (usart->tx_holding < 0) status |= USART_STATUS_TXRDY;
+    if (usart->tx_holding < 0 && !usart->tx_in_flight) status |= USART_STATUS_TXEMPTY;
+    if (usart->rx_holding >= 0) status |= USART_STATUS_RXRDY;
+    if (usart->overruns) status |= USART_STATUS_OVERRUN;
+    // Waiting for a byte that is neither here nor on its way.
+    usart->starved = usart->rx_holding < 0 && !usart->rx_in_flight && rts_on(usart) &&
+                     usart->host->to_einstein.empty();
+    return status;
+}
+
+void usart_write(Usart8251* usart, int port, std::uint8_t value, std::uint64_t now)
+{
+    usart_advance(usart, now);
+    if ((port & 1) == 0) {
+        usart->tx_holding = value;
+        usart_advance(usart, now);
+        return;
+    }
+    bool was_on = rts_on(usart);
+    usart->command = value;
+    if (!was_on && rts_on(usart)) usart->rts_on_at = now;
+    usart_advance(usart, now);
+}
+
+std::uint64_t usart_next_event(const Usart8251* usart)
+{
+    std::uint64_t next = UINT64_MAX;
+    if (usart->rx_in_flight) next = std::min(next, usart->rx_arrival);
+    if (usart->tx_in_flight) next = std::min(next, usart->tx_done);
+    return next;
+}

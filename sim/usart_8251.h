@@ -1,0 +1,54 @@
+// usart_8251.h - the Einstein's 8251 USART (ports 10h data, 11h command and
+// status) and the RS-232 line to the PC.
+//
+// How it is driven: the machine calls usart_read / usart_write for the two
+// ports with the emulated time of the access, and usart_advance after every
+// instruction.  The line runs at 9600 baud, 8N2: a byte takes 11 bit times,
+// 4,583 T-states at 4 MHz.  A byte from the PC starts only while the
+// Einstein's RTS (command bit 5) is on, because the PC sends only while its
+// CTS is on; once started it arrives 4,583 T later whatever RTS does.  The
+// receiver holds one byte plus one in its shift register; a third that
+// arrives unread is lost (an overrun).  A byte written to the data port goes
+// to the transmitter and reaches the PC 4,583 T after it starts.
+// The MOS has already set the mode (CEh); this model takes command bytes only.
+#pragma once
+#include <cstdint>
+
+#include "sim/host_link.h"
+
+constexpr std::uint64_t LINE_BYTE_TSTATES = 4583;  // 11 bits at 9600 baud, 4 MHz
+constexpr std::uint8_t USART_STATUS_TXRDY = 0x01;
+constexpr std::uint8_t USART_STATUS_RXRDY = 0x02;
+constexpr std::uint8_t USART_STATUS_TXEMPTY = 0x04;
+constexpr std::uint8_t USART_STATUS_OVERRUN = 0x10;
+constexpr std::uint8_t USART_COMMAND_RTS = 0x20;
+
+struct Usart8251 {
+    HostLink* host;             // the PC's end of the line
+    std::uint8_t command;       // last command byte (bit 5 RTS, bit 2 RxE, bit 0 TxEN)
+    std::uint64_t rts_on_at;    // when RTS last came on
+    // receiver
+    int rx_holding;             // received byte waiting for the CPU, -1 none
+    int rx_shift;               // a second byte behind it, -1 none
+    bool rx_in_flight;          // a byte from the PC is on the line
+    std::uint8_t rx_byte;       // that byte
+    std::uint64_t rx_arrival;   // when it will have arrived
+    std::uint64_t rx_line_free; // when the line from the PC is free again
+    std::uint64_t overruns;     // bytes lost because the CPU did not read in time
+    // transmitter
+    int tx_holding;             // byte written by the CPU, not yet on the line, -1 none
+    bool tx_in_flight;          // a byte to the PC is on the line
+    std::uint8_t tx_byte;       // that byte
+    std::uint64_t tx_done;      // when it will have reached the PC
+    // waiting
+    bool starved;               // the CPU polled for a byte the PC has not sent
+};
+
+void usart_init(Usart8251* usart, HostLink* host);
+// Moves the line on to emulated time `now`.
+void usart_advance(Usart8251* usart, std::uint64_t now);
+std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now);
+void usart_write(Usart8251* usart, int port, std::uint8_t value, std::uint64_t now);
+// The emulated time at which the next line event falls (for idle skipping),
+// or UINT64_MAX when nothing is on the line.
+std::uint64_t usart_next_event(const Usart8251* usart);
