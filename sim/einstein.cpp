@@ -41,7 +41,9 @@ Z80EX_BYTE read_memory(Z80EX_CONTEXT*, Z80EX_WORD address, int, void* user)
 void write_memory(Z80EX_CONTEXT*, Z80EX_WORD address, Z80EX_BYTE value, void* user)
 {
     Einstein* e = static_cast<Einstein*>(user);
-    if ((address <= 0x000A || address >= 0xFB00) && !documented_workspace(address)) e->protected_writes++;
+    bool boot_stack = e->booted && address >= 0xFC00 && address <= 0xFCFF;  // the stack the boot hands over
+    if ((address <= 0x000A || address >= 0xFB00) && !documented_workspace(address) && !boot_stack)
+        e->protected_writes++;
     e->ram[address] = value;
 }
 
@@ -80,6 +82,7 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->restores = e->sector_writes = 0;
     e->protected_writes = 0;
     e->idle_polls = 0;
+    e->booted = false;
     e->watch_addresses.clear();
     e->watch_times.clear();
     host_link_init_queue(&e->host);
@@ -197,7 +200,7 @@ bool einstein_boot(Einstein* e)
         e->clock += FDC_REVOLUTION_TSTATES / 5;
     }
     einstein_start(e, entry, 0xFCFF);
-    e->protected_writes = 0;  // the boot contract gives the program the monitor's stack
+    e->booted = true;
     z80ex_set_reg(cpu_of(e), regIFF1, 1);
     z80ex_set_reg(cpu_of(e), regIFF2, 1);
     return true;

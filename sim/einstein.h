@@ -62,6 +62,7 @@ struct Einstein {
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
     std::vector<std::uint64_t> watch_times;       // ... at this T-state (UINT64_MAX: not yet)
     std::uint64_t idle_polls;       // polls while the PC was away (for throttling)
+    bool booted;                    // started by einstein_boot (its stack below FCFFh is the program's)
 };
 
 void einstein_init(Einstein* e, const EinsteinConfig& config);

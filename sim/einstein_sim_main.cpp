@@ -193,7 +193,6 @@ int main(int argc, char** argv)
     clock_gettime(CLOCK_MONOTONIC, &wall_end);
     std::printf("\n");
 
-    std::uint64_t stray_stores = e.protected_writes;
     if (o.boot && e.stop == StopReason::Monitor) {
         std::printf("einstein-sim: booting the disk in drive 0\n");
         screen_put(&e.screen, '\r');
@@ -227,8 +226,8 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.usart.overruns));
     std::printf("einstein-sim: speed %.1f emulated MHz over %.2f s of wall time\n",
                 wall > 0 ? seconds(end_of_run) * 4.0 / wall : 0.0, wall);
-    if (stray_stores) std::printf("einstein-sim: %llu stores into the monitor's memory\n",
-                                  static_cast<unsigned long long>(stray_stores));
+    if (e.protected_writes) std::printf("einstein-sim: %llu stores into the monitor's memory\n",
+                                        static_cast<unsigned long long>(e.protected_writes));
     int status = 0;
     if (!o.save_path.empty()) {
         if (disk_save_dsk(&e.disk, o.save_path)) std::printf("einstein-sim: disk saved to %s\n", o.save_path.c_str());

@@ -5,10 +5,12 @@ void screen_init(Screen* screen)
     screen->lines.assign(1, std::string());
     screen->column = 0;
     screen->changed = false;
+    screen->transcript.clear();
 }
 
 void screen_put(Screen* screen, char c)
 {
+    screen->transcript += c;
     std::string& line = screen->lines.back();
     if (c == '\r') {
         screen->column = 0;
@@ -22,6 +24,7 @@ void screen_put(Screen* screen, char c)
     if (screen->column >= SCREEN_COLUMNS) {
         screen->lines.emplace_back();
         screen->column = 0;
+        screen->transcript.pop_back();  // put again below
         screen_put(screen, c);
         return;
     }

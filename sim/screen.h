@@ -12,6 +12,7 @@ struct Screen {
     std::vector<std::string> lines;  // every line since the start, the last is the current one
     int column;                      // cursor column in the current line
     bool changed;                    // the current line changed since the last look
+    std::string transcript;          // every character ever printed, in order
 };
 
 void screen_init(Screen* screen);

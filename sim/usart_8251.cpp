@@ -61,6 +61,7 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
         std::uint8_t value = usart->rx_holding >= 0 ? static_cast<std::uint8_t>(usart->rx_holding) : 0;
         usart->rx_holding = usart->rx_shift;
         usart->rx_shift = -1;
+        usart->empty_polls = 0;
         return value;
     }
     std::uint8_t status = 0;
@@ -68,9 +69,12 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
     if (usart->tx_holding < 0 && !usart->tx_in_flight) status |= USART_STATUS_TXEMPTY;
     if (usart->rx_holding >= 0) status |= USART_STATUS_RXRDY;
     if (usart->overruns) status |= USART_STATUS_OVERRUN;
-    // Waiting for a byte that is neither here nor on its way.
-    usart->starved = usart->rx_holding < 0 && !usart->rx_in_flight && rts_on(usart) &&
-                     usart->host->to_einstein.empty();
+    // Waiting for a byte that is neither here nor on its way: a second
+    // empty poll in a row (one look, as when draining, is not a wait).
+    bool nothing = usart->rx_holding < 0 && !usart->rx_in_flight && rts_on(usart) &&
+                   usart->host->to_einstein.empty();
+    usart->empty_polls = nothing ? usart->empty_polls + 1 : 0;
+    usart->starved = usart->empty_polls >= 2;
     return status;
 }
 

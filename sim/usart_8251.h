@@ -41,7 +41,8 @@ struct Usart8251 {
     std::uint8_t tx_byte;       // that byte
     std::uint64_t tx_done;      // when it will have reached the PC
     // waiting
-    bool starved;               // the CPU polled for a byte the PC has not sent
+    int empty_polls;            // status reads in a row that found no byte (a data read resets it)
+    bool starved;               // the CPU keeps polling for a byte the PC has not sent
 };
 
 void usart_init(Usart8251* usart, HostLink* host);

@@ -85,7 +85,11 @@ static void write_byte_time(Wd1770* fdc, std::uint64_t at)
     }
     fdc->dr_full = false;
     if (value == 0xF5) {
-        fdc->crc = disk_crc16((const std::uint8_t*)"\xA1", 1);  // preset, then the A1h itself
+        // A run of F5h presets the CRC at its first byte; the A1h sync
+        // bytes themselves count, as a reading controller counts them.
+        static const std::uint8_t sync_byte = 0xA1;
+        bool run_continues = !fdc->disc_sync.empty() && fdc->disc_sync.back();
+        fdc->crc = disk_crc16(&sync_byte, 1, run_continues ? fdc->crc : 0xFFFF);
         put_disc_byte(fdc, 0xA1, true);
     } else if (value == 0xF6) {
         put_disc_byte(fdc, 0xC2, false);

@@ -1,0 +1,189 @@
+// The monitor loader and the target program's serial side, run on the
+// virtual Einstein with the test as the PC: what the loader keeps, the
+// command loop, the block routines both ways, and the poll limit.
+#include <gtest/gtest.h>
+
+#include <z80ex/z80ex.h>
+
+#include "target/monitor_loader.h"
+#include "target/target_program.h"
+#include "tests/support/scripted_peer.h"
+#include "tests/support/sim_rig.h"
+
+namespace {
+
+namespace label = target_program_image_labels;
+const std::string WAITING = "[ Waiting to proceed\r";
+
+Bytes numbered(std::size_t n, int seed)
+{
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + seed);
+    return b;
+}
+
+int count(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+    return n;
+}
+
+// --- Monitor loader -------------------------------------------------------
+
+class LoaderTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        einstein_load(&rig.e(), 0x1000, monitor_loader_image, monitor_loader_length);
+        einstein_start(&rig.e(), 0x1000, 0xFCFF);
+    }
+    SimRig rig;
+};
+
+TEST_F(LoaderTest, Stores2048BytesAt0100hAndJumpsThereWithoutWaitingForMore)
+{
+    Bytes block = numbered(2048, 3);
+    block[0] = 0x76;  // HALT at 0100h: proves the jump
+    rig.send(block);
+    EXPECT_EQ(rig.run_to_halt(), StopReason::Halted);
+    EXPECT_EQ(einstein_pc(&rig.e()), 0x0100);  // halted on the first program byte
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), rig.e().ram + 0x0100));
+    EXPECT_EQ(rig.e().ram[0x0900], 0x00);
+}
+
+TEST_F(LoaderTest, BytesAlreadyInTheUsartAreDiscarded)
+{
+    rig.e().usart.rx_holding = 0x55;  // arrived before G1000
+    rig.e().usart.rx_shift = 0x66;
+    Bytes block = numbered(2048, 9);
+    block[0] = 0x76;
+    rig.send(block);
+    EXPECT_EQ(rig.run_to_halt(), StopReason::Halted);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), rig.e().ram + 0x0100));
+}
+
+TEST_F(LoaderTest, ItWaitsForEveryByteAndHoldsThePcWithRts)
+{
+    rig.send(numbered(100, 1));
+    EXPECT_EQ(rig.run_until_starved(), StopReason::Starved);
+    EXPECT_EQ(rig.e().usart.overruns, 0u);
+    EXPECT_EQ(rig.e().ram[0x0100 + 99], numbered(100, 1)[99]);
+    EXPECT_EQ(rig.e().host.bytes_to_einstein, 100u);
+}
+
+// --- Command loop and block routines --------------------------------------
+
+class TargetSerialTest : public testing::Test {
+protected:
+    SimRig rig;
+};
+
+TEST_F(TargetSerialTest, ShowsItsBannerAndIgnoresEveryByteButTheFormatCommand)
+{
+    rig.start_program();
+    ASSERT_EQ(rig.run_until_starved(), StopReason::Starved);
+    EXPECT_EQ(rig.screen_transcript(), "TOBRIN: System Disk Transfer V1.00\r\n" + WAITING);
+    rig.send({0x00, 0x02, 0xFF});
+    ASSERT_EQ(rig.run_until_starved(), StopReason::Starved);
+    EXPECT_EQ(count(rig.screen_transcript(), WAITING), 4);
+    EXPECT_EQ(rig.e().restores, 0) << "no format started";
+    EXPECT_TRUE(rig.e().host.from_einstein.empty());
+}
+
+TEST_F(TargetSerialTest, ReceivesAFillBlockIntoEveryByteAndAnswersNothing)
+{
+    rig.call(label::recv_block, 0x2000, 512, 0x1234);
+    rig.send({0x03, 0xE5});
+    ASSERT_EQ(rig.run_to_halt(), StopReason::Halted);
+    for (int i = 0; i < 512; ++i) ASSERT_EQ(rig.e().ram[0x2000 + i], 0xE5);
+    EXPECT_EQ(rig.e().ram[0x2200], 0x00);
+    EXPECT_TRUE(rig.e().host.from_einstein.empty());
+    EXPECT_EQ(rig.reg(regHL), 0x2200);
+    EXPECT_EQ(rig.reg(regBC), 512);
+    EXPECT_EQ(rig.reg(regDE), 0x1234);
+}
+
+TEST_F(TargetSerialTest, ReceivesAFullBlockAgainIntoTheSamePlaceUntilTheChecksumsAgree)
+{
+    rig.call(label::recv_block, 0x3000, 512, 0xBEEF);
+    Bytes good = numbered(512, 5), garbled = good;
+    garbled[100] ^= 0x40;
+    rig.send({0x00});
+    rig.send(garbled);
+    // The Einstein's checksum comes before the PC has sent its own.
+    EXPECT_EQ(rig.receive_byte(), block_checksum(garbled));
+    rig.send_byte(block_checksum(good));  // the PC meant something else
+    rig.send(good);
+    EXPECT_EQ(rig.receive_byte(), block_checksum(good));
+    rig.send_byte(block_checksum(good));
+    ASSERT_EQ(rig.run_to_halt(), StopReason::Halted);
+    EXPECT_TRUE(std::equal(good.begin(), good.end(), rig.e().ram + 0x3000));
+    EXPECT_EQ(rig.reg(regHL), 0x3200);
+    EXPECT_EQ(rig.reg(regBC), 512);
+    EXPECT_EQ(rig.reg(regDE), 0xBEEF);
+}
+
+TEST_F(TargetSerialTest, SendsAStatusBlockOfZerosAsTwoBytes)
+{
+    rig.call(label::send_block, 0x4000, 80, 0x5555);
+    ASSERT_EQ(rig.run_to_halt(), StopReason::Halted);
+    EXPECT_EQ(rig.receive(2), (Bytes{0x03, 0x00}));
+    EXPECT_TRUE(rig.e().host.from_einstein.empty());
+    EXPECT_EQ(rig.reg(regHL), 0x4050);
+    EXPECT_EQ(rig.reg(regDE), 0x5555);
+}
+
+TEST_F(TargetSerialTest, SendsAVariedBlockInFullAndAgainWhenThePcDisagrees)
+{
+    rig.e().ram[0x4000 + 37] = 0x03;
+    rig.call(label::send_block, 0x4000, 80, 0);
+    Bytes expected(80, 0);
+    expected[37] = 3;
+    bool fill = true;
+    EXPECT_EQ(rig.receive_block(80, 1, &fill), expected);
+    EXPECT_FALSE(fill);
+    ASSERT_EQ(rig.run_to_halt(), StopReason::Halted);
+    EXPECT_EQ(rig.reg(regHL), 0x4050);
+    EXPECT_EQ(rig.reg(regBC), 80);
+}
+
+TEST_F(TargetSerialTest, ASilentPcRunsIntoThePollLimitAndANewFormatCanStart)
+{
+    rig.preformat();
+    rig.call(label::write_image);
+    EXPECT_EQ(rig.receive_byte(), 0x00);  // the drive flags
+    rig.send({40, 10, 80, 0x00, 0x00});   // geometry, a batch, a full block ...
+    rig.send(numbered(100, 2));           // ... of which the PC sends a fifth, then nothing
+    std::uint64_t silent_from = rig.e().clock;
+    ASSERT_EQ(rig.run_until_starved(30 * CPU_HZ), StopReason::Starved);  // still waiting: no limit yet
+    EXPECT_EQ(rig.e().screen.transcript.find("TIMEOUT"), std::string::npos);
+    einstein_run(&rig.e(), 10 * CPU_HZ, false);  // let emulated time run
+    std::string screen = rig.screen_transcript();
+    std::string shown;
+    for (char c : screen) shown += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    EXPECT_NE(screen.find(" - Write 0: Track 00 Sector 00  - TIMEOUT!\r\n---- RESET ----\n\r" + WAITING),
+              std::string::npos)
+        << shown;
+    double waited = static_cast<double>(rig.e().clock - silent_from) / CPU_HZ;
+    EXPECT_GT(waited, 5.0);
+    // Back in the command loop: a "*" starts a format.
+    rig.send_byte('*');
+    EXPECT_EQ(rig.receive_byte(), 0x00);
+    EXPECT_EQ(rig.e().restores, 2);
+}
+
+TEST_F(TargetSerialTest, PutTwoDigitsWritesTensAndUnits)
+{
+    for (int value : {0, 7, 10, 39, 79, 99}) {
+        rig.call(label::put_two_digits, 0x5000);
+        static_cast<void>(0);
+        z80ex_set_reg(static_cast<Z80EX_CONTEXT*>(rig.e().cpu), regAF, static_cast<std::uint16_t>(value << 8));
+        ASSERT_EQ(rig.run_to_halt(), StopReason::Halted);
+        EXPECT_EQ(rig.e().ram[0x5000], '0' + value / 10);
+        EXPECT_EQ(rig.e().ram[0x5001], '0' + value % 10);
+        EXPECT_EQ(rig.reg(regHL), 0x5000);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// The image write on the virtual Einstein: where the sectors of each batch
+// land, the status blocks, the progress lines, and the end of a run.
+#include <gtest/gtest.h>
+
+#include "target/target_program.h"
+#include "tests/support/sim_rig.h"
+
+namespace {
+
+namespace label = target_program_image_labels;
+
+int count(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+    return n;
+}
+
+// A preformatted disk and the program in its write phase, geometry sent.
+struct WritePhase {
+    explicit WritePhase(EinsteinConfig config, Bytes geometry) : rig(config)
+    {
+        rig.preformat();
+        rig.call(label::write_image);
+        flags = rig.receive_byte();
+        rig.send(geometry);
+    }
+    // One batch of sectors: sector k holds sector_pattern(first + k).
+    Bytes batch(int first, int sectors = 80)
+    {
+        rig.send_byte(0x00);
+        for (int k = 0; k < sectors; ++k) rig.send_block(sector_pattern((first + k) / 256, 0, (first + k) % 256));
+        return rig.receive_block(static_cast<std::size_t>(sectors), 0, &status_was_fill);
+    }
+    SimRig rig;
+    std::uint8_t flags = 0;
+    bool status_was_fill = false;
+};
+
+TEST(TargetWrite, TenSectorsACylinderAcrossBatches)
+{
+    WritePhase w(EinsteinConfig{}, {40, 10, 80});
+    EXPECT_EQ(w.flags, 0x00);
+    EXPECT_EQ(w.batch(0), Bytes(80, 0));
+    EXPECT_TRUE(w.status_was_fill);
+    EXPECT_EQ(w.batch(80), Bytes(80, 0));
+    for (int n = 0; n < 160; ++n) {
+        DiskSector* s = disk_find_sector(&w.rig.e().disk, n / 10, 0, n % 10);
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(s->data, sector_pattern(n / 256, 0, n % 256)) << n;
+    }
+    // The second batch began at track 8 sector 0; progress at each new track only.
+    std::string screen = w.rig.screen_transcript();
+    EXPECT_EQ(count(screen, "\r - Write 0: Track 08 Sector 00 "), 1);
+    EXPECT_EQ(count(screen, "Sector 05"), 0);
+    EXPECT_EQ(count(screen, "\r - Write 0: Track "), 1 + 16);
+}
+
+TEST(TargetWrite, TwentySectorsACylinderUseBothSides)
+{
+    EinsteinConfig config;
+    config.tracks = 80;
+    config.sides = 2;
+    WritePhase w(config, {80, 20, 80});
+    EXPECT_EQ(w.flags, 0x11);
+    w.batch(0);
+    w.batch(80);
+    for (int n = 0; n < 160; ++n) {
+        int track = n / 20, id = n % 20;
+        DiskSector* s = disk_find_sector(&w.rig.e().disk, track, id >= 10 ? 1 : 0, id);
+        ASSERT_NE(s, nullptr) << n;
+        ASSERT_EQ(s->data, sector_pattern(n / 256, 0, n % 256)) << n;
+    }
+    EXPECT_EQ(count(w.rig.screen_transcript(), "\r - Write 0: Track 04 Sector 00 "), 1);
+    EXPECT_EQ(count(w.rig.screen_transcript(), "Track 04 Sector 10"), 0);
+}
+
+TEST(TargetWrite, TheEndByteRightAfterTheGeometryWritesNothing)
+{
+    WritePhase w(EinsteinConfig{}, {40, 10, 80});
+    w.rig.send_byte(0x02);
+    EXPECT_EQ(w.rig.run_to_halt(), StopReason::Halted);  // write_image returned
+    EXPECT_EQ(w.rig.e().sector_writes, 0);
+    std::string screen = w.rig.screen_transcript();
+    EXPECT_EQ(screen, "\r - Write 0: Track 00 Sector 00 \r[ Transfer successful reboot Einstein.\n\r");
+}
+
+TEST(TargetWrite, AFailedWriteIsReportedAndTheBatchGoesOn)
+{
+    EinsteinConfig config;
+    config.fail_write_call = 37;
+    config.fail_write_code = 3;
+    WritePhase w(config, {40, 10, 80});
+    Bytes expected(80, 0);
+    expected[37] = 3;
+    EXPECT_EQ(w.batch(0), expected);
+    EXPECT_FALSE(w.status_was_fill);
+    // Sector 37 is track 3 sector 7; the progress line is shown again for
+    // sector 38, which is not the start of a track.
+    std::string screen = w.rig.screen_transcript();
+    EXPECT_EQ(count(screen, "\r - Write 0: Track 03 Sector 08 "), 1);
+    // The sectors after it went to their own places.
+    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 3, 0, 8)->data, sector_pattern(0, 0, 38));
+    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 3, 0, 7)->data, Bytes(512, 0xE5));
+}
+
+TEST(TargetWrite, AnyCommandByteButTwoOpensABatch)
+{
+    WritePhase w(EinsteinConfig{}, {40, 10, 80});
+    w.rig.send_byte(0x7F);
+    for (int k = 0; k < 80; ++k) w.rig.send_block(Bytes(512, static_cast<std::uint8_t>(k)));
+    EXPECT_EQ(w.rig.receive_block(80), Bytes(80, 0));
+    EXPECT_EQ(w.rig.e().sector_writes, 80);
+}
+
+TEST(TargetWrite, ABatchSizeOfZeroOrOverEightyIsTakenAsEighty)
+{
+    for (std::uint8_t size : {0, 81, 255}) {
+        WritePhase w(EinsteinConfig{}, {40, 10, size});
+        w.batch(0);  // 80 sectors and an 80-byte status block: the exchange stays in step
+        EXPECT_EQ(w.rig.e().sector_writes, 80);
+        EXPECT_EQ(w.rig.e().protected_writes, 0u);
+    }
+}
+
+TEST(TargetWrite, ASmallerBatchSizeIsHonoured)
+{
+    WritePhase w(EinsteinConfig{}, {40, 10, 20});
+    EXPECT_EQ(w.batch(0, 20), Bytes(20, 0));
+    EXPECT_EQ(w.batch(20, 20), Bytes(20, 0));
+    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 3, 0, 9)->data, sector_pattern(0, 0, 39));
+}
+
+}  // namespace
