@@ -163,11 +163,10 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
         // ours still on its way to the PC (the PC may be waiting for it).
         if (e->usart.starved && !e->usart.tx_in_flight && e->usart.tx_holding < 0) {
             e->usart.starved = false;
-            if (host_link_is_queue(&e->host)) {
-                if (stop_when_starved) return e->stop = StopReason::Starved;
-            } else if (!host_link_wait(&e->host) && ++e->idle_polls % IDLE_POLLS_PER_PAUSE == 0) {
-                usleep(1000);  // the PC is away: let emulated time run, gently
-            }
+            if (stop_when_starved && !e->host.gave_up) return e->stop = StopReason::Starved;
+            // Emulated time runs on while the PC is away; pause now and then
+            // so that a waiting machine does not take a whole processor.
+            if (!host_link_is_queue(&e->host) && ++e->idle_polls % IDLE_POLLS_PER_PAUSE == 0) usleep(1000);
         }
     }
     return e->stop;

@@ -72,9 +72,11 @@ bool einstein_use_pty(Einstein* e, double patience_seconds);
 void einstein_load(Einstein* e, std::uint16_t address, const std::uint8_t* bytes, std::size_t count);
 // Starts the Z80 at pc with the stack at sp, interrupts off.
 void einstein_start(Einstein* e, std::uint16_t pc, std::uint16_t sp);
-// Runs until a stop or until max_tstates more have passed.  With
-// stop_when_starved false, a queue link's silence lets emulated time run
-// (so that poll limits can run out).
+// Runs until a stop or until max_tstates more have passed.  When the Z80
+// waits for a byte the PC has not sent, it stops as Starved (the caller
+// sends, or waits for the PC with host_link_wait) - unless
+// stop_when_starved is false or the link has given up on the PC: then
+// emulated time runs on, so that poll limits can run out.
 StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_starved = true);
 // Boots drive 0 as the monitor does: reads track 0 sector 0 for the load
 // addresses, loads the sectors and starts the entry point.  False when the

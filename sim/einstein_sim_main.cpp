@@ -187,6 +187,8 @@ int main(int argc, char** argv)
         show.update(&e.screen, o.quiet);
         read_commands(&e);
         if (why == StopReason::Monitor || why == StopReason::Halted) break;
+        // The Z80 waits for tobrin: wait for it in wall time (or a command).
+        if (why == StopReason::Starved) host_link_wait(&e.host, commands_open ? 0 : -1);
     }
     std::uint64_t end_of_run = e.clock;
     struct timespec wall_end;
@@ -224,8 +226,10 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),
                 static_cast<unsigned long long>(e.usart.overruns));
-    std::printf("einstein-sim: speed %.1f emulated MHz over %.2f s of wall time\n",
-                wall > 0 ? seconds(end_of_run) * 4.0 / wall : 0.0, wall);
+    std::printf("einstein-sim: speed %.1f emulated MHz over %.2f s of wall time, "
+                "%.2f s of it waiting for the PC (%llu waits)\n",
+                wall > 0 ? seconds(end_of_run) * 4.0 / wall : 0.0, wall, e.host.waited_seconds,
+                static_cast<unsigned long long>(e.host.waits));
     if (e.protected_writes) std::printf("einstein-sim: %llu stores into the monitor's memory\n",
                                         static_cast<unsigned long long>(e.protected_writes));
     int status = 0;

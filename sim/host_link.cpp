@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 void host_link_init_queue(HostLink* link)
@@ -16,6 +17,8 @@ void host_link_init_queue(HostLink* link)
     link->patience_seconds = 0;
     link->gave_up = false;
     link->bytes_to_einstein = link->bytes_from_einstein = 0;
+    link->waits = 0;
+    link->waited_seconds = 0;
 }
 
 bool host_link_init_pty(HostLink* link, double patience_seconds)
@@ -70,20 +73,28 @@ bool host_link_take(HostLink* link, std::uint8_t* byte)
     return true;
 }
 
-bool host_link_wait(HostLink* link)
+bool host_link_wait(HostLink* link, int also_fd)
 {
     if (link->master_fd < 0) return !link->to_einstein.empty();
     if (!link->to_einstein.empty()) return true;
-    if (link->gave_up || link->patience_seconds <= 0) return false;
-    struct pollfd p = {link->master_fd, POLLIN, 0};
+    if (link->patience_seconds <= 0) link->gave_up = true;
+    if (link->gave_up) return false;
+    struct pollfd p[2] = {{link->master_fd, POLLIN, 0}, {also_fd, POLLIN, 0}};
+    struct timespec from, to;
+    clock_gettime(CLOCK_MONOTONIC, &from);
     int ready;
     do {
-        ready = poll(&p, 1, static_cast<int>(link->patience_seconds * 1000));
+        ready = poll(p, also_fd >= 0 ? 2 : 1, static_cast<int>(link->patience_seconds * 1000));
     } while (ready < 0 && errno == EINTR);
-    if (ready > 0 && (p.revents & POLLIN)) {
+    clock_gettime(CLOCK_MONOTONIC, &to);
+    link->waits++;
+    link->waited_seconds += static_cast<double>(to.tv_sec - from.tv_sec) + static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
+    if (ready > 0 && (p[0].revents & POLLIN)) {
         pull_from_pty(link);
         if (!link->to_einstein.empty()) return true;
     }
+    if (ready > 0 && also_fd >= 0 && (p[1].revents & POLLIN) && !(p[0].revents & POLLHUP))
+        return false;  // something else to attend to; the wait is not over
     // Silent past patience, or nobody on the other side (hang-up): the
     // Einstein's own time runs on, and its poll limits may run out.
     link->gave_up = true;

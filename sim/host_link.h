@@ -25,6 +25,8 @@ struct HostLink {
     bool gave_up;              // the PC stayed silent past patience: run on
     std::uint64_t bytes_to_einstein;    // counters, both directions
     std::uint64_t bytes_from_einstein;
+    std::uint64_t waits;                // times the machine waited for the PC in wall time
+    double waited_seconds;              // and how long in all
 };
 
 // A queue link: the test moves bytes through to_einstein / from_einstein.
@@ -36,10 +38,12 @@ void host_link_close(HostLink* link);
 // Takes the PC's next byte if one is there, without waiting.
 bool host_link_take(HostLink* link, std::uint8_t* byte);
 // The Z80 waits for a byte and none is there: for a pseudo-terminal, wait
-// in wall time (up to patience) until the PC sends one.  Returns true when
-// a byte is now there.  A queue link returns false at once (the machine
-// then stops as starved).
-bool host_link_wait(HostLink* link);
+// in wall time (up to patience) until the PC sends one, or until
+// `also_fd` (another descriptor, -1 none) has something to read.  Returns
+// true when a byte is now there.  When patience runs out, or nobody is on
+// the other side, `gave_up` is set: the Einstein's time runs on until the PC
+// sends again.  A queue link returns at once.
+bool host_link_wait(HostLink* link, int also_fd = -1);
 // Hands the PC one byte from the Einstein.
 void host_link_deliver(HostLink* link, std::uint8_t byte);
 // A queue link? (Starvation then stops the machine.)

@@ -9,69 +9,10 @@
 #include "target/target_program.h"
 #include "tests/support/child_process.h"
 #include "tests/support/einstein_peer.h"
+#include "tests/support/expected_console.h"
 #include "tests/support/scripted_peer.h"
 
 namespace {
-
-const std::string BANNER = "TOBRIN: Einstein System Disk Transfer V1.00\n\n";
-const std::string USAGE =
-    "Usage:\n"
-    "  TOBRIN <port> [<disc image>] [-notrans]\n"
-    "\n"
-    "Where:\n"
-    "  <port>        Serial port number (COM <port>) which is connected to the\n"
-    "                Einstein.\n"
-    "  <disc image>  Optional disc image to use, if this is not supplied then the\n"
-    "                default disc image contained within TOBRIN is used.\n"
-    "  -notrans      Command line option to skip program transfer, this should only\n"
-    "                be used if the Einstein TOBRIN is running (ie if an error occur\n"
-    "                during execution such as a disk error).\n";
-const std::string PROMPT =
-    "Press Y to proceed, any other key to exit :\r                                           \r";
-const std::string TYPE_LOADER =
-    "Reset the Einstein now, once it has booted up into the MOS and is displaying\n"
-    "the READY prompt enter the following command:\n\n"
-    "   M1000\n\n"
-    "This should display the address (1000) and its contents with a flashing cursor\n"
-    "over the first value, something like:\n\n"
-    "   1000 FF\n\n"
-    "Now type the following lines pressing ENTER between each, please note the last\n"
-    "line is a single full stop\n\n"
-    "   3E27D311DB10DB11\n"
-    "   CB4F20F83E07D311\n"
-    "   2100011100083E27\n"
-    "   D311DB11CB4F28FA\n"
-    "   DB10773E07D31123\n"
-    "   1B7BB220E9C30001\n"
-    "   .\n";
-const std::string CHECK_LOADER =
-    "\n"
-    "This entire procedure should have left the Einstein with a display similar to\n"
-    "the following. Please make sure to verify the strings entered above are correct\n"
-    "before proceeding:\n\n"
-    "   READY\n"
-    "   >M1000\n"
-    "   1000 3E27D311DB10DB11\n"
-    "   1008 CB4F20F83E07D311\n"
-    "   1010 2100011100083E27\n"
-    "   1018 D311DB11CB4F28FA\n"
-    "   1020 DB10773E07D31123\n"
-    "   1028 1B7BB220E9C30001\n"
-    "   1030 .F\n"
-    "   >\n";
-const std::string START_LOADER =
-    "\n"
-    "Now to execute the program you have just entered type in the following command:\n\n"
-    "   G1000\n";
-const std::string SENDING = "\n * Transferring format and disk write program to Einstein\n";
-const std::string WARNING =
-    "\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n"
-    "         in the drive and its the one you want to use as a system disk.\n\n";
-const std::string FORMATTING = "1) Formatting, please wait.\n";
-const std::string FORMAT_FAILED = "*** TOBRIN HALTED ***\nEinstein Error -> Formatting disk has failed.\n";
-const std::string UNKNOWN_PORT = "*** TOBRIN HALTED ***\nResource Error -> Unknown port number\n";
-const std::string NO_PORT = "ERROR: Cannot open serial port.\n";
-const std::string ALL_LOADER_STEPS = TYPE_LOADER + PROMPT + CHECK_LOADER + PROMPT + START_LOADER + PROMPT + SENDING;
 
 // The 2048 bytes the loader must receive: the program, then zeros.
 Bytes program_block()
@@ -227,15 +168,8 @@ TEST(RunDriver, AWholeRunWithTheBuiltInImage)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.peer_error, "");
     EXPECT_EQ(seen.sectors.size(), 400u);
-    std::string progress;
-    char label[64];
-    for (int n = 0; n < 400; ++n) {
-        std::snprintf(label, sizeof label, "\r - WRITE 0: Track %02d Sector %02d", n / 10, n % 10);
-        progress += label;
-    }
     EXPECT_EQ(r.out, BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING +
-                         "2) Sending standard disk image, please wait\n" + progress +
-                         "\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
+                         "2) Sending standard disk image, please wait\n" + progress_labels(400, 10) + DONE);
 }
 
 TEST(RunDriver, AWholeRunWithAFileAndAThirdArgumentIgnored)

@@ -122,6 +122,14 @@ TEST_F(SerialPortTest, BytesMoveBothWays)
     EXPECT_EQ(serial_port.failed, 0);  // a received FFh is only a byte
 }
 
+TEST_F(SerialPortTest, BytesLeftFromAnEarlierRunAreDroppedAtOpening)
+{
+    line.send({0x00, 0x55});  // an answer nobody read
+    ASSERT_EQ(serial_open(1, 9600, 8, 0, 2, 1), 1);
+    line.send_byte(0x2A);
+    EXPECT_EQ(recv_byte(), 0x2A);
+}
+
 TEST_F(SerialPortTest, ClosingTwiceClosesTheDeviceOnce)
 {
     ASSERT_EQ(serial_open(1, 9600, 8, 0, 2, 1), 1);

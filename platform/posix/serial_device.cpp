@@ -111,6 +111,10 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
         return 0;
     }
     ioctl(fd, TIOCEXCL);  // no other program opens it while TOBRIN runs
+    // Bytes left from an earlier run (an Einstein's answer that a stopped
+    // tobrin never read) would be taken for this run's answers: drop them,
+    // as the Windows driver does when a port is opened.
+    tcflush(fd, TCIFLUSH);
     // DTR on.  A device without modem lines (a pseudo-terminal) refuses the
     // request, which does not make the line unusable.
     int dtr = TIOCM_DTR;

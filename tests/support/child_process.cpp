@@ -27,9 +27,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                            const std::map<std::string, std::string>& env, const std::string& keys,
                            Console console)
 {
+    std::signal(SIGPIPE, SIG_IGN);  // a child that ended must not end the test
     int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
     int master = -1;
-    if (console == Console::Pipe) {
+    if (console != Console::Terminal) {
         if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
     } else {
@@ -43,7 +44,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        if (console == Console::Pipe) {
+        if (console != Console::Terminal) {
             dup2(in_pipe[0], 0);
             dup2(out_pipe[1], 1);
             dup2(out_pipe[1], 2);
@@ -64,19 +65,18 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         _exit(127);
     }
 
-    if (console == Console::Pipe) {
+    if (console != Console::Terminal) {
         close(in_pipe[0]);
         close(out_pipe[1]);
-        std::size_t done = 0;
-        while (done < keys.size()) {
-            ssize_t n = write(in_pipe[1], keys.data() + done, keys.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        close(in_pipe[1]);
+        in_fd_ = in_pipe[1];
         out_fd_ = out_pipe[0];
+        if (!keys.empty()) type(keys);
+        if (console == Console::Pipe) {
+            close(in_fd_);
+            in_fd_ = -1;
+        }
     } else {
-        out_fd_ = master;
+        out_fd_ = in_fd_ = master;
         if (!keys.empty()) type(keys);
     }
     reader_ = std::thread([this] { collect(); });
@@ -93,6 +93,7 @@ ChildProcess::~ChildProcess()
     if (terminal_fd_ >= 0) close(terminal_fd_);
     terminal_fd_ = -1;
     if (reader_.joinable()) reader_.join();
+    if (in_fd_ >= 0 && in_fd_ != out_fd_) close(in_fd_);
     if (out_fd_ >= 0) close(out_fd_);
 }
 
@@ -110,8 +111,13 @@ void ChildProcess::collect()
 
 void ChildProcess::type(const std::string& keys)
 {
-    if (write(out_fd_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
-        throw std::runtime_error("typing failed");
+    std::size_t done = 0;
+    while (done < keys.size()) {
+        ssize_t n = write(in_fd_, keys.data() + done, keys.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error("typing failed");
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 std::string ChildProcess::output()

@@ -10,7 +10,9 @@
 
 class ChildProcess {
 public:
-    enum class Console { Pipe, Terminal };
+    // Pipe: keys, then end of input.  OpenPipe: keys, and type() writes more
+    // until the process ends.  Terminal: a pseudo-terminal to type into.
+    enum class Console { Pipe, OpenPipe, Terminal };
 
     // Starts program with args (argv[0] is program).  With Console::Pipe,
     // `keys` are written to its standard input, which is then closed (end of
@@ -48,6 +50,7 @@ private:
     void collect();
     int pid_ = -1;
     int out_fd_ = -1;       // stdout pipe, or the terminal's master side
+    int in_fd_ = -1;        // where type() writes: the input pipe or the terminal's master side
     int terminal_fd_ = -1;  // a slave descriptor kept so settings can be read
     std::string terminal_path_;
     std::thread reader_;

@@ -1,0 +1,231 @@
+// Whole runs of the real tobrin (its console on a pseudo-terminal, keys
+// typed) against the real einstein-sim (its line on a pseudo-terminal that
+// tobrin opens through TOBRIN_COM1): the console transcript byte for byte,
+// the Einstein's screen, and the saved disk compared with the image sector
+// by sector.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+
+#include "image/default_image.h"
+#include "image/disc_image.h"
+#include "tests/support/child_process.h"
+#include "tests/support/disc_builder.h"
+#include "tests/support/expected_console.h"
+#include "tests/support/stdout_capture.h"
+
+namespace {
+
+// The terminal turns "\n" into "\r\n"; compare in the program's own terms.
+std::string program_text(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+    return out;
+}
+
+// A running einstein-sim.
+class VirtualEinstein {
+public:
+    explicit VirtualEinstein(std::vector<std::string> args)
+        : disk_path_(write_temp_file({}, "saved.dsk")), process_(EINSTEIN_SIM_BINARY, with_save(args), {}, "",
+                                                                  ChildProcess::Console::OpenPipe)
+    {
+        if (!process_.wait_for_output("TOBRIN_COM1=")) throw std::runtime_error("einstein-sim did not start");
+        std::string out = process_.output();
+        std::size_t at = out.find("line on ") + 8;
+        line_ = out.substr(at, out.find('\n', at) - at);
+    }
+    const std::string& line() const { return line_; }
+    ChildProcess& process() { return process_; }
+    // The Einstein's screen: the last state of every line it showed.
+    std::vector<std::string> screen()
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(process_.output());
+        std::string raw;
+        while (std::getline(in, raw)) {
+            std::size_t at = raw.rfind("Einstein| ");
+            if (at == std::string::npos) continue;
+            std::string text = raw.substr(at + 10);
+            while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+            lines.push_back(text);
+        }
+        return lines;
+    }
+    bool shows(const std::string& line)
+    {
+        for (const auto& l : screen())
+            if (l == line) return true;
+        return false;
+    }
+    bool wait_for_screen(const std::string& text, int timeout_ms = 60000)
+    {
+        return process_.wait_for_output("Einstein| " + text, timeout_ms);
+    }
+    // Opens the saved disk with TOBRIN's own reader.
+    DiscImage* saved_disk()
+    {
+        StdoutCapture quiet;
+        return image_open_file(disk_path_.c_str());
+    }
+
+private:
+    std::vector<std::string> with_save(std::vector<std::string> args)
+    {
+        args.push_back("--save");
+        args.push_back(disk_path_);
+        return args;
+    }
+    std::string disk_path_;
+    ChildProcess process_;
+    std::string line_;
+};
+
+ChildProcess* start_tobrin(VirtualEinstein& einstein, const std::vector<std::string>& args)
+{
+    return new ChildProcess(tobrin_binary(), args, {{"TOBRIN_COM1", einstein.line()}}, "",
+                            ChildProcess::Console::Terminal);
+}
+
+// Types the loader confirmations, waits for the program to wait, confirms
+// the format.
+void confirm_all(ChildProcess& tobrin, VirtualEinstein& einstein, bool with_loader = true)
+{
+    ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40)));
+    if (with_loader) tobrin.type("YYY");
+    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
+    ASSERT_TRUE(tobrin.wait_for_output("WARNING: About to format"));
+    tobrin.type("y");
+}
+
+// Compares every sector of two images, cylinder by cylinder, as TOBRIN reads them.
+void expect_same_sectors(DiscImage* written, DiscImage* source, int cylinders, int spc)
+{
+    ASSERT_NE(written, nullptr);
+    ASSERT_NE(source, nullptr);
+    StdoutCapture quiet;
+    for (int c = 0; c < cylinders; ++c) {
+        image_load_track(written);
+        image_load_track(source);
+        for (int i = 0; i < spc; ++i) {
+            Bytes a(image_find_sector(written, c, i), image_find_sector(written, c, i) + 512);
+            Bytes b(image_find_sector(source, c, i), image_find_sector(source, c, i) + 512);
+            ASSERT_EQ(a, b) << "cylinder " << c << " index " << i;
+        }
+    }
+    std::string warnings = quiet.finish();
+    EXPECT_EQ(warnings, "");
+    image_close(written);
+    image_close(source);
+}
+
+TEST(EndToEnd, TheBuiltInImageOnAOneSided40TrackDriveBoots)
+{
+    VirtualEinstein einstein({"--boot", "--patience", "20"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(120000), 0);
+    ASSERT_EQ(einstein.process().wait(120000), 0);
+
+    EXPECT_EQ(program_text(tobrin->output()), BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING +
+                                                  "2) Sending standard disk image, please wait\n" +
+                                                  progress_labels(400, 10) + DONE);
+    for (const char* line : {"TOBRIN: System Disk Transfer V1.00", "] Formatting", "] Writing disk image",
+                             "[ Transfer successful reboot Einstein.", "TOBRIN system disk V1.00"})
+        EXPECT_TRUE(einstein.shows(line)) << line;
+    std::string figures = einstein.process().output();
+    std::printf("%s\n", figures.substr(figures.find("einstein-sim: emulated")).c_str());
+    EXPECT_NE(figures.find("lost data 0"), std::string::npos);
+    EXPECT_EQ(figures.find("stores into the monitor"), std::string::npos);
+    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, AnExtendedImageOnATwoSided80TrackDrive)
+{
+    std::string path = write_temp_file(extended_image(80, 2, 10), "einstein-ds80.dsk");
+    VirtualEinstein einstein({"--tracks", "80", "--sides", "2"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(240000), 0);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    std::string out = program_text(tobrin->output());
+    std::string head = BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING + "2) Sending disk image " + path +
+                       ", please wait.\n + Disc image 80 track, double sided (extended .DSK format)\n";
+    EXPECT_EQ(out, head + progress_labels(1600, 20) + DONE);
+    StdoutCapture quiet;
+    DiscImage* source = image_open_file(path.c_str());
+    quiet.finish();
+    expect_same_sectors(einstein.saved_disk(), source, 80, 20);
+}
+
+TEST(EndToEnd, ARawDumpOfBothSides)
+{
+    std::string path = write_temp_file(raw_dump(160), "dump.img");
+    VirtualEinstein einstein({"--tracks", "80", "--sides", "2"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(240000), 0);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    EXPECT_NE(program_text(tobrin->output()).find(" + Disc image 80 track, double sided (RAW disc dump)\n"),
+              std::string::npos);
+    StdoutCapture quiet;
+    DiscImage* source = image_open_file(path.c_str());
+    quiet.finish();
+    // The raw dump's side 1 sectors carry IDs 0-9 in its synthesized blocks;
+    // on the disk they are 10-19: the reader finds both.
+    expect_same_sectors(einstein.saved_disk(), source, 80, 20);
+}
+
+TEST(EndToEnd, AWriteProtectedDiskThenTheRestWithoutSendingTheProgramAgain)
+{
+    VirtualEinstein einstein({"--write-protect"});
+    std::unique_ptr<ChildProcess> first(start_tobrin(einstein, {"1"}));
+    confirm_all(*first, einstein);
+    ASSERT_EQ(first->wait(60000), 0);
+    EXPECT_EQ(program_text(first->output()),
+              BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING + FORMAT_FAILED);
+    EXPECT_FALSE(einstein.shows("] Writing disk image"));
+
+    einstein.process().type("unprotect\n");
+    std::unique_ptr<ChildProcess> second(start_tobrin(einstein, {"1", "-notrans"}));
+    ASSERT_TRUE(second->wait_for_output("WARNING: About to format"));
+    second->type("Y");
+    ASSERT_EQ(second->wait(120000), 0);
+    EXPECT_EQ(program_text(second->output()), BANNER + WARNING + PROMPT + FORMATTING +
+                                                  "2) Sending standard disk image, please wait\n" +
+                                                  progress_labels(400, 10) + DONE);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, WhenThePcStopsMidTransferTheEinsteinTimesOutAndWaitsAgain)
+{
+    std::string path = write_temp_file(extended_image(40, 1), "varied.dsk");
+    VirtualEinstein einstein({"--patience", "1"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_TRUE(tobrin->wait_for_output("Track 01 Sector 05", 120000));
+    tobrin->send_signal(SIGKILL);
+    tobrin->wait();
+    ASSERT_TRUE(einstein.wait_for_screen("---- RESET ----", 60000));
+    ASSERT_TRUE(einstein.process().wait_for_output("Einstein| [ Waiting to proceed", 60000));
+    // " - TIMEOUT!" follows the progress line, wrapping at the screen's 40 columns.
+    std::vector<std::string> screen = einstein.screen();
+    bool timeout_after_progress = false;
+    for (std::size_t i = 0; i + 1 < screen.size(); ++i)
+        if (screen[i].find(" - Write 0: Track") == 0 && (screen[i] + screen[i + 1]).find(" - TIMEOUT!") != std::string::npos)
+            timeout_after_progress = true;
+    EXPECT_TRUE(timeout_after_progress) << einstein.process().output();
+    // A new format can start: -notrans finishes the job.
+    std::unique_ptr<ChildProcess> again(start_tobrin(einstein, {"1", path, "-notrans"}));
+    ASSERT_TRUE(again->wait_for_output("WARNING: About to format"));
+    again->type("Y");
+    ASSERT_EQ(again->wait(120000), 0);
+    EXPECT_NE(program_text(again->output()).find(DONE), std::string::npos) << again->output() << einstein.process().output();
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+}
+
+}  // namespace
