@@ -182,8 +182,13 @@ int main(int argc, char** argv)
     for (const char* c = "READY\r\n>G1000\r\n"; *c; ++c) screen_put(&e.screen, *c);
     struct timespec wall_start;
     clock_gettime(CLOCK_MONOTONIC, &wall_start);
+    // Line bytes (both ways) when the format and the write phase began.
+    std::uint64_t bytes_at_format = UINT64_MAX, bytes_at_write = UINT64_MAX;
     while (!quit_requested) {
         StopReason why = einstein_run(&e, CPU_HZ / 20);
+        std::uint64_t bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
+        if (bytes_at_format == UINT64_MAX && einstein_watch_time(&e, at_format) != UINT64_MAX) bytes_at_format = bytes;
+        if (bytes_at_write == UINT64_MAX && einstein_watch_time(&e, at_write) != UINT64_MAX) bytes_at_write = bytes;
         show.update(&e.screen, o.quiet);
         read_commands(&e);
         if (why == StopReason::Monitor || why == StopReason::Halted) break;
@@ -226,6 +231,11 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),
                 static_cast<unsigned long long>(e.usart.overruns));
+    if (bytes_at_write != UINT64_MAX)
+        std::printf("einstein-sim: line bytes by phase: program %llu, format %llu, transfer %llu\n",
+                    static_cast<unsigned long long>(bytes_at_format),
+                    static_cast<unsigned long long>(bytes_at_write - bytes_at_format),
+                    static_cast<unsigned long long>(e.host.bytes_to_einstein + e.host.bytes_from_einstein - bytes_at_write));
     std::printf("einstein-sim: speed %.1f emulated MHz over %.2f s of wall time, "
                 "%.2f s of it waiting for the PC (%llu waits)\n",
                 wall > 0 ? seconds(end_of_run) * 4.0 / wall : 0.0, wall, e.host.waited_seconds,
