@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build, the same tests
-# under AddressSanitizer and UBSan, and the Windows cross build of
-# tobrin.exe.  Exits non-zero when anything fails.
+# under AddressSanitizer and UBSan, and the Windows tobrin.exe under wine
+# (scripts/test-windows.sh).  Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +12,7 @@ for preset in default asan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
-echo "=== windows: cross build of tobrin.exe"
+echo "=== windows: cross build of tobrin.exe and its unit tests"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
@@ -21,4 +21,5 @@ for preset in default asan; do
   echo "=== $preset: tests"
   ctest --preset "$preset" || status=1
 done
+bash scripts/test-windows.sh || status=1
 exit $status

@@ -2,7 +2,11 @@
 // carries on into the next argument.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 #include <vector>
 
 #include "run/arg_parser.h"

@@ -17,9 +17,12 @@
 
 namespace {
 
-// The terminal turns "\n" into "\r\n"; compare in the program's own terms.
-std::string program_text(const std::string& s)
+// What tobrin printed in its own terms: its terminal turns "\n" into
+// "\r\n" (under wine the pipe carries Windows line ends instead).
+std::string program_text(const std::string& printed)
 {
+    if (tobrin_under_wine()) return tobrin_text(printed);
+    const std::string& s = printed;
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i)
         if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
@@ -84,10 +87,13 @@ private:
     std::string line_;
 };
 
+// tobrin with its console on a terminal; under wine (the Windows stage)
+// keys come through a pipe that stays open.
 ChildProcess* start_tobrin(VirtualEinstein& einstein, const std::vector<std::string>& args)
 {
-    return new ChildProcess(tobrin_binary(), args, {{"TOBRIN_COM1", einstein.line()}}, "",
-                            ChildProcess::Console::Terminal);
+    TobrinLaunch launch = tobrin_launch(args, einstein.line());
+    return new ChildProcess(launch.program, launch.args, launch.env, "",
+                            tobrin_under_wine() ? ChildProcess::Console::OpenPipe : ChildProcess::Console::Terminal);
 }
 
 // Types the loader confirmations, waits for the program to wait, confirms

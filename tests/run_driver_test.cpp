@@ -33,10 +33,9 @@ RunResult run_tobrin(const std::vector<std::string>& args, const std::string& ke
                std::function<void(PtyLine&)> script = nullptr)
 {
     PtyLine line;
-    std::map<std::string, std::string> env = {{"TOBRIN_COM1", line.slave_path()},
-                                              {"TOBRIN_COM2", line.slave_path()}};
+    TobrinLaunch launch = tobrin_launch(args, line.slave_path(), line.slave_path());
     RunResult run;
-    ChildProcess child(tobrin_binary(), args, env, keys);
+    ChildProcess child(launch.program, launch.args, launch.env, keys);
     if (script) {
         ScriptedPeer peer(line, script);
         run.status = child.wait();
@@ -45,7 +44,7 @@ RunResult run_tobrin(const std::vector<std::string>& args, const std::string& ke
     } else {
         run.status = child.wait();
     }
-    run.out = child.output();
+    run.out = tobrin_text(child.output());
     return run;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <poll.h>
 #include <stdexcept>
@@ -21,6 +22,47 @@ std::mutex output_mutex;
 std::string tobrin_binary()
 {
     return TOBRIN_BINARY;
+}
+
+bool tobrin_under_wine()
+{
+    const char* exe = std::getenv("TOBRIN_WINE_EXE");
+    return exe != nullptr && exe[0] != '\0';
+}
+
+static void point_link(const std::string& link, const std::string& device)
+{
+    std::error_code ignored;
+    std::filesystem::remove(link, ignored);
+    if (!device.empty()) std::filesystem::create_symlink(device, link);
+}
+
+TobrinLaunch tobrin_launch(const std::vector<std::string>& args, const std::string& com1, const std::string& com2)
+{
+    TobrinLaunch launch;
+    if (!tobrin_under_wine()) {
+        launch.program = tobrin_binary();
+        launch.args = args;
+        launch.env = {{"TOBRIN_COM1", com1}, {"TOBRIN_COM2", com2.empty() ? "/nonexistent/com2" : com2}};
+        return launch;
+    }
+    const char* ports = std::getenv("TOBRIN_WINE_PORTS");
+    std::string folder = ports ? ports : "/tmp";
+    point_link(folder + "/com1", com1);
+    point_link(folder + "/com2", com2);
+    launch.program = "/usr/bin/wine";
+    launch.args.push_back(std::getenv("TOBRIN_WINE_EXE"));
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    return launch;
+}
+
+std::string tobrin_text(const std::string& printed)
+{
+    if (!tobrin_under_wine()) return printed;
+    std::string out;
+    for (std::size_t i = 0; i < printed.size(); ++i)
+        if (!(printed[i] == '\r' && i + 1 < printed.size() && printed[i + 1] == '\n')) out += printed[i];
+    return out;
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,

@@ -63,3 +63,19 @@ private:
 
 // The path of the tobrin binary under test.
 std::string tobrin_binary();
+
+// How a test starts tobrin with its serial ports on the given devices:
+// natively (TOBRIN_COM1/TOBRIN_COM2), or - in the Windows stage, when
+// TOBRIN_WINE_EXE names tobrin.exe - under wine, whose COM1 and COM2 are
+// mapped to links in TOBRIN_WINE_PORTS that this points at the devices.
+struct TobrinLaunch {
+    std::string program;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+};
+TobrinLaunch tobrin_launch(const std::vector<std::string>& args, const std::string& com1,
+                           const std::string& com2 = "");
+bool tobrin_under_wine();
+// What tobrin printed, in its own terms: a Windows console program's "\r\n"
+// line ends become "\n" under wine.
+std::string tobrin_text(const std::string& printed);

@@ -2,9 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 Bytes sector_pattern(int track, int side, int id)
 {
@@ -82,17 +83,20 @@ Bytes raw_dump(int track_sides)
 
 std::string write_temp_file(const Bytes& bytes, const std::string& name)
 {
-    static std::string folder;
+    namespace fs = std::filesystem;
+    static fs::path folder;
     if (folder.empty()) {
-        char pattern[] = "/tmp/tobrin-test-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-        folder = pattern;
-        static std::string to_remove = folder;
-        std::atexit([] { std::string cmd = "rm -rf '" + to_remove + "'"; (void)std::system(cmd.c_str()); });
+        std::random_device random;
+        folder = fs::temp_directory_path() / ("tobrin-test-" + std::to_string(random()));
+        fs::create_directories(folder);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(folder, ignored);
+        });
     }
     static int serial = 0;
-    std::string path = folder + "/" + std::to_string(serial++) + "-" + name;
+    fs::path path = folder / (std::to_string(serial++) + "-" + name);
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
+    return path.string();
 }

@@ -3,15 +3,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 StdoutCapture::StdoutCapture()
 {
     std::fflush(stdout);
-    char name[] = "/tmp/tobrin-stdout-XXXXXX";
-    file_ = mkstemp(name);
-    if (file_ < 0) throw std::runtime_error("cannot capture stdout");
-    unlink(name);
+    temporary_ = std::tmpfile();
+    if (temporary_ == nullptr) throw std::runtime_error("cannot capture stdout");
+    file_ = fileno(temporary_);
     saved_ = dup(1);
     dup2(file_, 1);
 }
@@ -31,9 +34,10 @@ std::string StdoutCapture::finish()
     std::string text;
     lseek(file_, 0, SEEK_SET);
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(file_, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-    close(file_);
+    int n;
+    while ((n = static_cast<int>(read(file_, buffer, sizeof buffer))) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    std::fclose(temporary_);
+    temporary_ = nullptr;
     file_ = -1;
     return text;
 }

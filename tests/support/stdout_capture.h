@@ -1,6 +1,7 @@
 // stdout_capture.h - captures what the code under test prints to standard
 // output (all of TOBRIN's console output goes there).
 #pragma once
+#include <cstdio>
 #include <string>
 
 class StdoutCapture {
@@ -13,6 +14,7 @@ public:
     std::string finish();
 
 private:
-    int saved_ = -1;
-    int file_ = -1;
+    int saved_ = -1;              // the real standard output
+    int file_ = -1;               // where it goes meanwhile
+    std::FILE* temporary_ = nullptr;
 };
