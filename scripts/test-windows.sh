@@ -4,13 +4,14 @@
 #    with wine as the cross-compiling emulator;
 #  - the run-driver transcript tests against tobrin.exe, its COM1 and COM2
 #    mapped to pseudo-terminals on which the tests play the Einstein;
+#  - its key read in a console: tobrin.exe in tmux, keys by send-keys;
 #  - a whole run of tobrin.exe against einstein-sim.
 # Expects the default and windows builds to be there (scripts/test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-for p in wine wine64; do
+for p in wine wine64 tmux; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -49,6 +50,8 @@ ctest --preset windows || status=1
 export TOBRIN_WINE_EXE="$PWD/build/windows/tobrin.exe" TOBRIN_WINE_PORTS="$ports"
 echo "=== windows: tobrin.exe transcripts under wine"
 timeout 1200 ./build/default/tests/run_tests --gtest_filter='RunDriver.*' --gtest_brief=1 || status=1
+echo "=== windows: tobrin.exe's key read in a console (tmux) under wine"
+timeout 600 ./build/default/tests/wine_console_tests --gtest_brief=1 || status=1
 echo "=== windows: tobrin.exe against einstein-sim under wine"
 timeout 600 ./build/default/tests/end_to_end_tests --gtest_filter='EndToEnd.TheBuiltIn*:EndToEnd.AWriteProtected*' --gtest_brief=1 || status=1
 exit $status

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <termios.h>
 
 #include "tests/support/child_process.h"
@@ -26,7 +27,13 @@ const char PROMPT[] = "Press Y to proceed, any other key to exit :";
 
 class ConsoleTest : public testing::Test {
 protected:
-    std::map<std::string, std::string> env() { return {{"TOBRIN_COM1", line.slave_path()}}; }
+    // tobrin on a terminal of its own: natively, or tobrin.exe under wine's
+    // console (the Windows stage).
+    ChildProcess* start(const std::vector<std::string>& args)
+    {
+        TobrinLaunch launch = tobrin_launch(args, line.slave_path());
+        return new ChildProcess(launch.program, launch.args, launch.env, "", ChildProcess::Console::Terminal);
+    }
     static void expect_terminal_restored(const ChildProcess& child)
     {
         struct termios tio;
@@ -40,7 +47,8 @@ protected:
 
 TEST_F(ConsoleTest, KeysTypedAheadAnswerLaterPromptsUnseen)
 {
-    ChildProcess child(tobrin_binary(), {"1"}, env(), "", ChildProcess::Console::Terminal);
+    std::unique_ptr<ChildProcess> started(start({"1"}));
+    ChildProcess& child = *started;
     ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("YYYN");  // three of these are typed before their prompts appear
     EXPECT_EQ(line.receive(2048).size(), 2048u);
@@ -58,7 +66,8 @@ TEST_F(ConsoleTest, KeysTypedAheadAnswerLaterPromptsUnseen)
 
 TEST_F(ConsoleTest, CtrlCAtAPromptRefusesAndRestoresTheTerminal)
 {
-    ChildProcess child(tobrin_binary(), {"1", "-notrans"}, env(), "", ChildProcess::Console::Terminal);
+    std::unique_ptr<ChildProcess> started(start({"1", "-notrans"}));
+    ChildProcess& child = *started;
     ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("\x03");
     EXPECT_EQ(child.wait(), 1);
@@ -68,7 +77,8 @@ TEST_F(ConsoleTest, CtrlCAtAPromptRefusesAndRestoresTheTerminal)
 
 TEST_F(ConsoleTest, ACursorKeyIsOneKeyThatRefuses)
 {
-    ChildProcess child(tobrin_binary(), {"1", "-notrans"}, env(), "", ChildProcess::Console::Terminal);
+    std::unique_ptr<ChildProcess> started(start({"1", "-notrans"}));
+    ChildProcess& child = *started;
     ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("\x1b[A");
     EXPECT_EQ(child.wait(), 1);
@@ -79,7 +89,8 @@ TEST_F(ConsoleTest, ACursorKeyIsOneKeyThatRefuses)
 
 TEST_F(ConsoleTest, ASignalDuringASerialWaitRestoresTheTerminal)
 {
-    ChildProcess child(tobrin_binary(), {"1", "-notrans"}, env(), "", ChildProcess::Console::Terminal);
+    std::unique_ptr<ChildProcess> started(start({"1", "-notrans"}));
+    ChildProcess& child = *started;
     ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("y");
     EXPECT_EQ(line.receive_byte(), 0x2A);  // now it waits for the format status
