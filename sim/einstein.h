@@ -21,7 +21,6 @@
 #include "sim/usart_8251.h"
 #include "sim/wd1770.h"
 
-struct Z80EX_CONTEXT_DUMMY;
 
 constexpr std::uint64_t CPU_HZ = 4000000;
 
