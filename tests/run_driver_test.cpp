@@ -193,6 +193,35 @@ TEST(RunDriver, AWholeRunWithAFileAndAThirdArgumentIgnored)
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
 }
 
+TEST(RunDriver, ChecksumRetriesAndFailedWritesThroughTheWholeProgram)
+{
+    std::string path = write_temp_file(extended_image(40, 1), "retries.dsk");
+    EinsteinTranscript seen;
+    EinsteinScript script;
+    script.bad_passes = [](int sector) { return sector == 3 ? 2 : 0; };
+    script.status = [](int batch) {
+        Bytes status(80, 0);
+        if (batch == 2) status[5] = 0x03;
+        return status;
+    };
+    RunResult r = run_tobrin({"-notrans", "1", path}, "Y", [&](PtyLine& l) {
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send({0x00, 0x00});
+        play_einstein(l, script, seen);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.peer_error, "");
+    ASSERT_EQ(seen.sectors.size(), 400u);
+    EXPECT_EQ(seen.sectors[3], sector_pattern(0, 0, 3));
+    const std::string label = "\r - WRITE 0: Track 00 Sector 03";
+    EXPECT_NE(r.out.find(label + " (checksum error)" + label + std::string(17, ' ') + label), std::string::npos);
+    std::string tail = "\r - WRITE 0: Track 39 Sector 09\n*** TOBRIN HALTED ***\n"
+                       "Einstein Error -> 1 sector(s) could not be written\n"
+                       "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+}
+
 TEST(RunDriver, AnUnusableImageIsAFailedTransferWithStatusZero)
 {
     std::string path = write_temp_file(Bytes(1024, 0), "short.img");
