@@ -21,7 +21,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The prefix (about 700 MB) lives outside the checkout and is made once.
-export WINEPREFIX="${TOBRIN_WINE_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/tobrin-wine}"
+export WINEPREFIX="${TOBRIN_WINE_PREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/tobrin-wine}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "=== windows: creating the wine prefix in $WINEPREFIX"
