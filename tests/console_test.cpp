@@ -8,6 +8,7 @@
 #include <termios.h>
 
 #include "tests/support/child_process.h"
+#include "tests/support/expected_console.h"
 #include "tests/support/pty_line.h"
 
 namespace {
@@ -23,7 +24,7 @@ std::string program_text(std::string s)
     return out;
 }
 
-const char PROMPT[] = "Press Y to proceed, any other key to exit :";
+const char PROMPT_TEXT[] = "Press Y to proceed, any other key to exit :";
 
 class ConsoleTest : public testing::Test {
 protected:
@@ -33,6 +34,13 @@ protected:
     {
         TobrinLaunch launch = tobrin_launch(args, line.slave_path());
         return new ChildProcess(launch.program, launch.args, launch.env, "", ChildProcess::Console::Terminal);
+    }
+    // Started and showing its first prompt.
+    std::unique_ptr<ChildProcess> at_first_prompt(const std::vector<std::string>& args)
+    {
+        std::unique_ptr<ChildProcess> child(start(args));
+        EXPECT_TRUE(child->wait_for_output(PROMPT_TEXT));
+        return child;
     }
     static void expect_terminal_restored(const ChildProcess& child)
     {
@@ -47,28 +55,19 @@ protected:
 
 TEST_F(ConsoleTest, KeysTypedAheadAnswerLaterPromptsUnseen)
 {
-    std::unique_ptr<ChildProcess> started(start({"1"}));
-    ChildProcess& child = *started;
-    ASSERT_TRUE(child.wait_for_output(PROMPT));
-    child.type("YYYN");  // three of these are typed before their prompts appear
+    auto child = at_first_prompt({"1"});
+    child->type("YYYN");  // three of these are typed before their prompts appear
     EXPECT_EQ(line.receive(2048).size(), 2048u);
-    EXPECT_EQ(child.wait(), 1);
-    std::string out = program_text(child.output());
-    // Four prompts, each blanked, and not one of the keys on the screen.
-    std::size_t prompts = 0;
-    for (std::size_t at = 0; (at = out.find(PROMPT, at)) != std::string::npos; ++at) ++prompts;
-    EXPECT_EQ(prompts, 4u);
-    EXPECT_EQ(out.find('Y', out.find(PROMPT)), out.find("Y to proceed", out.find(PROMPT)));
-    EXPECT_EQ(out.find("YY"), std::string::npos);
-    EXPECT_EQ(out.find('N', out.rfind(PROMPT) + sizeof PROMPT), std::string::npos);
-    expect_terminal_restored(child);
+    EXPECT_EQ(child->wait(), 1);
+    // Exactly the four prompts, each blanked, and not one key on the screen.
+    EXPECT_EQ(program_text(child->output()), BANNER + ALL_LOADER_STEPS + WARNING + PROMPT);
+    expect_terminal_restored(*child);
 }
 
 TEST_F(ConsoleTest, CtrlCAtAPromptRefusesAndRestoresTheTerminal)
 {
-    std::unique_ptr<ChildProcess> started(start({"1", "-notrans"}));
+    auto started = at_first_prompt({"1", "-notrans"});
     ChildProcess& child = *started;
-    ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("\x03");
     EXPECT_EQ(child.wait(), 1);
     EXPECT_TRUE(line.drain(100).empty()) << "no format command after a refusal";
@@ -77,9 +76,8 @@ TEST_F(ConsoleTest, CtrlCAtAPromptRefusesAndRestoresTheTerminal)
 
 TEST_F(ConsoleTest, ACursorKeyIsOneKeyThatRefuses)
 {
-    std::unique_ptr<ChildProcess> started(start({"1", "-notrans"}));
+    auto started = at_first_prompt({"1", "-notrans"});
     ChildProcess& child = *started;
-    ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("\x1b[A");
     EXPECT_EQ(child.wait(), 1);
     std::string out = program_text(child.output());
@@ -89,9 +87,8 @@ TEST_F(ConsoleTest, ACursorKeyIsOneKeyThatRefuses)
 
 TEST_F(ConsoleTest, ASignalDuringASerialWaitRestoresTheTerminal)
 {
-    std::unique_ptr<ChildProcess> started(start({"1", "-notrans"}));
+    auto started = at_first_prompt({"1", "-notrans"});
     ChildProcess& child = *started;
-    ASSERT_TRUE(child.wait_for_output(PROMPT));
     child.type("y");
     EXPECT_EQ(line.receive_byte(), 0x2A);  // now it waits for the format status
     ASSERT_TRUE(child.wait_for_output("1) Formatting, please wait."));
