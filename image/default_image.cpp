@@ -11,9 +11,7 @@ namespace {
 
 constexpr int TRACKS = 40;
 constexpr int RECORD_SIZE = INFO_BLOCK_SIZE + SIDE_DATA_SIZE;  // 5376: size-table entry 21
-constexpr char DISC_INFO_SIGNATURE[] = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";
 constexpr char CREATOR[] = "QUORVILE";
-constexpr char TRACK_INFO_SIGNATURE[] = "Track-Info\r\n";
 
 static_assert(boot_code_length <= SECTOR_SIZE, "the boot code must fit its one sector");
 
@@ -27,7 +25,7 @@ constexpr void put_text(Image& image, int at, const char* text)
 constexpr Image build_default_image()
 {
     Image image{};  // every header byte not written below is 0
-    put_text(image, 0, DISC_INFO_SIGNATURE);
+    put_text(image, 0, DSK_SIGNATURE);
     put_text(image, 34, CREATOR);
     image[48] = TRACKS;
     image[49] = 1;
@@ -35,19 +33,8 @@ constexpr Image build_default_image()
 
     for (int t = 0; t < TRACKS; ++t) {
         int record = INFO_BLOCK_SIZE + t * RECORD_SIZE;
-        // The Track-Info block, byte for byte as the reader synthesizes it.
-        put_text(image, record, TRACK_INFO_SIGNATURE);
-        image[record + 16] = static_cast<unsigned char>(t);
-        image[record + 20] = 2;
-        image[record + 21] = SECTORS_PER_SIDE;
-        image[record + 22] = 0x4E;
-        for (int k = 0; k < SECTORS_PER_SIDE; ++k) {
-            int row = record + 24 + 8 * k;
-            image[row] = static_cast<unsigned char>(t);
-            image[row + 2] = static_cast<unsigned char>(k);
-            image[row + 3] = 2;
-            image[row + 7] = 2;  // 512, little-endian
-        }
+        // The Track-Info block: the very one the reader synthesizes.
+        make_track_info(image.data() + record, t, 0);
         int data = record + INFO_BLOCK_SIZE;
         for (int i = 0; i < SIDE_DATA_SIZE; ++i) image[data + i] = BLANK_BYTE;
     }

@@ -8,16 +8,12 @@
 
 #include "run/halt_report.h"
 
-static const char DSK_SIGNATURE[] = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";
-static const int DSK_SIGNATURE_LENGTH = 34;
-static const char TRACK_INFO_SIGNATURE[] = "Track-Info\r\n";
+static const int DSK_SIGNATURE_LENGTH = sizeof DSK_SIGNATURE - 1;
 static const int DISC_INFO_TRACKS = 48;
 static const int DISC_INFO_SIDES = 49;
 static const int SECTOR_LIST_OFFSET = 24;
 static const int SECTOR_ROW_SIZE = 8;
 static const int SECTOR_ROW_ID = 2;
-static const int SIZE_CODE_512 = 2;
-static const int GAP3_LENGTH = 0x4E;
 // A raw dump of 40, 80 (one side) or 160 (two sides) track sides.
 static const int RAW_40_TRACKS = 40 * SIDE_DATA_SIZE;
 static const int RAW_80_TRACKS = 80 * SIDE_DATA_SIZE;
@@ -177,26 +173,6 @@ DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length)
     image->borrowed = 1;
     if (!image_detect(image)) return nullptr;
     return image;
-}
-
-void make_track_info(std::uint8_t* block, int track, int side)
-{
-    std::memset(block, 0, INFO_BLOCK_SIZE);
-    std::memcpy(block, TRACK_INFO_SIGNATURE, 12);
-    block[16] = static_cast<std::uint8_t>(track);
-    block[17] = static_cast<std::uint8_t>(side);
-    block[20] = SIZE_CODE_512;
-    block[21] = SECTORS_PER_SIDE;
-    block[22] = GAP3_LENGTH;
-    for (int k = 0; k < SECTORS_PER_SIDE; ++k) {
-        std::uint8_t* row = block + SECTOR_LIST_OFFSET + SECTOR_ROW_SIZE * k;
-        row[0] = static_cast<std::uint8_t>(track);
-        row[1] = static_cast<std::uint8_t>(side);
-        row[2] = static_cast<std::uint8_t>(k);
-        row[3] = SIZE_CODE_512;
-        row[6] = SECTOR_SIZE & 0xFF;
-        row[7] = SECTOR_SIZE >> 8;
-    }
 }
 
 static void image_reset_track(DiscImage* image, int cylinder)

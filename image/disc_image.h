@@ -20,6 +20,10 @@ constexpr std::uint8_t BLANK_BYTE = 0xE5;
 
 enum ImageFormat { IMAGE_RAW = 1, IMAGE_EXTENDED_DSK = 2 };
 
+// The extended DSK format's two signatures.
+constexpr char DSK_SIGNATURE[] = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";  // 34 bytes
+constexpr char TRACK_INFO_SIGNATURE[] = "Track-Info\r\n";                       // 12 bytes
+
 // One side of the loaded cylinder.
 struct TrackBuffer {
     std::uint8_t track_info[INFO_BLOCK_SIZE];  // the side's Track-Info block, read or synthesized
@@ -56,5 +60,25 @@ const std::uint8_t* blank_sector();
 int image_track_count(const DiscImage* image);
 int image_side_count(const DiscImage* image);
 // Fills a 256-byte Track-Info block as the reader synthesizes it for a
-// cylinder and side: sector rows 0-9 with IDs 0-9 of 512 bytes.
-void make_track_info(std::uint8_t* block, int track, int side);
+// cylinder and side: sector rows 0-9 with IDs 0-9 of 512 bytes.  Usable at
+// compile time, so the built-in image carries exactly these blocks.
+constexpr void make_track_info(std::uint8_t* block, int track, int side)
+{
+    constexpr int SECTOR_LIST_OFFSET = 24, SECTOR_ROW_SIZE = 8, SIZE_CODE_512 = 2, GAP3_LENGTH = 0x4E;
+    for (int i = 0; i < INFO_BLOCK_SIZE; ++i) block[i] = 0;
+    for (int i = 0; TRACK_INFO_SIGNATURE[i] != '\0'; ++i) block[i] = static_cast<std::uint8_t>(TRACK_INFO_SIGNATURE[i]);
+    block[16] = static_cast<std::uint8_t>(track);
+    block[17] = static_cast<std::uint8_t>(side);
+    block[20] = SIZE_CODE_512;
+    block[21] = SECTORS_PER_SIDE;
+    block[22] = GAP3_LENGTH;
+    for (int k = 0; k < SECTORS_PER_SIDE; ++k) {
+        std::uint8_t* row = block + SECTOR_LIST_OFFSET + SECTOR_ROW_SIZE * k;
+        row[0] = static_cast<std::uint8_t>(track);
+        row[1] = static_cast<std::uint8_t>(side);
+        row[2] = static_cast<std::uint8_t>(k);
+        row[3] = SIZE_CODE_512;
+        row[6] = SECTOR_SIZE & 0xFF;
+        row[7] = SECTOR_SIZE >> 8;
+    }
+}
