@@ -48,6 +48,21 @@ RunResult run_tobrin(const std::vector<std::string>& args, const std::string& ke
     return run;
 }
 
+// An Einstein whose format succeeds and which then plays the image write;
+// with `program`, it first takes the 2048-byte program block.
+std::function<void(PtyLine&)> formats_and_writes(const EinsteinScript& script, EinsteinTranscript& seen,
+                                                 bool program = false)
+{
+    return [&script, &seen, program](PtyLine& l) {
+        if (program) {
+            EXPECT_EQ(l.receive(2048), program_block());
+        }
+        EXPECT_EQ(l.receive_byte(), 0x2A);
+        l.send({0x00, 0x00});
+        play_einstein(l, script, seen);
+    };
+}
+
 TEST(RunDriver, WithoutArgumentsItShowsTheUsage)
 {
     RunResult r = run_tobrin({}, "");
@@ -158,12 +173,8 @@ TEST(RunDriver, AFailedFormatAfterTheDriveCheckEndsWithStatusZero)
 TEST(RunDriver, AWholeRunWithTheBuiltInImage)
 {
     EinsteinTranscript seen;
-    RunResult r = run_tobrin({"1"}, "yyyy", [&](PtyLine& l) {
-        EXPECT_EQ(l.receive(2048), program_block());
-        EXPECT_EQ(l.receive_byte(), 0x2A);
-        l.send({0x00, 0x00});
-        play_einstein(l, EinsteinScript{}, seen);
-    });
+    EinsteinScript script;
+    RunResult r = run_tobrin({"1"}, "yyyy", formats_and_writes(script, seen, true));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.peer_error, "");
     EXPECT_EQ(seen.sectors.size(), 400u);
@@ -177,11 +188,7 @@ TEST(RunDriver, AWholeRunWithAFileAndAThirdArgumentIgnored)
     EinsteinTranscript seen;
     EinsteinScript script;
     script.flags = 0x11;
-    RunResult r = run_tobrin({"1", path, "extra", "-notrans"}, "Y", [&](PtyLine& l) {
-        EXPECT_EQ(l.receive_byte(), 0x2A);
-        l.send({0x00, 0x00});
-        play_einstein(l, script, seen);
-    });
+    RunResult r = run_tobrin({"1", path, "extra", "-notrans"}, "Y", formats_and_writes(script, seen));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.peer_error, "");
     ASSERT_EQ(seen.sectors.size(), 1600u);
@@ -204,11 +211,7 @@ TEST(RunDriver, ChecksumRetriesAndFailedWritesThroughTheWholeProgram)
         if (batch == 2) status[5] = 0x03;
         return status;
     };
-    RunResult r = run_tobrin({"-notrans", "1", path}, "Y", [&](PtyLine& l) {
-        EXPECT_EQ(l.receive_byte(), 0x2A);
-        l.send({0x00, 0x00});
-        play_einstein(l, script, seen);
-    });
+    RunResult r = run_tobrin({"-notrans", "1", path}, "Y", formats_and_writes(script, seen));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.peer_error, "");
     ASSERT_EQ(seen.sectors.size(), 400u);
