@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what TOBRIN needs to build and test on Debian 12, as root (or
 # through sudo): compiler, CMake, GoogleTest, the Z80 assembler, the Z80
-# emulation library of the virtual Einstein, and the Windows cross compiler.
+# emulation library of the virtual Einstein, the Windows cross compiler, and
+# wine and tmux, which run tobrin.exe and its tests (the Windows build
+# already runs its unit tests under wine to list them).
 # Packages already installed are left alone.
 set -euo pipefail
 
@@ -11,6 +13,7 @@ packages=(
   z80asm
   libz80ex-dev
   g++-mingw-w64-x86-64-posix
+  wine wine64 tmux
 )
 
 missing=()
