@@ -10,36 +10,27 @@
 namespace {
 
 constexpr int TRACKS = 40;
-constexpr int RECORD_SIZE = INFO_BLOCK_SIZE + SIDE_DATA_SIZE;  // 5376: size-table entry 21
 constexpr char CREATOR[] = "QUORVILE";
 
 static_assert(boot_code_length <= SECTOR_SIZE, "the boot code must fit its one sector");
 
 using Image = std::array<unsigned char, DEFAULT_IMAGE_SIZE>;
 
-constexpr void put_text(Image& image, int at, const char* text)
-{
-    for (int i = 0; text[i] != '\0'; ++i) image[at + i] = static_cast<unsigned char>(text[i]);
-}
-
 constexpr Image build_default_image()
 {
     Image image{};  // every header byte not written below is 0
-    put_text(image, 0, DSK_SIGNATURE);
-    put_text(image, 34, CREATOR);
-    image[48] = TRACKS;
-    image[49] = 1;
-    for (int t = 0; t < TRACKS; ++t) image[TRACK_SIZE_TABLE_OFFSET + t] = RECORD_SIZE / 256;
+    dsk::put_disc_info(image.data(), CREATOR, TRACKS, 1);
+    for (int t = 0; t < TRACKS; ++t) image[dsk::DISC_TRACK_SIZES + t] = dsk::RECORD_SIZE / dsk::RECORD_UNIT;
 
     for (int t = 0; t < TRACKS; ++t) {
-        int record = INFO_BLOCK_SIZE + t * RECORD_SIZE;
+        int record = dsk::INFO_BLOCK_SIZE + t * dsk::RECORD_SIZE;
         // The Track-Info block: the very one the reader synthesizes.
         make_track_info(image.data() + record, t, 0);
-        int data = record + INFO_BLOCK_SIZE;
+        int data = record + dsk::INFO_BLOCK_SIZE;
         for (int i = 0; i < SIDE_DATA_SIZE; ++i) image[data + i] = BLANK_BYTE;
     }
     // Track 0 sector 0: the boot sector.
-    int boot = INFO_BLOCK_SIZE + INFO_BLOCK_SIZE;
+    int boot = dsk::INFO_BLOCK_SIZE + dsk::INFO_BLOCK_SIZE;
     for (int i = 0; i < boot_code_length; ++i) image[boot + i] = boot_code_image[i];
     return image;
 }

@@ -7,7 +7,9 @@
 #pragma once
 #include <cstdint>
 
-constexpr std::int32_t DEFAULT_IMAGE_SIZE = 256 + 40 * (256 + 5120);  // 215296
+#include "image/dsk_layout.h"
+
+constexpr std::int32_t DEFAULT_IMAGE_SIZE = dsk::INFO_BLOCK_SIZE + 40 * dsk::RECORD_SIZE;  // 215296
 
 extern const unsigned char* const default_image;
 extern const std::int32_t default_image_length;

@@ -3,17 +3,11 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "run/halt_report.h"
+#include "report/halt_report.h"
 
-static const int DSK_SIGNATURE_LENGTH = sizeof DSK_SIGNATURE - 1;
-static const int DISC_INFO_TRACKS = 48;
-static const int DISC_INFO_SIDES = 49;
-static const int SECTOR_LIST_OFFSET = 24;
-static const int SECTOR_ROW_SIZE = 8;
-static const int SECTOR_ROW_ID = 2;
 // A raw dump of 40, 80 (one side) or 160 (two sides) track sides.
 static const int RAW_40_TRACKS = 40 * SIDE_DATA_SIZE;
 static const int RAW_80_TRACKS = 80 * SIDE_DATA_SIZE;
@@ -21,12 +15,12 @@ static const int RAW_80_TRACKS_2_SIDES = 160 * SIDE_DATA_SIZE;
 
 int image_track_count(const DiscImage* image)
 {
-    return image->disc_info[DISC_INFO_TRACKS];
+    return image->disc_info[dsk::DISC_TRACKS];
 }
 
 int image_side_count(const DiscImage* image)
 {
-    return image->disc_info[DISC_INFO_SIDES];
+    return image->disc_info[dsk::DISC_SIDES];
 }
 
 const std::uint8_t* blank_sector()
@@ -36,19 +30,17 @@ const std::uint8_t* blank_sector()
     return blank;
 }
 
-static DiscImage* image_new()
+// A new image record, every byte zero; its owner closes it.
+static DiscImageOwner image_new()
 {
-    DiscImage* image = static_cast<DiscImage*>(std::calloc(1, sizeof(DiscImage)));
-    if (image == nullptr) halt_report("Cannot allocate DSK buffer", nullptr, HALT_RESOURCE);
+    DiscImageOwner image(new (std::nothrow) DiscImage{});
+    if (!image) halt_report("Cannot allocate DSK buffer", nullptr, HALT_RESOURCE);
     return image;
 }
 
 void image_close(DiscImage* image)
 {
-    if (image == nullptr) return;
-    if (!image->borrowed && image->bytes != nullptr)
-        std::free(const_cast<std::uint8_t*>(image->bytes));
-    std::free(image);
+    delete image;  // a file's bytes go with it; borrowed bytes are not its own
 }
 
 // Copies up to n bytes from the read position; returns how many came.
@@ -61,64 +53,61 @@ static int image_read(DiscImage* image, void* destination, int n)
     return n;
 }
 
-// Moves the read position on by n bytes; 0 when the image ends first.
-static int image_skip(DiscImage* image, int n)
+// Moves the read position on by n bytes; false when the image ends first.
+static bool image_skip(DiscImage* image, int n)
 {
     if (n > image->length - image->position) {
         image->position = image->length;
-        return 0;
+        return false;
     }
     image->position += n;
-    return 1;
+    return true;
 }
 
-// The whole file in a new buffer, or null when it is empty, unreadable,
-// larger than the int range or shorter than its size said.
-static std::uint8_t* read_whole_file(const char* name, std::int32_t* length)
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The whole file into `bytes`; false when it is empty, unreadable, larger
+// than the int range or shorter than its size said.
+static bool read_whole_file(const char* name, std::vector<std::uint8_t>* bytes)
 {
-    std::FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) return nullptr;
-    std::uint8_t* buffer = nullptr;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name, "rb"));
+    if (!file) return false;
     long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    if (size > 0 && size <= INT_MAX && std::fseek(file, 0, SEEK_SET) == 0) {
-        buffer = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
-        if (buffer != nullptr &&
-            std::fread(buffer, 1, static_cast<std::size_t>(size), file) != static_cast<std::size_t>(size)) {
-            std::free(buffer);
-            buffer = nullptr;
-        }
+    if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
+    if (size <= 0 || size > INT_MAX || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+    try {
+        bytes->resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    std::fclose(file);
-    if (buffer != nullptr) *length = static_cast<std::int32_t>(size);
-    return buffer;
+    return std::fread(bytes->data(), 1, bytes->size(), file.get()) == bytes->size();
 }
 
-// Releases the image and reports why it cannot be used.
-static int detect_failed(DiscImage* image, const char* message)
+// Reports why the image cannot be used (its owner releases it).
+static int detect_failed(const char* message)
 {
-    image_close(image);
     halt_report(message, nullptr, HALT_FILE);
     return 0;
 }
 
-// Recognises the format, checks the geometry; 1, or 0 with the image
-// released and reported.
+// Recognises the format, checks the geometry; 1, or 0 after a report.
 static int image_detect(DiscImage* image)
 {
-    if (image_read(image, image->disc_info, INFO_BLOCK_SIZE) < INFO_BLOCK_SIZE)
-        return detect_failed(image, "Disc image is too small");
+    if (image_read(image, image->disc_info, dsk::INFO_BLOCK_SIZE) < dsk::INFO_BLOCK_SIZE)
+        return detect_failed("Disc image is too small");
 
-    if (std::memcmp(image->disc_info, DSK_SIGNATURE, DSK_SIGNATURE_LENGTH) == 0) {
+    if (std::memcmp(image->disc_info, dsk::DISC_SIGNATURE, dsk::DISC_SIGNATURE_LENGTH) == 0) {
         image->format = IMAGE_EXTENDED_DSK;
         int sides = image_side_count(image);
         if (sides != 1 && sides != 2)
-            return detect_failed(image, "Disc image has an invalid number of sides");
+            return detect_failed("Disc image has an invalid number of sides");
         if (image_track_count(image) == 0)
-            return detect_failed(image, "Disc image has no tracks");
+            return detect_failed("Disc image has no tracks");
         // The size table describes at most 204 track records.
-        if (image_track_count(image) * sides > TRACK_SIZE_TABLE_ENTRIES)
-            image->disc_info[DISC_INFO_TRACKS] = static_cast<std::uint8_t>(TRACK_SIZE_TABLE_ENTRIES / sides);
+        if (image_track_count(image) * sides > dsk::DISC_TRACK_SIZE_ENTRIES)
+            image->disc_info[dsk::DISC_TRACKS] = static_cast<std::uint8_t>(dsk::DISC_TRACK_SIZE_ENTRIES / sides);
         return 1;
     }
 
@@ -126,16 +115,16 @@ static int image_detect(DiscImage* image)
     image->format = IMAGE_RAW;
     image->position = 0;
     std::int32_t size = image->length;
-    if (size % SECTOR_SIZE != 0) return detect_failed(image, "Disc image contains incomplete sectors");
+    if (size % SECTOR_SIZE != 0) return detect_failed("Disc image contains incomplete sectors");
     if ((size / SECTOR_SIZE) % SECTORS_PER_SIDE != 0)
-        return detect_failed(image, "Disc image contains incomplete tracks");
+        return detect_failed("Disc image contains incomplete tracks");
     int tracks, sides;
     if (size == RAW_40_TRACKS) tracks = 40, sides = 1;
     else if (size == RAW_80_TRACKS) tracks = 80, sides = 1;
     else if (size == RAW_80_TRACKS_2_SIDES) tracks = 80, sides = 2;
-    else return detect_failed(image, "Disc image is too big");
-    image->disc_info[DISC_INFO_TRACKS] = static_cast<std::uint8_t>(tracks);
-    image->disc_info[DISC_INFO_SIDES] = static_cast<std::uint8_t>(sides);
+    else return detect_failed("Disc image is too big");
+    image->disc_info[dsk::DISC_TRACKS] = static_cast<std::uint8_t>(tracks);
+    image->disc_info[dsk::DISC_SIDES] = static_cast<std::uint8_t>(sides);
     return 1;
 }
 
@@ -148,31 +137,31 @@ static void print_image_geometry(const DiscImage* image)
 
 DiscImage* image_open_file(const char* name)
 {
-    DiscImage* image = image_new();
-    if (image == nullptr) return nullptr;
-    image->bytes = read_whole_file(name, &image->length);
-    if (image->bytes == nullptr) {
-        std::free(image);
+    DiscImageOwner image = image_new();
+    if (!image) return nullptr;
+    if (!read_whole_file(name, &image->file)) {
         halt_report("Cannot open disc image '%s'", name, HALT_FILE);
         return nullptr;
     }
-    if (!image_detect(image)) return nullptr;
+    image->bytes = image->file.data();
+    image->length = static_cast<std::int32_t>(image->file.size());
+    if (!image_detect(image.get())) return nullptr;
     std::printf(" + Disc image ");
-    print_image_geometry(image);
+    print_image_geometry(image.get());
     std::printf(" (%s)\n", image->format == IMAGE_RAW ? "RAW disc dump" : "extended .DSK format");
     std::fflush(stdout);
-    return image;
+    return image.release();
 }
 
 DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length)
 {
-    DiscImage* image = image_new();
-    if (image == nullptr) return nullptr;
+    DiscImageOwner image = image_new();
+    if (!image) return nullptr;
     image->bytes = bytes;
     image->length = length;
     image->borrowed = 1;
-    if (!image_detect(image)) return nullptr;
-    return image;
+    if (!image_detect(image.get())) return nullptr;
+    return image.release();
 }
 
 static void image_reset_track(DiscImage* image, int cylinder)
@@ -181,9 +170,9 @@ static void image_reset_track(DiscImage* image, int cylinder)
     make_track_info(image->side[1].track_info, cylinder, 1);
 }
 
-// Reads one side of the next track record into side[s]; 0 when the record
-// is absent or cannot be read whole.
-static int image_read_side(DiscImage* image, int s)
+// Reads one side of the next track record into side[s]; false when the
+// record is absent or cannot be read whole.
+static bool image_read_side(DiscImage* image, int s)
 {
     TrackBuffer* side = &image->side[s];
     if (image->format == IMAGE_RAW)
@@ -192,13 +181,13 @@ static int image_read_side(DiscImage* image, int s)
     // The size table entry, unsigned: 0 is a record the image leaves out;
     // more than 21 (over 5120 data bytes) keeps the first 5120 and skips the
     // rest, so that the records after it stay in step.
-    int entry = image->next_track < TRACK_SIZE_TABLE_ENTRIES
-                    ? image->disc_info[TRACK_SIZE_TABLE_OFFSET + image->next_track] : 0;
-    if (entry == 0) return 0;
-    if (image_read(image, side->track_info, INFO_BLOCK_SIZE) < INFO_BLOCK_SIZE) return 0;
-    int data = entry * 256 - INFO_BLOCK_SIZE;
+    int entry = image->next_track < dsk::DISC_TRACK_SIZE_ENTRIES
+                    ? image->disc_info[dsk::DISC_TRACK_SIZES + image->next_track] : 0;
+    if (entry == 0) return false;
+    if (image_read(image, side->track_info, dsk::INFO_BLOCK_SIZE) < dsk::INFO_BLOCK_SIZE) return false;
+    int data = entry * dsk::RECORD_UNIT - dsk::INFO_BLOCK_SIZE;
     int kept = data < SIDE_DATA_SIZE ? data : SIDE_DATA_SIZE;
-    if (image_read(image, side->sectors, kept) < kept) return 0;
+    if (image_read(image, side->sectors, kept) < kept) return false;
     return image_skip(image, data - kept);
 }
 
@@ -208,10 +197,10 @@ void image_load_track(DiscImage* image)
     std::memset(image->side[1].sectors, BLANK_BYTE, SIDE_DATA_SIZE);
     int sides = image_side_count(image);
     int cylinder = sides == 2 ? image->next_track / 2 : image->next_track;
-    int failed = !image_read_side(image, 0);
+    bool failed = !image_read_side(image, 0);
     image->next_track++;
     if (sides == 2) {
-        if (!image_read_side(image, 1)) failed = 1;
+        if (!image_read_side(image, 1)) failed = true;
         image->next_track++;
     }
     if (image->format == IMAGE_RAW || failed) image_reset_track(image, cylinder);
@@ -222,7 +211,7 @@ void image_load_track(DiscImage* image)
 static int find_row(const TrackBuffer* side, int id)
 {
     for (int row = 0; row < SECTORS_PER_SIDE; ++row)
-        if (side->track_info[SECTOR_LIST_OFFSET + SECTOR_ROW_SIZE * row + SECTOR_ROW_ID] == id) return row;
+        if (side->track_info[dsk::TRACK_SECTOR_LIST + dsk::SECTOR_ROW_SIZE * row + dsk::ROW_ID] == id) return row;
     return -1;
 }
 

@@ -8,11 +8,11 @@
 
 static const char CHECKSUM_NOTICE[] = " (checksum error)";
 
-static int all_equal(const std::uint8_t* block, int length)
+static bool all_equal(const std::uint8_t* block, int length)
 {
     for (int i = 1; i < length; ++i)
-        if (block[i] != block[0]) return 0;
-    return 1;
+        if (block[i] != block[0]) return false;
+    return true;
 }
 
 int transfer_block(std::uint8_t* block, int length, const char* label, int send)
@@ -22,7 +22,7 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
         std::fflush(stdout);
     }
 
-    if (send) {
+    if (send != TRANSFER_RECEIVE) {
         if (all_equal(block, length)) {
             send_byte(FILL_MARKER);
             send_byte(block[0]);
@@ -41,16 +41,16 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
         // any other marker: a full block
     }
 
-    int notice_shown = 0;
+    bool notice_shown = false;
     for (int pass = 0;; ++pass) {
         if (pass > 0 && label != nullptr && !notice_shown) {
             std::printf("%s", CHECKSUM_NOTICE);
             std::fflush(stdout);
-            notice_shown = 1;
+            notice_shown = true;
         }
         std::uint8_t checksum = 0;
         for (int i = 0; i < length; ++i) {
-            if (send) send_byte(block[i]);
+            if (send != TRANSFER_RECEIVE) send_byte(block[i]);
             else block[i] = recv_byte();
             checksum = static_cast<std::uint8_t>(checksum + block[i]);
         }
@@ -61,8 +61,8 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
     }
 
     if (label != nullptr && notice_shown) {
-        // 17 spaces blank out the notice; then the cursor goes back after the label.
-        std::printf("\r - %s                 ", label);
+        // Spaces as long as the notice blank it out; then the cursor goes back after the label.
+        std::printf("\r - %s%*s", label, static_cast<int>(sizeof CHECKSUM_NOTICE - 1), "");
         std::printf("\r - %s", label);
         std::fflush(stdout);
     }

@@ -15,7 +15,11 @@
 constexpr std::uint8_t FILL_MARKER = 0x03;
 constexpr std::uint8_t FULL_MARKER = 0x00;
 
-// Sends (send nonzero) or receives (send 0) the block of length bytes.
+// The direction flag of transfer_block.
+constexpr int TRANSFER_SEND = 1;     // the PC sends the block
+constexpr int TRANSFER_RECEIVE = 0;  // the PC receives it
+
+// Sends (TRANSFER_SEND) or receives (TRANSFER_RECEIVE) the block of length bytes.
 // Returns 1 once the block is across, 0 when the serial link has failed
 // (the device refuses every byte): a dead link is not repeated for ever.
 // A live but silent Einstein is waited for without limit.

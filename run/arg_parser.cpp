@@ -34,13 +34,13 @@ void apply_option_defaults(const OptionSpec* table)
 }
 
 // Whole text against whole text, ignoring the case of A to Z only.
-static int same_word(const char* a, const char* b)
+static bool same_word(const char* a, const char* b)
 {
     for (;; ++a, ++b) {
         char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a + 32) : *a;
         char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b + 32) : *b;
-        if (x != y) return 0;
-        if (x == '\0') return 1;
+        if (x != y) return false;
+        if (x == '\0') return true;
     }
 }
 

@@ -6,6 +6,7 @@
 // in order into an ArgList of positional arguments.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 enum OptionKind { OPT_TOGGLE = 0, OPT_INTEGER = 1, OPT_FLOAT = 2, OPT_STRING = 3 };
 
@@ -38,3 +39,9 @@ int arg_count(const ArgList* list);
 // Entry index (0 is the first positional argument), or null.
 char* arg_item(const ArgList* list, int index);
 void arg_list_free(ArgList* list);
+
+// The owner of a parsed list: releases it when it goes.
+struct ArgListFreer {
+    void operator()(ArgList* list) const { arg_list_free(list); }
+};
+using ArgListOwner = std::unique_ptr<ArgList, ArgListFreer>;

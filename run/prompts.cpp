@@ -14,12 +14,15 @@ int read_key()
     return key;
 }
 
+static const char CONFIRM_PROMPT[] = "Press Y to proceed, any other key to exit :";
+
 int confirm()
 {
-    std::printf("Press Y to proceed, any other key to exit :");
+    std::printf("%s", CONFIRM_PROMPT);
     int key = read_key();
-    // A carriage return, 43 spaces and a carriage return blank the prompt.
-    std::printf("\r                                           \r");
+    // A carriage return, as many spaces as the prompt has characters and a
+    // carriage return blank the prompt.
+    std::printf("\r%*s\r", static_cast<int>(sizeof CONFIRM_PROMPT - 1), "");
     std::fflush(stdout);
     return key == 'Y';
 }

@@ -11,7 +11,7 @@
 #include "link/image_transfer.h"
 #include "link/serial_port.h"
 #include "platform/console_keys.h"
-#include "run/halt_report.h"
+#include "report/halt_report.h"
 #include "run/prompts.h"
 #include "target/loader_listing.h"
 #include "target/target_program.h"
@@ -127,42 +127,28 @@ static int format_disk()
     return 1;
 }
 
-// Every way out: the port first (closing a port that is not open does
-// nothing), then the list.
-static int close_run(ArgList* list, int status)
+// The run from the command line on; returns the exit status.
+static int run_steps(const ArgList* list)
 {
-    serial_close();
-    arg_list_free(list);
-    std::fflush(stdout);
-    return status;
-}
-
-int run_main(int argc, char** argv)
-{
-    console_prepare();
-    print_banner();
-    ArgList* list = parse_args(argc, argv, option_table);
-    // The ways out before the port is open release the list too: nothing
-    // depends on it then, and leak checkers see a clean exit.
     if (run_options.help != 0 || arg_count(list) == 0) {
         print_usage();
-        return close_run(list, 1);
+        return 1;
     }
     run_options.port = parse_port(arg_item(list, 0));
     if (run_options.port == 0) {
         halt_report("Unknown port number", nullptr, HALT_RESOURCE);
-        return close_run(list, 1);
+        return 1;
     }
     if (!serial_open(run_options.port, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS)) {
         std::printf("ERROR: Cannot open serial port.\n");
-        return close_run(list, 1);
+        return 1;
     }
 
-    if (run_options.notrans == 0 && !load_target_program()) return close_run(list, 1);
+    if (run_options.notrans == 0 && !load_target_program()) return 1;
 
     std::printf("\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n");
     std::printf("         in the drive and its the one you want to use as a system disk.\n\n");
-    if (!confirm()) return close_run(list, 1);
+    if (!confirm()) return 1;
 
     if (format_disk()) {
         if (transfer_image(arg_item(list, 1)))
@@ -170,5 +156,25 @@ int run_main(int argc, char** argv)
         else
             halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);
     }
-    return close_run(list, 0);
+    return 0;
+}
+
+// The serial port's owner for the run: whatever way the run ends, the port
+// is closed (closing a port that is not open does nothing).  Declared after
+// the argument list, so it goes first: the port, then the list.
+struct PortCloser {
+    ~PortCloser() { serial_close(); }
+};
+
+int run_main(int argc, char** argv)
+{
+    console_prepare();
+    print_banner();
+    // The ways out before the port is open release the list too: nothing
+    // depends on it then, and leak checkers see a clean exit.
+    ArgListOwner list(parse_args(argc, argv, option_table));
+    PortCloser port;
+    int status = run_steps(list.get());
+    std::fflush(stdout);
+    return status;
 }

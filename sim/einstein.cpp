@@ -1,18 +1,23 @@
 #include "sim/einstein.h"
 
 #include <cstring>
+
+#include "sim/mos.h"
 #include <unistd.h>
 
 #include <z80ex/z80ex.h>
 
 namespace {
 
-constexpr std::uint16_t MOS_ENTRY = 0x0008;
+// The port map.
 constexpr int PORT_USART_DATA = 0x10;
 constexpr int PORT_USART_CONTROL = 0x11;
-constexpr int PORT_FDC_FIRST = 0x18;
+constexpr int PORT_FDC_FIRST = 0x18;   // 18h-1Bh: the controller's registers 0-3
 constexpr int PORT_FDC_LAST = 0x1B;
 constexpr int PORT_DRIVE_SELECT = 0x23;
+// The drive/side latch.
+constexpr std::uint8_t LATCH_DRIVE0 = 0x01;
+constexpr std::uint8_t LATCH_SIDE1 = 0x10;
 constexpr std::uint64_t IDLE_POLLS_PER_PAUSE = 5000;  // with the PC away: a 1 ms pause every so many polls
 
 Z80EX_CONTEXT* cpu_of(const Einstein* e)
@@ -26,13 +31,6 @@ std::uint64_t access_time(Einstein* e)
     return e->clock + static_cast<std::uint64_t>(z80ex_op_tstate(cpu_of(e)));
 }
 
-// The workspace bytes TOBRIN's code is allowed to store into.
-bool documented_workspace(std::uint16_t address)
-{
-    return (address >= 0xFB50 && address <= 0xFB54) || address == 0xFB56 ||
-           (address >= 0xFB58 && address <= 0xFB5B);
-}
-
 Z80EX_BYTE read_memory(Z80EX_CONTEXT*, Z80EX_WORD address, int, void* user)
 {
     return static_cast<Einstein*>(user)->ram[address];
@@ -42,7 +40,8 @@ void write_memory(Z80EX_CONTEXT*, Z80EX_WORD address, Z80EX_BYTE value, void* us
 {
     Einstein* e = static_cast<Einstein*>(user);
     bool boot_stack = e->booted && address >= 0xFC00 && address <= 0xFCFF;  // the stack the boot hands over
-    if ((address <= 0x000A || address >= 0xFB00) && !documented_workspace(address) && !boot_stack)
+    if ((address <= mos::STUBS_END || address >= mos::WORKSPACE_START) && !mos::documented_workspace(address) &&
+        !boot_stack)
         e->protected_writes++;
     e->ram[address] = value;
 }
@@ -52,7 +51,8 @@ Z80EX_BYTE read_port(Z80EX_CONTEXT*, Z80EX_WORD port16, void* user)
     Einstein* e = static_cast<Einstein*>(user);
     int port = port16 & 0xFF;
     if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) return usart_read(&e->usart, port, access_time(e));
-    if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST) return wd1770_read(&e->fdc, port, access_time(e));
+    if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST)
+        return wd1770_read(&e->fdc, port - PORT_FDC_FIRST, access_time(e));
     return 0xFF;
 }
 
@@ -61,8 +61,10 @@ void write_port(Z80EX_CONTEXT*, Z80EX_WORD port16, Z80EX_BYTE value, void* user)
     Einstein* e = static_cast<Einstein*>(user);
     int port = port16 & 0xFF;
     if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) usart_write(&e->usart, port, value, access_time(e));
-    else if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST) wd1770_write(&e->fdc, port, value, access_time(e));
-    else if (port == PORT_DRIVE_SELECT) e->fdc.select = value;
+    else if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST)
+        wd1770_write(&e->fdc, port - PORT_FDC_FIRST, value, access_time(e));
+    else if (port == PORT_DRIVE_SELECT)
+        einstein_select_drive(e, value);
 }
 
 Z80EX_BYTE read_interrupt_vector(Z80EX_CONTEXT*, void*)
@@ -90,11 +92,19 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     disk_init(&e->disk, config.tracks, config.sides);
     e->disk.present = config.disk_present;
     e->disk.write_protected = config.write_protected;
-    wd1770_init(&e->fdc, &e->disk);
+    wd1770_init(&e->fdc);
     e->fdc.faults = config.faults;
+    einstein_select_drive(e, 0);
     screen_init(&e->screen);
     e->cpu = z80ex_create(read_memory, e, write_memory, e, read_port, e, write_port, e, read_interrupt_vector, e);
     mos_install(e);
+}
+
+void einstein_select_drive(Einstein* e, std::uint8_t latch)
+{
+    e->drive_latch = latch;
+    FloppyDisk* disk = (latch & 0x0F) == LATCH_DRIVE0 ? &e->disk : nullptr;
+    wd1770_select(&e->fdc, disk, (latch & LATCH_SIDE1) ? 1 : 0);
 }
 
 void einstein_destroy(Einstein* e)
@@ -149,7 +159,7 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
         std::uint16_t pc = z80ex_get_reg(cpu, regPC);
         for (std::size_t i = 0; i < e->watch_addresses.size(); ++i)
             if (e->watch_addresses[i] == pc && e->watch_times[i] == UINT64_MAX) e->watch_times[i] = e->clock;
-        if (pc == MOS_ENTRY) {
+        if (pc == mos::CALL_ENTRY) {
             mos_call(e);
         } else {
             e->clock += static_cast<std::uint64_t>(z80ex_step(cpu));
@@ -187,7 +197,7 @@ bool einstein_boot(Einstein* e)
     std::uint16_t end = static_cast<std::uint16_t>(h[2] | h[3] << 8);
     std::uint16_t entry = static_cast<std::uint16_t>(h[4] | h[5] << 8);
     std::uint8_t drive_type = h[6];
-    e->ram[0xFBB1] = drive_type;
+    e->ram[mos::mos_drive_config] = drive_type;
     int per_track = (drive_type & 0x01) ? 20 : 10;
     std::uint32_t destination = start;
     for (int n = 0; destination < end; ++n) {

@@ -51,7 +51,8 @@ struct Einstein {
     HostLink host;                  // the PC's end of the line
     Usart8251 usart;                // ports 10h, 11h
     FloppyDisk disk;                // drive 0's disk
-    Wd1770 fdc;                     // ports 18h-1Bh; port 23h latch kept in fdc.select
+    Wd1770 fdc;                     // ports 18h-1Bh
+    std::uint8_t drive_latch;       // port 23h: bit n selects drive n, bit 4 side 1
     Screen screen;                  // what MOS print calls showed
     StopReason stop;                // why the last run stopped
     std::uint8_t unknown_mos_call;  // the code of an unmodelled MOS call
@@ -86,6 +87,6 @@ int einstein_watch(Einstein* e, std::uint16_t address);
 std::uint64_t einstein_watch_time(const Einstein* e, int index);
 std::uint16_t einstein_pc(const Einstein* e);
 
-// The monitor's services, trapped at 0008h (mos.cpp).
-void mos_install(Einstein* e);
-void mos_call(Einstein* e);
+// Writes the drive/side latch (port 23h) and hands the controller the
+// selected drive and side.  Only drive 0 exists.
+void einstein_select_drive(Einstein* e, std::uint8_t latch);

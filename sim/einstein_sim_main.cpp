@@ -223,10 +223,10 @@ int main(int argc, char** argv)
     std::printf("\n");
     std::printf("einstein-sim: write tracks %llu, worst data-request delay %llu T (budget 128 T), "
                 "first byte %llu T (budget 384 T), lost data %llu\n",
-                static_cast<unsigned long long>(e.fdc.write_tracks),
-                static_cast<unsigned long long>(e.fdc.worst_drq_delay),
-                static_cast<unsigned long long>(e.fdc.worst_first_delay),
-                static_cast<unsigned long long>(e.fdc.lost_data));
+                static_cast<unsigned long long>(e.fdc.figures.write_tracks),
+                static_cast<unsigned long long>(e.fdc.figures.worst_drq_delay),
+                static_cast<unsigned long long>(e.fdc.figures.worst_first_delay),
+                static_cast<unsigned long long>(e.fdc.figures.lost_data));
     std::printf("einstein-sim: line bytes from the PC %llu, to the PC %llu, overruns %llu\n",
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+
+#include "image/dsk_layout.h"
 
 void disk_init(FloppyDisk* disk, int tracks, int sides)
 {
@@ -71,50 +74,53 @@ void disk_decode_track(FloppyDisk* disk, int track, int side, const std::vector<
 
 bool disk_save_dsk(const FloppyDisk* disk, const std::string& path)
 {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    std::uint8_t info[256] = {};
-    std::memcpy(info, "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34);
-    std::memcpy(info + 34, "EINSTEIN-SIM", 12);
-    info[48] = static_cast<std::uint8_t>(disk->tracks);
-    info[49] = static_cast<std::uint8_t>(disk->sides);
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+    if (!f) return false;
+    std::uint8_t info[dsk::INFO_BLOCK_SIZE] = {};
+    dsk::put_disc_info(info, "EINSTEIN-SIM", disk->tracks, disk->sides);
     std::vector<std::vector<std::uint8_t>> records;
     for (int t = 0; t < disk->tracks; ++t)
         for (int s = 0; s < disk->sides; ++s) {
             const DiskTrackSide& side = disk->track[t][s];
             std::vector<std::uint8_t> record;
             if (side.formatted) {
-                record.assign(256, 0);
-                std::memcpy(record.data(), "Track-Info\r\n", 12);
-                record[16] = static_cast<std::uint8_t>(t);
-                record[17] = static_cast<std::uint8_t>(s);
-                record[20] = 2;
+                record.assign(dsk::INFO_BLOCK_SIZE, 0);
+                std::memcpy(record.data(), dsk::TRACK_SIGNATURE, dsk::TRACK_SIGNATURE_LENGTH);
+                record[dsk::TRACK_NUMBER] = static_cast<std::uint8_t>(t);
+                record[dsk::TRACK_SIDE] = static_cast<std::uint8_t>(s);
+                record[dsk::TRACK_SIZE_CODE] = dsk::SIZE_CODE_512;
                 int count = 0;
                 for (const auto& sec : side.sectors) {
-                    if (sec.data.empty() || count == 29) continue;
-                    std::uint8_t* row = record.data() + 24 + 8 * count++;
-                    row[0] = sec.c;
-                    row[1] = sec.h;
-                    row[2] = sec.r;
-                    row[3] = sec.n;
-                    row[5] = sec.data_crc_ok ? 0 : 0x20;  // FDC status 2: CRC error in data
-                    row[6] = static_cast<std::uint8_t>(sec.data.size() & 0xFF);
-                    row[7] = static_cast<std::uint8_t>(sec.data.size() >> 8);
+                    if (sec.data.empty() || count == dsk::MAX_SECTOR_ROWS) continue;
+                    std::uint8_t* row = record.data() + dsk::TRACK_SECTOR_LIST + dsk::SECTOR_ROW_SIZE * count++;
+                    row[dsk::ROW_TRACK] = sec.c;
+                    row[dsk::ROW_SIDE] = sec.h;
+                    row[dsk::ROW_ID] = sec.r;
+                    row[dsk::ROW_SIZE_CODE] = sec.n;
+                    if (!sec.data_crc_ok) {
+                        row[dsk::ROW_FDC_STATUS1] = dsk::STATUS1_DATA_ERROR;
+                        row[dsk::ROW_FDC_STATUS2] = dsk::STATUS2_DATA_ERROR_IN_DATA;
+                    }
+                    row[dsk::ROW_DATA_LENGTH] = static_cast<std::uint8_t>(sec.data.size() & 0xFF);
+                    row[dsk::ROW_DATA_LENGTH + 1] = static_cast<std::uint8_t>(sec.data.size() >> 8);
                 }
-                record[21] = static_cast<std::uint8_t>(count);
-                record[22] = 0x4E;
-                record[23] = 0xE5;
+                record[dsk::TRACK_SECTOR_COUNT] = static_cast<std::uint8_t>(count);
+                record[dsk::TRACK_GAP3] = dsk::GAP3_LENGTH;
+                record[dsk::TRACK_FILLER] = 0xE5;
                 int written = 0;
                 for (const auto& sec : side.sectors) {
-                    if (sec.data.empty() || written++ == 29) continue;
+                    if (sec.data.empty() || written++ == dsk::MAX_SECTOR_ROWS) continue;
                     record.insert(record.end(), sec.data.begin(), sec.data.end());
                 }
-                record.resize((record.size() + 255) / 256 * 256, 0);
+                record.resize((record.size() + dsk::RECORD_UNIT - 1) / dsk::RECORD_UNIT * dsk::RECORD_UNIT, 0);
             }
-            info[52 + records.size()] = static_cast<std::uint8_t>(record.size() / 256);
+            info[dsk::DISC_TRACK_SIZES + records.size()] = static_cast<std::uint8_t>(record.size() / dsk::RECORD_UNIT);
             records.push_back(std::move(record));
         }
-    bool ok = std::fwrite(info, 1, 256, f) == 256;
-    for (const auto& r : records) ok = ok && std::fwrite(r.data(), 1, r.size(), f) == r.size();
-    return std::fclose(f) == 0 && ok;
+    bool ok = std::fwrite(info, 1, sizeof info, f.get()) == sizeof info;
+    for (const auto& r : records) ok = ok && std::fwrite(r.data(), 1, r.size(), f.get()) == r.size();
+    return std::fclose(f.release()) == 0 && ok;
 }

@@ -24,23 +24,17 @@
 
 #include <z80ex/z80ex.h>
 
+#include "sim/mos.h"
+
 #include "sim/einstein.h"
 
 namespace {
 
-// Workspace bytes
-constexpr std::uint16_t MOS_DRIVE = 0xFB50;
-constexpr std::uint16_t MOS_TRACK = 0xFB51;
-constexpr std::uint16_t MOS_SECTOR = 0xFB52;
-constexpr std::uint16_t MOS_BUFFER = 0xFB53;
-constexpr std::uint16_t MOS_ERROR = 0xFB56;
-constexpr std::uint16_t MOS_HEAD_TRACK = 0xFB58;
-constexpr std::uint16_t MOS_DRIVE_CONFIG = 0xFBB1;
+using namespace mos;
 
-constexpr std::uint8_t ERROR_WRITE_PROTECTED = 2;
-constexpr std::uint8_t ERROR_NOT_FOUND = 3;
-constexpr std::uint8_t ERROR_NOT_READY = 4;
-constexpr std::uint8_t ERROR_NO_DRIVE = 5;
+// The drive/side latch as the monitor puts it out for drive 0.
+constexpr std::uint8_t LATCH_DRIVE0 = 0x01;
+constexpr std::uint8_t LATCH_SIDE1 = 0x10;
 
 constexpr std::uint64_t CALL_OVERHEAD = 120;   // paging the ROM in and out, the dispatch
 constexpr std::uint64_t PRINT_PER_CHARACTER = 600;
@@ -76,13 +70,13 @@ void scramble(Einstein* e, bool keep_bc_e_ix)
 
 void fail(Einstein* e, std::uint8_t code)
 {
-    e->ram[MOS_ERROR] = code;
+    e->ram[mos_error] = code;
     set_result(e, code, code == 0);
 }
 
 std::uint8_t selected_drive_error(Einstein* e)
 {
-    if ((e->fdc.select & 0x0F) != 0x01) return ERROR_NO_DRIVE;  // only drive 0 exists here
+    if ((e->drive_latch & 0x0F) != LATCH_DRIVE0) return ERROR_NO_DRIVE;  // only drive 0 exists here
     if (!e->disk.present) return ERROR_NOT_READY;
     return 0;
 }
@@ -107,12 +101,12 @@ void mos_restore(Einstein* e)
     if (code == 0 && e->config.fail_first_restore && e->restores == 1) code = ERROR_NOT_READY;
     if (code == 0) {
         e->clock += wd1770_restore_now(&e->fdc, e->clock);
-        e->ram[MOS_HEAD_TRACK] = 0;
-        int side = (e->fdc.select & 0x10) ? 1 : 0;
+        e->ram[mos_head_track] = 0;
+        int side = (e->drive_latch & LATCH_SIDE1) ? 1 : 0;
         if (e->disk.track[0][side].sectors.empty()) {
             // The verify finds no ID field within five revolutions.
             e->clock += 5 * FDC_REVOLUTION_TSTATES;
-            e->fdc.status |= FDC_ST_SEEK_ERROR;
+            e->fdc.status |= WD_STATUS_SEEK_ERROR;
             code = ERROR_NOT_FOUND;
         } else {
             e->clock += FDC_REVOLUTION_TSTATES / 2;
@@ -128,7 +122,7 @@ void mos_fdc_command(Einstein* e)
 {
     std::uint8_t command = static_cast<std::uint8_t>(z80ex_get_reg(cpu_of(e), regAF) >> 8);
     e->clock += CALL_OVERHEAD / 2;
-    wd1770_write(&e->fdc, 0, command, e->clock);
+    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
     bool busy = wd1770_busy(&e->fdc);
     e->clock += busy ? 40 : 128 * 40;  // the polls for busy
     e->clock += CALL_OVERHEAD / 2;
@@ -139,22 +133,22 @@ void mos_fdc_command(Einstein* e)
 void mos_write_sector(Einstein* e)
 {
     int call = e->sector_writes++;
-    std::uint8_t drive = e->ram[MOS_DRIVE];
-    int track = e->ram[MOS_TRACK];
-    int id = e->ram[MOS_SECTOR];
-    std::uint16_t buffer = static_cast<std::uint16_t>(e->ram[MOS_BUFFER] | e->ram[MOS_BUFFER + 1] << 8);
+    std::uint8_t drive = e->ram[mos_drive];
+    int track = e->ram[mos_track];
+    int id = e->ram[mos_sector];
+    std::uint16_t buffer = static_cast<std::uint16_t>(e->ram[mos_buffer] | e->ram[mos_buffer + 1] << 8);
     int side = id >= 10 ? 1 : 0;
     std::uint8_t code = 0;
 
-    e->fdc.select = static_cast<std::uint8_t>(0x01 | (side ? 0x10 : 0));
+    einstein_select_drive(e, static_cast<std::uint8_t>(LATCH_DRIVE0 | (side ? LATCH_SIDE1 : 0)));
     if (drive != 0) code = ERROR_NO_DRIVE;
     else if (!e->disk.present) code = ERROR_NOT_READY;
     else if (e->disk.write_protected) code = ERROR_WRITE_PROTECTED;
     if (code == 0) {
         // Seek as needed from where the head was left.
-        int from = e->ram[MOS_HEAD_TRACK + drive];
+        int from = e->ram[mos_head_track + drive];
         if (from != track) e->clock += static_cast<std::uint64_t>(std::abs(track - from)) * FDC_STEP_TSTATES + HEAD_SETTLE;
-        e->ram[MOS_HEAD_TRACK + drive] = static_cast<std::uint8_t>(track);
+        e->ram[mos_head_track + drive] = static_cast<std::uint8_t>(track);
         e->fdc.head_track = std::min(track, DISK_MAX_TRACKS - 1);
         e->fdc.track_reg = static_cast<std::uint8_t>(track);
         DiskSector* sector = nullptr;
@@ -185,16 +179,16 @@ void mos_write_sector(Einstein* e)
 void mos_install(Einstein* e)
 {
     // 0000h: RST 08h / DEFB 9Ah, so a jump to 0 re-enters the monitor.
-    e->ram[0x0000] = 0xCF;
-    e->ram[0x0001] = 0x9A;
+    e->ram[0x0000] = 0xCF;  // RST 08h
+    e->ram[0x0001] = CALL_MONITOR;
     // 0008h: the jump to the monitor's dispatcher (trapped before it runs).
     e->ram[0x0008] = 0xC3;
     e->ram[0x0009] = 0x00;
     e->ram[0x000A] = 0xFB;
     std::uint8_t config = 0;
-    if (e->config.sides == 2) config |= 0x01;
-    if (e->config.tracks == 80) config |= 0x10;
-    e->ram[MOS_DRIVE_CONFIG] = config;
+    if (e->config.sides == 2) config |= 0x01;   // drive 0 two-sided
+    if (e->config.tracks == 80) config |= 0x10;  // drive 0 has 80 tracks
+    e->ram[mos_drive_config] = config;
 }
 
 void mos_call(Einstein* e)
@@ -207,21 +201,22 @@ void mos_call(Einstein* e)
     std::uint16_t next = static_cast<std::uint16_t>(ret + 1);
     e->clock += CALL_OVERHEAD;
     switch (code) {
-    case 0xCF: mos_print(e, &next); break;
-    case 0xAF: mos_restore(e); break;
-    case 0xAE: mos_fdc_command(e); break;
-    case 0xA3: mos_write_sector(e); break;
-    case 0xBD:
+    case CALL_PRINT_TEXT: mos_print(e, &next); break;
+    case CALL_RESTORE: mos_restore(e); break;
+    case CALL_FDC_COMMAND: mos_fdc_command(e); break;
+    case CALL_WRITE_SECTOR: mos_write_sector(e); break;
+    case CALL_FDC_RESET:
         wd1770_reset(&e->fdc, e->clock);
+        einstein_select_drive(e, 0);  // every drive deselected
         e->clock += 400;
         scramble(e, false);
         break;
-    case 0x9E:
+    case CALL_PRINT_CHARACTER:
         screen_put(&e->screen, static_cast<char>((z80ex_get_reg(cpu, regAF) >> 8) & 0x7F));
         e->clock += PRINT_PER_CHARACTER;
         scramble(e, false);
         break;
-    case 0x9A:
+    case CALL_MONITOR:
         e->stop = StopReason::Monitor;
         break;
     default:

@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <cstdlib>
 
-void wd1770_init(Wd1770* fdc, FloppyDisk* disk)
+void wd1770_init(Wd1770* fdc)
 {
     *fdc = Wd1770{};
-    fdc->disk = disk;
     fdc->type1_status = true;
     fdc->faults = {-1, -1, -1, -1};
+}
+
+void wd1770_select(Wd1770* fdc, FloppyDisk* disk, int side)
+{
+    fdc->drive = disk;
+    fdc->side = side;
 }
 
 bool wd1770_busy(const Wd1770* fdc)
@@ -18,12 +23,7 @@ bool wd1770_busy(const Wd1770* fdc)
 
 static bool drive_ready(const Wd1770* fdc)
 {
-    return (fdc->select & 0x01) && fdc->disk->present;
-}
-
-static int selected_side(const Wd1770* fdc)
-{
-    return (fdc->select & 0x10) ? 1 : 0;
+    return fdc->drive != nullptr && fdc->drive->present;
 }
 
 static std::uint64_t next_index_after(std::uint64_t t)
@@ -62,10 +62,17 @@ static void put_disc_byte(Wd1770* fdc, std::uint8_t value, bool sync)
 
 static void finish_write_track(Wd1770* fdc, std::uint64_t now)
 {
-    disk_decode_track(fdc->disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
-    fdc->supplied_log.push_back(fdc->supplied);
-    fdc->write_tracks++;
+    disk_decode_track(fdc->wt_disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
+    fdc->figures.supplied_log.push_back(fdc->supplied);
+    fdc->figures.write_tracks++;
     end_command(fdc, now);
+}
+
+// Lost Data: the CPU missed a byte time.
+static void lose_data(Wd1770* fdc)
+{
+    fdc->figures.lost_data++;
+    fdc->status |= WD_STATUS_LOST_DATA;
 }
 
 // One byte time of the Write Track: the data register goes onto the disc.
@@ -80,8 +87,7 @@ static void write_byte_time(Wd1770* fdc, std::uint64_t at)
     if (fdc->dr_full) {
         value = fdc->data_reg;
     } else {
-        fdc->lost_data++;  // the CPU missed this byte time: a zero goes down
-        fdc->status |= FDC_ST_TRACK0_OR_LOST;
+        lose_data(fdc);  // the CPU missed this byte time: a zero goes down
     }
     fdc->dr_full = false;
     if (value == 0xF5) {
@@ -118,8 +124,7 @@ void wd1770_advance(Wd1770* fdc, std::uint64_t now)
             return;
         case FdcPhase::WriteFirstByte:
             if (now < fdc->drq_since + 3 * FDC_BYTE_TSTATES) return;
-            fdc->lost_data++;
-            fdc->status |= FDC_ST_TRACK0_OR_LOST;
+            lose_data(fdc);
             end_command(fdc, fdc->drq_since + 3 * FDC_BYTE_TSTATES);
             return;
         case FdcPhase::WriteWaitIndex:
@@ -142,10 +147,13 @@ void wd1770_advance(Wd1770* fdc, std::uint64_t now)
     }
 }
 
+// Restore (to the track-0 sensor) or Seek (to the track in the data
+// register); stepping commands are not used by TOBRIN and act as a seek to
+// where they would lead.
 static void start_type1(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
 {
     fdc->type1_status = true;
-    fdc->status &= static_cast<std::uint8_t>(~(FDC_ST_SEEK_ERROR | FDC_ST_CRC_ERROR));
+    fdc->status &= static_cast<std::uint8_t>(~(WD_STATUS_SEEK_ERROR | WD_STATUS_CRC_ERROR));
     fdc->phase = FdcPhase::TypeI;
     if (!drive_ready(fdc)) {
         // No index pulses ever come: the spin-up never ends, nor the command.
@@ -153,19 +161,19 @@ static void start_type1(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
         fdc->spin_up_done = fdc->phase_end = UINT64_MAX;
         return;
     }
-    std::uint64_t start = start_motor(fdc, now, (command & 0x08) == 0);
+    std::uint64_t start = start_motor(fdc, now, (command & WD_FLAG_NO_SPIN_UP) == 0);
     int steps;
-    if ((command & 0xF0) == 0x00) {  // Restore: step out to the track-0 sensor
+    if ((command >> 4) == WD_RESTORE) {
         steps = fdc->head_track;
         fdc->head_track = 0;
         fdc->track_reg = 0;
-    } else {                         // Seek: to the track in the data register
+    } else {
         int target = fdc->data_reg;
         steps = std::abs(target - fdc->track_reg);
         fdc->head_track = std::clamp(fdc->head_track + target - fdc->track_reg, 0, DISK_MAX_TRACKS - 1);
         fdc->track_reg = static_cast<std::uint8_t>(target);
-        if (target == fdc->faults.seek_error_track) fdc->status |= FDC_ST_SEEK_ERROR;
-        if (target == fdc->faults.crc_error_track) fdc->status |= FDC_ST_CRC_ERROR;
+        if (target == fdc->faults.seek_error_track) fdc->status |= WD_STATUS_SEEK_ERROR;
+        if (target == fdc->faults.crc_error_track) fdc->status |= WD_STATUS_CRC_ERROR;
     }
     fdc->phase_end = start + static_cast<std::uint64_t>(steps) * FDC_STEP_TSTATES + 8 * FDC_BYTE_TSTATES;
 }
@@ -173,15 +181,15 @@ static void start_type1(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
 static void start_write_track(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
 {
     fdc->type1_status = false;
-    fdc->status &= static_cast<std::uint8_t>(~(FDC_ST_TRACK0_OR_LOST | FDC_ST_WRITE_PROTECT));
-    if (fdc->disk->write_protected) {
-        fdc->status |= FDC_ST_WRITE_PROTECT;
+    fdc->status &= static_cast<std::uint8_t>(~(WD_STATUS_LOST_DATA | WD_STATUS_WRITE_PROTECT));
+    if (!drive_ready(fdc) || fdc->drive->write_protected) {
         fdc->phase = FdcPhase::Idle;
         return;
     }
-    std::uint64_t start = start_motor(fdc, now, (command & 0x08) == 0);
+    std::uint64_t start = start_motor(fdc, now, (command & WD_FLAG_NO_SPIN_UP) == 0);
+    fdc->wt_disk = fdc->drive;
     fdc->wt_track = std::clamp(fdc->head_track, 0, DISK_MAX_TRACKS - 1);
-    fdc->wt_side = selected_side(fdc);
+    fdc->wt_side = fdc->side;
     fdc->disc_bytes.clear();
     fdc->disc_sync.clear();
     fdc->supplied.clear();
@@ -193,77 +201,103 @@ static void start_write_track(Wd1770* fdc, std::uint8_t command, std::uint64_t n
     fdc->phase = FdcPhase::WriteFirstByte;
 }
 
-void wd1770_write(Wd1770* fdc, int port, std::uint8_t value, std::uint64_t now)
+// Force Interrupt: ends the current command at once, without an interrupt.
+static void force_interrupt(Wd1770* fdc, std::uint64_t now)
 {
-    wd1770_advance(fdc, now);
-    switch (port & 3) {
-    case 0:
-        if ((value & 0xF0) == 0xD0) {  // Force Interrupt
-            if (fdc->phase == FdcPhase::WriteTrack) {
-                // The track is cut where it stands.
-                disk_decode_track(fdc->disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
-            }
-            if (fdc->phase == FdcPhase::Idle) fdc->type1_status = true;
-            end_command(fdc, now);
-            return;
-        }
-        if (wd1770_busy(fdc)) return;  // ignored while busy
-        if ((value & 0x80) == 0) start_type1(fdc, value, now);
-        else if ((value & 0xF0) == 0xF0) start_write_track(fdc, value, now);
-        else {
-            // Other type II/III commands are not used by TOBRIN's program:
-            // they end at once with Record Not Found.
-            fdc->type1_status = false;
-            fdc->status |= FDC_ST_SEEK_ERROR;
-        }
+    if (fdc->phase == FdcPhase::WriteTrack)  // the track is cut where it stands
+        disk_decode_track(fdc->wt_disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
+    if (fdc->phase == FdcPhase::Idle) fdc->type1_status = true;
+    end_command(fdc, now);
+}
+
+static void command(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
+{
+    int which = value >> 4;
+    if (which == WD_FORCE_INTERRUPT) {
+        force_interrupt(fdc, now);
         return;
-    case 1: fdc->track_reg = value; return;
-    case 2: fdc->sector_reg = value; return;
-    case 3:
-        fdc->data_reg = value;
-        if (fdc->drq && (fdc->phase == FdcPhase::WriteFirstByte || fdc->phase == FdcPhase::WriteTrack ||
-                         fdc->phase == FdcPhase::WriteWaitIndex)) {
-            std::uint64_t delay = now > fdc->drq_since ? now - fdc->drq_since : 0;
-            if (fdc->phase == FdcPhase::WriteFirstByte)
-                fdc->worst_first_delay = std::max(fdc->worst_first_delay, delay);
-            else
-                fdc->worst_drq_delay = std::max(fdc->worst_drq_delay, delay);
-            fdc->drq = false;
-            fdc->dr_full = true;
-            fdc->supplied.push_back(value);
-            if (fdc->phase == FdcPhase::WriteFirstByte) {
-                fdc->phase = FdcPhase::WriteWaitIndex;
-                fdc->next_byte_at = next_index_after(now);
-            }
-        }
-        return;
+    }
+    if (wd1770_busy(fdc)) return;  // ignored while busy
+    switch (which) {
+    case WD_RESTORE:
+    case WD_SEEK:
+    case WD_STEP:
+    case WD_STEP + 1:
+    case WD_STEP_IN:
+    case WD_STEP_IN + 1:
+    case WD_STEP_OUT:
+    case WD_STEP_OUT + 1:
+        start_type1(fdc, value, now);
+        break;
+    case WD_WRITE_TRACK:
+        start_write_track(fdc, value, now);
+        break;
+    default:
+        // Sector, address and track reads and sector writes are not used by
+        // TOBRIN's program: they end at once with Record Not Found.
+        fdc->type1_status = false;
+        fdc->status |= WD_STATUS_RECORD_NOT_FOUND;
+        break;
     }
 }
 
-std::uint8_t wd1770_read(Wd1770* fdc, int port, std::uint64_t now)
+// A byte for the Write Track in the data register.
+static void load_data(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
+{
+    fdc->data_reg = value;
+    bool writing = fdc->phase == FdcPhase::WriteFirstByte || fdc->phase == FdcPhase::WriteTrack ||
+                   fdc->phase == FdcPhase::WriteWaitIndex;
+    if (!fdc->drq || !writing) return;
+    std::uint64_t delay = now > fdc->drq_since ? now - fdc->drq_since : 0;
+    if (fdc->phase == FdcPhase::WriteFirstByte)
+        fdc->figures.worst_first_delay = std::max(fdc->figures.worst_first_delay, delay);
+    else
+        fdc->figures.worst_drq_delay = std::max(fdc->figures.worst_drq_delay, delay);
+    fdc->drq = false;
+    fdc->dr_full = true;
+    fdc->supplied.push_back(value);
+    if (fdc->phase == FdcPhase::WriteFirstByte) {
+        fdc->phase = FdcPhase::WriteWaitIndex;
+        fdc->next_byte_at = next_index_after(now);
+    }
+}
+
+void wd1770_write(Wd1770* fdc, int reg, std::uint8_t value, std::uint64_t now)
 {
     wd1770_advance(fdc, now);
-    switch (port & 3) {
-    case 0: {
-        std::uint8_t s = fdc->status & (FDC_ST_CRC_ERROR | FDC_ST_SEEK_ERROR | FDC_ST_TRACK0_OR_LOST);
-        if (fdc->disk->write_protected && fdc->disk->present) s |= FDC_ST_WRITE_PROTECT;
-        else s &= static_cast<std::uint8_t>(~FDC_ST_WRITE_PROTECT);
-        bool motor = fdc->motor_on && now < fdc->motor_off_at;
-        if (motor) s |= FDC_ST_MOTOR_ON;
-        if (wd1770_busy(fdc)) s |= FDC_ST_BUSY;
-        if (fdc->type1_status) {
-            s &= static_cast<std::uint8_t>(~FDC_ST_TRACK0_OR_LOST);
-            if (motor && now >= fdc->spin_up_done) s |= FDC_ST_SPINUP_DONE;
-            if (fdc->head_track == 0) s |= FDC_ST_TRACK0_OR_LOST;
-            if (motor && fdc->disk->present && now % FDC_REVOLUTION_TSTATES < 4 * FDC_BYTE_TSTATES)
-                s |= FDC_ST_INDEX_OR_DRQ;
-        } else if (fdc->drq && wd1770_busy(fdc)) {
-            s |= FDC_ST_INDEX_OR_DRQ;
-        }
-        return s;
+    switch (reg & 3) {
+    case WD_REG_STATUS_COMMAND: command(fdc, value, now); return;
+    case WD_REG_TRACK: fdc->track_reg = value; return;
+    case WD_REG_SECTOR: fdc->sector_reg = value; return;
+    case WD_REG_DATA: load_data(fdc, value, now); return;
     }
-    case 1: return fdc->track_reg;
-    case 2: return fdc->sector_reg;
+}
+
+static std::uint8_t status_register(const Wd1770* fdc, std::uint64_t now)
+{
+    std::uint8_t s = fdc->status & (WD_STATUS_CRC_ERROR | WD_STATUS_SEEK_ERROR | WD_STATUS_LOST_DATA);
+    if (fdc->drive != nullptr && fdc->drive->present && fdc->drive->write_protected) s |= WD_STATUS_WRITE_PROTECT;
+    bool motor = fdc->motor_on && now < fdc->motor_off_at;
+    if (motor) s |= WD_STATUS_MOTOR_ON;
+    if (wd1770_busy(fdc)) s |= WD_STATUS_BUSY;
+    if (fdc->type1_status) {
+        s &= static_cast<std::uint8_t>(~WD_STATUS_LOST_DATA);
+        if (motor && now >= fdc->spin_up_done) s |= WD_STATUS_SPIN_UP_DONE;
+        if (fdc->head_track == 0) s |= WD_STATUS_TRACK0;
+        if (motor && drive_ready(fdc) && now % FDC_REVOLUTION_TSTATES < 4 * FDC_BYTE_TSTATES) s |= WD_STATUS_INDEX;
+    } else if (fdc->drq && wd1770_busy(fdc)) {
+        s |= WD_STATUS_DATA_REQUEST;
+    }
+    return s;
+}
+
+std::uint8_t wd1770_read(Wd1770* fdc, int reg, std::uint64_t now)
+{
+    wd1770_advance(fdc, now);
+    switch (reg & 3) {
+    case WD_REG_STATUS_COMMAND: return status_register(fdc, now);
+    case WD_REG_TRACK: return fdc->track_reg;
+    case WD_REG_SECTOR: return fdc->sector_reg;
     default: return fdc->data_reg;
     }
 }
@@ -275,7 +309,7 @@ std::uint64_t wd1770_restore_now(Wd1770* fdc, std::uint64_t now)
     fdc->head_track = 0;
     fdc->track_reg = 0;
     fdc->type1_status = true;
-    fdc->status &= static_cast<std::uint8_t>(~(FDC_ST_SEEK_ERROR | FDC_ST_CRC_ERROR));
+    fdc->status &= static_cast<std::uint8_t>(~(WD_STATUS_SEEK_ERROR | WD_STATUS_CRC_ERROR));
     fdc->phase = FdcPhase::Idle;
     fdc->motor_off_at = UINT64_MAX;
     return (start - now) + steps * FDC_STEP_TSTATES;
@@ -287,5 +321,4 @@ void wd1770_reset(Wd1770* fdc, std::uint64_t now)
     fdc->motor_on = false;
     fdc->type1_status = true;
     fdc->status = 0;
-    fdc->select = 0;
 }

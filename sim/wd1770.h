@@ -1,21 +1,29 @@
-// wd1770.h - the Einstein's WD1770 floppy disc controller (ports 18h
-// status/command, 19h track, 1Ah sector, 1Bh data) with drive 0 behind it.
+// wd1770.h - the WD1770 floppy disc controller: four registers (status or
+// command, track, sector, data) and the drive the board hands it.
 //
-// How it is driven: the machine calls wd1770_read / wd1770_write with the
-// emulated time of each port access and wd1770_advance after every
-// instruction.  The disk turns at 300 rpm: one revolution is 800,000 T at
-// 4 MHz, the index pulse comes when the time is a multiple of that, and in
-// double density a byte passes the head every 128 T (6,250 a track).
+// How it is driven: the board maps the registers onto its ports and calls
+// wd1770_read / wd1770_write with a register number (0-3) and the emulated
+// time of each access, wd1770_advance after every instruction, and
+// wd1770_select whenever its drive latch changes: which disk (or none) and
+// which side.  The controller knows nothing of the board's ports or latch.
+//
+// The disk turns at 300 rpm: one revolution is 800,000 T at 4 MHz, the
+// index pulse comes when the time is a multiple of that, and in double
+// density a byte passes the head every 128 T (6,250 a track).
 //
 // Commands modelled: Restore and Seek (type I, with step time and the motor
-// and spin-up status bits), Write Track (type III) and Force Interrupt.
+// and spin-up status bits), Write Track (type III) and Force Interrupt; the
+// other type II and III commands end at once with Record Not Found (the
+// monitor's sector calls are modelled by the board, not through them).
 // Write Track raises a data request as soon as it is accepted and ends with
 // Lost Data if the first byte is not in the data register within three
 // byte times; it writes from one index pulse to the next, taking the data
 // register at every byte time (a zero and Lost Data when it is empty).
 // F5h writes a sync byte A1h and presets the CRC, F6h writes C2h, F7h writes
 // the two CRC bytes.  The written track is decoded into the disk's sectors.
-// The model measures the delay from each data request to the CPU's write.
+//
+// Apart from its registers the model keeps figures: the delay from each
+// data request to the CPU's write, lost data, the bytes of every Write Track.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -27,15 +35,38 @@ constexpr std::uint64_t FDC_REVOLUTION_TSTATES = 800000; // 200 ms
 constexpr std::uint64_t FDC_STEP_TSTATES = 24000;        // 6 ms a step
 constexpr int FDC_SPINUP_REVOLUTIONS = 6;
 
-// Status bits
-constexpr std::uint8_t FDC_ST_BUSY = 0x01;
-constexpr std::uint8_t FDC_ST_INDEX_OR_DRQ = 0x02;
-constexpr std::uint8_t FDC_ST_TRACK0_OR_LOST = 0x04;
-constexpr std::uint8_t FDC_ST_CRC_ERROR = 0x08;
-constexpr std::uint8_t FDC_ST_SEEK_ERROR = 0x10;
-constexpr std::uint8_t FDC_ST_SPINUP_DONE = 0x20;
-constexpr std::uint8_t FDC_ST_WRITE_PROTECT = 0x40;
-constexpr std::uint8_t FDC_ST_MOTOR_ON = 0x80;
+// Register numbers (the low two bits of the board's port).
+enum Wd1770Register { WD_REG_STATUS_COMMAND = 0, WD_REG_TRACK = 1, WD_REG_SECTOR = 2, WD_REG_DATA = 3 };
+
+// Status bits.  Some bits mean one thing after a type I command (restore,
+// seek, step) and another during or after a type II or III command.
+constexpr std::uint8_t WD_STATUS_BUSY = 0x01;
+constexpr std::uint8_t WD_STATUS_INDEX = 0x02;            // type I: the index hole passes the sensor
+constexpr std::uint8_t WD_STATUS_DATA_REQUEST = 0x02;     // type II/III: the data register wants a byte
+constexpr std::uint8_t WD_STATUS_TRACK0 = 0x04;           // type I: the head is on track 0
+constexpr std::uint8_t WD_STATUS_LOST_DATA = 0x04;        // type II/III: the CPU missed a byte time
+constexpr std::uint8_t WD_STATUS_CRC_ERROR = 0x08;
+constexpr std::uint8_t WD_STATUS_SEEK_ERROR = 0x10;       // type I: the track could not be verified
+constexpr std::uint8_t WD_STATUS_RECORD_NOT_FOUND = 0x10; // type II/III
+constexpr std::uint8_t WD_STATUS_SPIN_UP_DONE = 0x20;     // type I: the spin-up sequence has ended
+constexpr std::uint8_t WD_STATUS_WRITE_PROTECT = 0x40;
+constexpr std::uint8_t WD_STATUS_MOTOR_ON = 0x80;
+
+// Commands, by the high nibble of the command byte.
+enum Wd1770Command {
+    WD_RESTORE = 0x0,
+    WD_SEEK = 0x1,
+    WD_STEP = 0x2,              // and 0x3
+    WD_STEP_IN = 0x4,           // and 0x5
+    WD_STEP_OUT = 0x6,          // and 0x7
+    WD_READ_SECTOR = 0x8,       // and 0x9
+    WD_WRITE_SECTOR = 0xA,      // and 0xB
+    WD_READ_ADDRESS = 0xC,
+    WD_FORCE_INTERRUPT = 0xD,
+    WD_READ_TRACK = 0xE,
+    WD_WRITE_TRACK = 0xF,
+};
+constexpr std::uint8_t WD_FLAG_NO_SPIN_UP = 0x08;  // h: the motor is taken as up to speed
 
 enum class FdcPhase {
     Idle,
@@ -53,15 +84,24 @@ struct FdcFaults {
     int end_early_bytes;     // this many disc bytes (-1 none)
 };
 
+// What the model measured: nothing here changes what the CPU sees.
+struct Wd1770Figures {
+    std::uint64_t worst_drq_delay;   // longest data request to CPU write while writing (budget 128 T)
+    std::uint64_t worst_first_delay; // longest command to first byte (budget 3 byte times, 384 T)
+    std::uint64_t lost_data;         // byte times the CPU missed
+    std::uint64_t write_tracks;      // Write Track commands completed
+    std::vector<std::vector<std::uint8_t>> supplied_log;  // the bytes supplied to every Write Track
+};
+
 struct Wd1770 {
-    FloppyDisk* disk;          // the disk in drive 0
-    std::uint8_t select;       // the drive/side latch (port 23h): bit 0 drive 0, bit 4 side 1
+    FloppyDisk* drive;         // the selected drive's disk, handed over by the board; null: none selected
+    int side;                  // the side the board selects (0 or 1)
     std::uint8_t track_reg;    // track register
     std::uint8_t sector_reg;   // sector register
     std::uint8_t data_reg;     // data register
-    int head_track;            // where drive 0's head stands
-    bool type1_status;         // status shows the type I bits
-    std::uint8_t status;       // the status bits other than busy/DRQ/index computed on read
+    int head_track;            // where the drive's head stands
+    bool type1_status;         // the status register shows the type I meanings
+    std::uint8_t status;       // the error bits of the last command (CRC, seek/not found, lost data)
     FdcPhase phase;            // what the controller is doing
     std::uint64_t phase_end;   // type I: when stepping ends
     bool motor_on;             // motor running
@@ -74,24 +114,23 @@ struct Wd1770 {
     bool dr_full;              // the CPU has loaded the data register since
     std::uint64_t next_byte_at;// next byte time on the disc
     std::uint64_t track_end_at;// the index pulse that ends the write
-    int wt_track, wt_side;     // where it writes
+    FloppyDisk* wt_disk;       // where it writes: the disk,
+    int wt_track, wt_side;     // the track and the side
     int crc_bytes_pending;     // second CRC byte of an F7h still to write
     std::uint16_t crc;         // running CRC
     std::vector<std::uint8_t> disc_bytes;  // what went onto the disc
     std::vector<bool> disc_sync;           // which of them are F5h sync bytes
     std::vector<std::uint8_t> supplied;    // what the CPU put in the data register
-    // Figures
-    std::uint64_t worst_drq_delay;  // longest data request to CPU write while writing (budget 128 T)
-    std::uint64_t worst_first_delay;// longest command to first byte (budget 3 byte times, 384 T)
-    std::uint64_t lost_data;        // byte times the CPU missed
-    std::uint64_t write_tracks;     // Write Track commands completed
-    std::vector<std::vector<std::uint8_t>> supplied_log;  // supplied bytes of every Write Track
+    Wd1770Figures figures;     // measurements, apart from the registers
 };
 
-void wd1770_init(Wd1770* fdc, FloppyDisk* disk);
+void wd1770_init(Wd1770* fdc);
+// The board's drive latch changed: the selected drive's disk (null: none)
+// and the side.
+void wd1770_select(Wd1770* fdc, FloppyDisk* disk, int side);
 void wd1770_advance(Wd1770* fdc, std::uint64_t now);
-std::uint8_t wd1770_read(Wd1770* fdc, int port, std::uint64_t now);
-void wd1770_write(Wd1770* fdc, int port, std::uint8_t value, std::uint64_t now);
+std::uint8_t wd1770_read(Wd1770* fdc, int reg, std::uint64_t now);
+void wd1770_write(Wd1770* fdc, int reg, std::uint8_t value, std::uint64_t now);
 bool wd1770_busy(const Wd1770* fdc);
 // What the monitor's restore does to the controller: motor on, head and
 // track register at 0, type I status.  Returns the T-states it took.

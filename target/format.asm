@@ -19,6 +19,7 @@ WAIT_ROUNDS:    equ 4           ; wait_idle: 4 x 65,536 polls
 SETTLE_COUNT:   equ 1100h       ; settle_delay: passes of a 26 T loop
 SEEK_OK:        equ 0A0h        ; motor on, spin-up complete, nothing else
 SEEK_STATUS_MASK: equ 0F9h      ; ignore index and track-0
+FORMAT_FAILED:  equ 0FFh        ; second format status byte (and mos_error): failed
 
 ; format_disk - answer the format command.
 ; Sends the first status byte (0 = drive usable, else the error code) and,
@@ -117,7 +118,7 @@ format_seek_failed:
         ld   a,FDC_FORCE_INT
         out  (FDC_COMMAND),a
         ei
-        ld   a,0FFh
+        ld   a,FORMAT_FAILED
         call put_byte               ; second format status byte: failure
         or   a                      ; NZ
         ret
@@ -125,12 +126,12 @@ format_seek_failed:
 ; format_failed - a seek status or a write track went wrong.  Reached by
 ; jump from any depth, so it ends in command_loop, which resets the stack.
 format_failed:
-        ld   a,0FFh
+        ld   a,FORMAT_FAILED
         ld   (mos_error),a
         ld   a,FDC_FORCE_INT        ; end whatever the controller is doing
         out  (FDC_COMMAND),a
         ei
-        ld   a,0FFh
+        ld   a,FORMAT_FAILED
         call put_byte               ; second format status byte, sent once
         jp   command_loop
 
@@ -152,7 +153,7 @@ check_drive_protect:
         in   a,(FDC_COMMAND)
         bit  FDC_WRITE_PROTECT,a
         jr   z,check_drive_ok
-        ld   a,2
+        ld   a,MOS_ERROR_PROTECTED
         or   a
         ret
 check_drive_ok:

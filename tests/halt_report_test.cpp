@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "run/halt_report.h"
+#include "report/halt_report.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {

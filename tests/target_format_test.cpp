@@ -49,16 +49,16 @@ void expect_layout(SimRig& rig, int tracks, int sides)
 
 void expect_clean_timing(SimRig& rig)
 {
-    EXPECT_EQ(rig.e().fdc.lost_data, 0u);
-    EXPECT_LE(rig.e().fdc.worst_drq_delay, 128u);
-    EXPECT_LE(rig.e().fdc.worst_first_delay, 3 * 128u);
+    EXPECT_EQ(rig.e().fdc.figures.lost_data, 0u);
+    EXPECT_LE(rig.e().fdc.figures.worst_drq_delay, 128u);
+    EXPECT_LE(rig.e().fdc.figures.worst_first_delay, 3 * 128u);
 }
 
 TEST(TargetFormat, OneSidedFortyTracks)
 {
     SimRig rig;  // a blank disk: the monitor's verify fails on it, and it is formatted all the same
     EXPECT_EQ(format(rig), (Bytes{0, 0}));
-    EXPECT_EQ(rig.e().fdc.write_tracks, 40u);
+    EXPECT_EQ(rig.e().fdc.figures.write_tracks, 40u);
     expect_layout(rig, 40, 1);
     EXPECT_EQ(rig.e().ram[0xFB58], 39);  // the head's track for drive 0
     expect_clean_timing(rig);
@@ -77,7 +77,7 @@ TEST(TargetFormat, TwoSidedEightyTracks)
     config.sides = 2;
     SimRig rig(config);
     EXPECT_EQ(format(rig), (Bytes{0, 0}));
-    EXPECT_EQ(rig.e().fdc.write_tracks, 160u);
+    EXPECT_EQ(rig.e().fdc.figures.write_tracks, 160u);
     expect_layout(rig, 80, 2);
     EXPECT_EQ(rig.e().ram[0xFB58], 79);
     expect_clean_timing(rig);
@@ -90,7 +90,7 @@ TEST(TargetFormat, EightyTracksOneSide)
     config.tracks = 80;
     SimRig rig(config);
     EXPECT_EQ(format(rig), (Bytes{0, 0}));
-    EXPECT_EQ(rig.e().fdc.write_tracks, 80u);
+    EXPECT_EQ(rig.e().fdc.figures.write_tracks, 80u);
     expect_layout(rig, 80, 1);
     EXPECT_EQ(rig.receive_byte(), 0x10);
 }
@@ -99,7 +99,7 @@ TEST(TargetFormat, SuppliesTheTrackTemplateByteForByte)
 {
     SimRig rig;
     format(rig);
-    const Bytes& supplied = rig.e().fdc.supplied_log.at(7);  // track 7, side 0
+    const Bytes& supplied = rig.e().fdc.figures.supplied_log.at(7);  // track 7, side 0
     Bytes expected(32, 0x4E);
     for (int id : interleaved_ids(0)) {
         auto add = [&](int count, std::uint8_t value) { expected.insert(expected.end(), static_cast<std::size_t>(count), value); };
@@ -134,7 +134,7 @@ TEST(TargetFormat, AWriteProtectedDiskIsRefusedWithOneByteAndLeftAlone)
     SimRig rig(config);
     EXPECT_EQ(format(rig), (Bytes{2}));
     EXPECT_TRUE(rig.e().host.from_einstein.empty());
-    EXPECT_EQ(rig.e().fdc.write_tracks, 0u);
+    EXPECT_EQ(rig.e().fdc.figures.write_tracks, 0u);
     EXPECT_FALSE(rig.e().disk.track[0][0].formatted);
     std::string screen = rig.screen_transcript();
     EXPECT_EQ(screen.substr(screen.size() - WAITING.size()), WAITING);
@@ -155,7 +155,7 @@ TEST(TargetFormat, ADriveCheckThatFailsOnlyTheFirstTimeGoesAhead)
     SimRig rig(config);
     EXPECT_EQ(format(rig), (Bytes{0, 0}));
     EXPECT_EQ(rig.e().restores, 2);
-    EXPECT_EQ(rig.e().fdc.write_tracks, 40u);
+    EXPECT_EQ(rig.e().fdc.figures.write_tracks, 40u);
 }
 
 TEST(TargetFormat, ASeekErrorStopsTheFormatThere)
@@ -165,7 +165,7 @@ TEST(TargetFormat, ASeekErrorStopsTheFormatThere)
         (crc ? config.faults.crc_error_track : config.faults.seek_error_track) = 5;
         SimRig rig(config);
         EXPECT_EQ(format(rig), (Bytes{0, 0xFF}));
-        EXPECT_EQ(rig.e().fdc.write_tracks, 5u) << "tracks 0-4 only";
+        EXPECT_EQ(rig.e().fdc.figures.write_tracks, 5u) << "tracks 0-4 only";
         EXPECT_EQ(rig.e().ram[0xFB56], 0xFF);
         EXPECT_FALSE(rig.e().fdc.phase != FdcPhase::Idle);
         EXPECT_TRUE(rig.e().host.from_einstein.empty());
@@ -180,7 +180,7 @@ TEST(TargetFormat, ATrackEndedEarlySendsFFhOnceAndWaitsAgain)
     SimRig rig(config);
     EXPECT_EQ(format(rig), (Bytes{0, 0xFF}));
     EXPECT_TRUE(rig.e().host.from_einstein.empty());
-    EXPECT_EQ(rig.e().fdc.write_tracks, 4u);  // tracks 0-2, and track 3 cut short
+    EXPECT_EQ(rig.e().fdc.figures.write_tracks, 4u);  // tracks 0-2, and track 3 cut short
     EXPECT_LT(rig.e().disk.track[3][0].sectors.size(), 10u);
     EXPECT_FALSE(rig.e().disk.track[4][0].formatted);
     EXPECT_EQ(rig.e().ram[0xFB56], 0xFF);

@@ -59,7 +59,7 @@ TEST(TargetWholeRun, LoaderProgramFormatAndTheBuiltInImage)
     EXPECT_EQ(lines[2], "] Writing disk image");
     EXPECT_EQ(lines[3], "[ Transfer successful reboot Einstein.");
     EXPECT_EQ(e.protected_writes, 0u);
-    EXPECT_EQ(e.fdc.lost_data, 0u);
+    EXPECT_EQ(e.fdc.figures.lost_data, 0u);
     EXPECT_EQ(e.usart.overruns, 0u);
 
     // Saved as an extended DSK image, the disk reads back as the image.

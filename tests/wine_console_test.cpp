@@ -28,6 +28,38 @@ std::string run_command(const std::string& command)
     return out;
 }
 
+// The tests' own tmux server: a socket of their own, so that a tmux the
+// caller works in (whose environment knows nothing of the test's wine
+// prefix) is never used, and ended when the tests end.
+class TmuxServer : public testing::Environment {
+public:
+    static std::string command()
+    {
+        // No TMUX: the caller's session must not be taken as ours.
+        return "env -u TMUX tmux -S '" + socket() + "'";
+    }
+    static const std::string& socket()
+    {
+        static const std::string path = [] {
+            std::string marker = write_temp_file({}, "tmux.here");  // the test's temporary folder
+            return marker.substr(0, marker.rfind('/')) + "/tmux.sock";
+        }();
+        return path;
+    }
+    void TearDown() override { run_command(command() + " kill-server 2>/dev/null"); }
+};
+
+// The environment tobrin.exe runs with, passed explicitly to the window.
+std::string wine_environment()
+{
+    std::string env = "env";
+    for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "HOME", "PATH"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr) env += std::string(" ") + name + "='" + value + "'";
+    }
+    return env;
+}
+
 // tobrin.exe in a tmux window of its own, its output in a file.
 class ConsoleWindow {
 public:
@@ -35,18 +67,18 @@ public:
         : name_("tobrin-wine-" + std::to_string(counter_++)), output_(write_temp_file({}, name_ + ".out"))
     {
         TobrinLaunch launch = tobrin_launch(args, com1);
-        std::string command = launch.program;
+        std::string command = wine_environment() + " " + launch.program;
         for (const auto& a : launch.args) command += " '" + a + "'";
         command += " >" + output_ + "; echo EXIT=\\$? >>" + output_ + "; sleep 60";  // $? for the inner shell
-        run_command("tmux new-session -d -s " + name_ + " -x 100 -y 50 \"" + command + "\"");
+        run_command(TmuxServer::command() + " new-session -d -s " + name_ + " -x 100 -y 50 \"" + command + "\"");
     }
-    ~ConsoleWindow() { run_command("tmux kill-session -t " + name_ + " 2>/dev/null"); }
+    ~ConsoleWindow() { run_command(TmuxServer::command() + " kill-session -t " + name_ + " 2>/dev/null"); }
     // What tobrin printed so far, in its own terms, and the exit line.
     std::string screen() { return tobrin_text(run_command("cat " + output_)); }
     // Keys by tmux name (Up, Escape, C-c) or, with literal, as text.
     void keys(const std::string& keys, bool literal = false)
     {
-        run_command("tmux send-keys -t " + name_ + (literal ? " -l '" : " '") + keys + "'");
+        run_command(TmuxServer::command() + " send-keys -t " + name_ + (literal ? " -l '" : " '") + keys + "'");
     }
     bool wait_for(const std::string& text, int timeout_ms = 30000)
     {
@@ -63,6 +95,8 @@ private:
     std::string name_;
     std::string output_;
 };
+
+const testing::Environment* const tmux_server = testing::AddGlobalTestEnvironment(new TmuxServer);
 
 class WineConsoleTest : public testing::Test {
 protected:

@@ -1,5 +1,5 @@
 // halt_report.cpp - the halt report.
-#include "run/halt_report.h"
+#include "report/halt_report.h"
 
 #include <cstdio>
 

@@ -1,6 +1,8 @@
 // halt_report.h - the one way every part of the program tells the user of a
 // fatal condition: "*** TOBRIN HALTED ***" and a line naming the category
-// and the message.  It never ends the process: the caller fails upward.
+// and the message.  It never ends the process: the caller fails upward,
+// and only the run driver decides the exit status.  It sits below run/,
+// link/ and image/ so that each of them can report without reaching up.
 #pragma once
 
 enum HaltCategory {
