@@ -1,19 +1,20 @@
 # Build-time checks of the assembled target program: it is loaded at 0100h
-# by the monitor loader, which takes exactly 2048 bytes, and its stack grows
-# down from 07FFh towards the end of the program and its batch_status table.
+# by the monitor loader, which takes exactly 2048 bytes (0100h-08FFh); its
+# stack grows down from the top of that block towards the end of the
+# program and its batch_status table, and must keep 256 bytes; the batch
+# buffer above it must end below the monitor's workspace at FB00h.
 file(SIZE ${BIN} size)
 if(size GREATER 2048)
   message(FATAL_ERROR "target program is ${size} bytes; the monitor loader takes at most 2048")
 endif()
 file(STRINGS ${LABELS} lines)
-set(labels "")
 foreach(line IN LISTS lines)
   if(line MATCHES "^([A-Za-z_][A-Za-z0-9_]*):[ \t]+equ[ \t]+\\$([0-9a-fA-F]+)")
     math(EXPR value "0x${CMAKE_MATCH_2}")
     set(label_${CMAKE_MATCH_1} ${value})
   endif()
 endforeach()
-foreach(required program_start program_end stack_top)
+foreach(required program_start program_end stack_top sector_buffer MAX_BATCH SECTOR_SIZE)
   if(NOT DEFINED label_${required})
     message(FATAL_ERROR "target program lacks the label '${required}'")
   endif()
@@ -21,7 +22,16 @@ endforeach()
 if(NOT label_program_start EQUAL 256)
   message(FATAL_ERROR "target program must start at 0100h (program_start is ${label_program_start})")
 endif()
+if(label_stack_top GREATER 2304)
+  message(FATAL_ERROR "the stack must lie inside the 2048 bytes the loader fills (stack_top ${label_stack_top})")
+endif()
 math(EXPR stack_room "${label_stack_top} - ${label_program_end}")
 if(stack_room LESS 256)
-  message(FATAL_ERROR "target program ends at ${label_program_end}: only ${stack_room} bytes of stack below 07FFh (256 needed)")
+  math(EXPR over "256 - ${stack_room}")
+  message(FATAL_ERROR "target program ends at ${label_program_end}: only ${stack_room} bytes of stack (256 needed, ${over} bytes too many)")
 endif()
+math(EXPR buffer_end "${label_sector_buffer} + ${label_MAX_BATCH} * ${label_SECTOR_SIZE}")
+if(label_sector_buffer LESS label_stack_top OR buffer_end GREATER 64256)
+  message(FATAL_ERROR "sector_buffer must lie between the stack and the monitor's workspace at FB00h")
+endif()
+message(STATUS "target program: ${size} bytes, ${stack_room} bytes of stack")

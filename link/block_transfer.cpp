@@ -1,12 +1,36 @@
 // block_transfer.cpp - the checksummed block exchange, PC side.
 #include "link/block_transfer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "link/link_limits.h"
 #include "link/serial_port.h"
 
 static const char CHECKSUM_NOTICE[] = " (checksum error)";
+
+BlockFault block_fault = BLOCK_OK;
+
+const char* block_fault_text(BlockFault fault)
+{
+    switch (fault) {
+    case BLOCK_OK: return "no fault";
+    case BLOCK_NO_ANSWER: return "the Einstein stopped answering";
+    case BLOCK_TOO_MANY_PASSES: return "the checksums kept disagreeing";
+    case BLOCK_LOST_STEP: return "the exchange lost step";
+    case BLOCK_EINSTEIN_TIMED_OUT: return "the Einstein timed out";
+    case BLOCK_LINK_DEAD: return "the serial port stopped working";
+    }
+    return "unknown";
+}
+
+static int fail(BlockFault fault)
+{
+    block_fault = serial_port.failed ? BLOCK_LINK_DEAD : fault;
+    return 0;
+}
 
 static bool all_equal(const std::uint8_t* block, int length)
 {
@@ -15,56 +39,157 @@ static bool all_equal(const std::uint8_t* block, int length)
     return true;
 }
 
-int transfer_block(std::uint8_t* block, int length, const char* label, int send)
+// How long the Einstein took to answer the PC's last passes: the wait for
+// an answer is three times the longest of them (at least
+// LINK_ANSWER_FLOOR_S), and never more than the line's own bound - so that
+// a lost byte costs a fraction of a second where the line answers fast,
+// and a slow adapter is still waited for.
+static double answer_times[16];
+static int answers_seen = 0;
+
+static double answer_wait(double line_bound)
 {
+    if (answers_seen < 4) return line_bound;  // not enough seen yet
+    double longest = *std::max_element(answer_times, answer_times + std::min(answers_seen, 16));
+    return std::min(line_bound, std::max(LINK_ANSWER_FLOOR_S, 3 * longest));
+}
+
+static void answer_took(double seconds)
+{
+    answer_times[answers_seen++ % 16] = seconds;
+    if (answers_seen >= 32) answers_seen = 16;  // keeps the index in range; the table stays full
+}
+
+// The Einstein's checksum after the PC's pass of `written` bytes, whose
+// own sum is `mine`.  When it does not come, bytes were lost on the way and
+// the Einstein still counts: pad bytes, one at a time, complete its count.
+// The first pad is the PC's checksum itself, so that an answer that was
+// only late (the pad then ends the Einstein's pass as the PC's checksum)
+// still leaves both ends in step.  *padded tells that pads went out.
+static bool einstein_checksum(int written, std::uint8_t mine, std::uint8_t* theirs, bool* padded)
+{
+    using Clock = std::chrono::steady_clock;
+    *padded = false;
+    Clock::time_point sent = Clock::now();
+    if (recv_byte_within(theirs, answer_wait(link_answer_s(written)))) {
+        answer_took(std::chrono::duration<double>(Clock::now() - sent).count());
+        return true;
+    }
+    for (int pad = 0; pad < LINK_MAX_PADS && !serial_port.failed; ++pad) {
+        if (!send_byte(pad == 0 ? mine : LINK_PAD_BYTE)) return false;
+        *padded = true;
+        if (recv_byte_within(theirs, answer_wait(LINK_PAD_WAIT_S))) return true;
+    }
+    return false;
+}
+
+// The full-block loop of a block the PC sends.
+static int send_passes(const std::uint8_t* block, int length, bool* notice_shown, const char* label)
+{
+    int unanswered = 1;  // the marker
+    for (int pass = 0;; ++pass) {
+        if (pass >= LINK_MAX_PASSES) return fail(BLOCK_TOO_MANY_PASSES);
+        if (pass > 0 && label != nullptr && !*notice_shown) {
+            std::printf("%s", CHECKSUM_NOTICE);
+            std::fflush(stdout);
+            *notice_shown = true;
+        }
+        std::uint8_t checksum = 0;
+        for (int i = 0; i < length; ++i) {
+            if (!send_byte(block[i])) return fail(BLOCK_LINK_DEAD);
+            checksum = static_cast<std::uint8_t>(checksum + block[i]);
+        }
+        std::uint8_t theirs = 0;
+        bool padded = false;
+        if (!einstein_checksum(unanswered + length, checksum, &theirs, &padded)) return fail(BLOCK_NO_ANSWER);
+        unanswered = 0;
+        if (padded) {
+            // The checksum of the PC's own bytes: the answer was late, the
+            // first pad has ended the pass as agreed.  Anything else: the
+            // Einstein summed pads the PC never meant as data - answer with
+            // a checksum that cannot agree, so that both ends go round again.
+            if (theirs == checksum) return 1;
+            if (!send_byte(static_cast<std::uint8_t>(theirs ^ 0xFF))) return fail(BLOCK_LINK_DEAD);
+            continue;
+        }
+        if (!send_byte(checksum)) return fail(BLOCK_LINK_DEAD);
+        if (theirs == checksum) return 1;
+    }
+}
+
+// The full-block loop of a block the PC receives.  A byte that does not
+// come was lost on the way: the PC answers at once with a checksum that
+// cannot agree, and the Einstein sends the block again.
+static int receive_passes(std::uint8_t* block, int length)
+{
+    for (int pass = 0;; ++pass) {
+        if (pass >= LINK_MAX_PASSES) return fail(BLOCK_TOO_MANY_PASSES);
+        std::uint8_t checksum = 0, last = 0;
+        int got = 0;
+        for (; got < length; ++got) {
+            if (!recv_byte_within(&block[got], link_answer_s(1))) break;
+            last = block[got];
+            checksum = static_cast<std::uint8_t>(checksum + block[got]);
+        }
+        std::uint8_t theirs = 0;
+        bool complete = got == length && recv_byte_within(&theirs, link_answer_s(1));
+        if (serial_port.failed) return fail(BLOCK_LINK_DEAD);
+        if (!complete && got == 0 && pass > 0) return fail(BLOCK_NO_ANSWER);
+        std::uint8_t answer = checksum;
+        if (!complete) answer = static_cast<std::uint8_t>((got == length ? checksum : last) ^ 0xFF);
+        if (!send_byte(answer)) return fail(BLOCK_LINK_DEAD);
+        if (complete && theirs == checksum) return 1;
+    }
+}
+
+int transfer_block_within(std::uint8_t* block, int length, const char* label, int send, double first_byte_seconds)
+{
+    block_fault = BLOCK_OK;
     if (label != nullptr) {
         std::printf("\r - %s", label);
         std::fflush(stdout);
     }
 
+    bool notice_shown = false;
+    int result;
     if (send != TRANSFER_RECEIVE) {
         if (all_equal(block, length)) {
             send_byte(FILL_MARKER);
-            send_byte(block[0]);
-            return !serial_port.failed;
-        }
-        send_byte(FULL_MARKER);
-    } else {
-        std::uint8_t marker = recv_byte();
-        if (serial_port.failed) return 0;
-        if (marker == FILL_MARKER) {
-            std::uint8_t value = recv_byte();
-            if (serial_port.failed) return 0;
-            std::memset(block, value, static_cast<std::size_t>(length));
+            if (!send_byte(block[0])) return fail(BLOCK_LINK_DEAD);
             return 1;
         }
-        // any other marker: a full block
+        if (!send_byte(FULL_MARKER)) return fail(BLOCK_LINK_DEAD);
+        result = send_passes(block, length, &notice_shown, label);
+    } else {
+        std::uint8_t marker = 0;
+        if (!recv_byte_within(&marker, first_byte_seconds)) return fail(BLOCK_NO_ANSWER);
+        result = receive_block_marked(marker, block, length);
     }
 
-    bool notice_shown = false;
-    for (int pass = 0;; ++pass) {
-        if (pass > 0 && label != nullptr && !notice_shown) {
-            std::printf("%s", CHECKSUM_NOTICE);
-            std::fflush(stdout);
-            notice_shown = true;
-        }
-        std::uint8_t checksum = 0;
-        for (int i = 0; i < length; ++i) {
-            if (send != TRANSFER_RECEIVE) send_byte(block[i]);
-            else block[i] = recv_byte();
-            checksum = static_cast<std::uint8_t>(checksum + block[i]);
-        }
-        std::uint8_t theirs = recv_byte();  // the Einstein's checksum first
-        send_byte(checksum);
-        if (serial_port.failed) return 0;
-        if (theirs == checksum) break;
-    }
-
-    if (label != nullptr && notice_shown) {
+    if (result && label != nullptr && notice_shown) {
         // Spaces as long as the notice blank it out; then the cursor goes back after the label.
         std::printf("\r - %s%*s", label, static_cast<int>(sizeof CHECKSUM_NOTICE - 1), "");
         std::printf("\r - %s", label);
         std::fflush(stdout);
     }
-    return 1;
+    return result;
+}
+
+int receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length)
+{
+    block_fault = BLOCK_OK;
+    if (marker == TIMEOUT_NOTICE) return fail(BLOCK_EINSTEIN_TIMED_OUT);
+    if (marker == FILL_MARKER) {
+        std::uint8_t value = 0;
+        if (!recv_byte_within(&value, link_answer_s(1))) return fail(BLOCK_NO_ANSWER);
+        std::memset(block, value, static_cast<std::size_t>(length));
+        return 1;
+    }
+    // any other marker: a full block
+    return receive_passes(block, length);
+}
+
+int transfer_block(std::uint8_t* block, int length, const char* label, int send)
+{
+    return transfer_block_within(block, length, label, send, link_answer_s(1));
 }

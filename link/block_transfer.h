@@ -9,18 +9,49 @@
 // The Einstein always sends its checksum first and the PC answers, whichever
 // way the data go.  With a label, the progress line "\r - label" is kept up
 // to date, with " (checksum error)" once when a block needed another pass.
+//
+// Every wait is bounded (link/link_limits.h).  When the Einstein's checksum
+// does not come after a block the PC sent, a byte was lost on the way: the
+// PC sends pad bytes one at a time until the Einstein, its count complete,
+// answers, and then answers with a checksum that cannot agree, so that both
+// ends start the block again, in step.  A block that still does not get
+// through - no answer, more than LINK_MAX_PASSES passes, the Einstein's
+// time-out notice in place of a marker - ends the exchange: the caller
+// recovers (link/image_transfer.cpp).
 #pragma once
 #include <cstdint>
 
 constexpr std::uint8_t FILL_MARKER = 0x03;
 constexpr std::uint8_t FULL_MARKER = 0x00;
+// The Einstein sends this when one of its poll limits ran out and it went
+// back to its command loop (never in a run without faults).
+constexpr std::uint8_t TIMEOUT_NOTICE = 0x15;
 
 // The direction flag of transfer_block.
 constexpr int TRANSFER_SEND = 1;     // the PC sends the block
 constexpr int TRANSFER_RECEIVE = 0;  // the PC receives it
 
-// Sends (TRANSFER_SEND) or receives (TRANSFER_RECEIVE) the block of length bytes.
-// Returns 1 once the block is across, 0 when the serial link has failed
-// (the device refuses every byte): a dead link is not repeated for ever.
-// A live but silent Einstein is waited for without limit.
+// Why the last transfer_block did not get its block across.
+enum BlockFault {
+    BLOCK_OK = 0,
+    BLOCK_NO_ANSWER,      // the Einstein stopped answering
+    BLOCK_TOO_MANY_PASSES,// the checksums disagreed LINK_MAX_PASSES times
+    BLOCK_LOST_STEP,      // a byte that cannot be there: the two ends disagree on where they are
+    BLOCK_EINSTEIN_TIMED_OUT, // the Einstein's time-out notice came
+    BLOCK_LINK_DEAD,      // the port failed or took no byte
+};
+extern BlockFault block_fault;
+// The fault in words, for the console.
+const char* block_fault_text(BlockFault fault);
+
+// Sends (TRANSFER_SEND) or receives (TRANSFER_RECEIVE) the block of length
+// bytes.  Returns 1 once the block is across, 0 when it could not be (see
+// block_fault).  A received block's first byte is waited for
+// first_byte_seconds (the Einstein may have work to do first); every later
+// byte only as long as the line takes.
+int transfer_block_within(std::uint8_t* block, int length, const char* label, int send, double first_byte_seconds);
+// The receiving half after the marker, which the caller has read (and
+// waited for as long as it knew the Einstein might take).
+int receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length);
+// The same, with the first byte waited for as long as any answer.
 int transfer_block(std::uint8_t* block, int length, const char* label, int send);

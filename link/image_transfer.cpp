@@ -8,8 +8,17 @@
 // exist.  When image and drive have the same sides the two counts agree.
 // Image sectors run out into blank sectors (two bytes each on the line);
 // an image larger than the drive is cut at the drive's size.
+//
+// Recovery: when a batch does not get across (the Einstein stopped
+// answering, timed out, or the exchange lost step), TOBRIN falls silent
+// until the Einstein is back in its command loop, has it resume writing at
+// the batch's first sector ("W" with the position, acknowledged with "W"
+// and the drive flags) and sends the batch again from the copy it kept.
+// Nothing of this happens, and no byte of it goes on the line, in a run
+// without faults.
 #include "link/image_transfer.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -18,10 +27,54 @@
 #include "image/default_image.h"
 #include "image/disc_image.h"
 #include "link/block_transfer.h"
+#include "link/link_limits.h"
 #include "link/serial_port.h"
 #include "report/halt_report.h"
 
+static_assert(RESUME_COMMAND == target_program_image_labels::RESUME_COMMAND);
+static_assert(END_BYTE == target_program_image_labels::END_BYTE);
+static_assert(BATCH_SECTORS == target_program_image_labels::MAX_BATCH);
+
 static const int LABEL_SIZE = 80;
+
+using Clock = std::chrono::steady_clock;
+
+// One transfer: the image, both geometries, the statuses so far, and the
+// batch being sent.
+struct Transfer {
+    DiscImage* image;
+    int image_tracks;            // the image's tracks
+    int sectors_per_cylinder;    // the image's sides x 10
+    std::uint8_t flags;          // the drive flags byte
+    int total;                   // sectors to send: drive tracks x sectors_per_cylinder
+    std::vector<std::uint8_t> status;  // one status byte per sector sent
+    // The batch being sent, as fetched from the image, so that a resumed
+    // batch goes again unchanged (and the reader's warnings come once).
+    std::vector<std::uint8_t> batch;
+    int fetched;                 // sectors of the batch fetched so far
+    int image_track, index;      // the image position of the next sector to fetch
+    int recoveries;              // recoveries in the whole transfer
+    double recovery_seconds;     // and the time they took
+};
+
+static int drive_tracks(std::uint8_t flags)
+{
+    return (flags & DRIVE_80_TRACKS) ? 80 : 40;
+}
+
+// Takes the drive flags: the number of sectors to send follows from them.
+static bool take_flags(Transfer* t, std::uint8_t flags)
+{
+    t->flags = flags;
+    t->total = drive_tracks(flags) * t->sectors_per_cylinder;
+    try {
+        t->status.resize(static_cast<std::size_t>(t->total));
+    } catch (const std::bad_alloc&) {
+        halt_report("Cannot allocate status buffer", nullptr, HALT_RESOURCE);
+        return false;
+    }
+    return true;
+}
 
 // A failure after the progress line started: end that line first.
 static int transfer_failed(const char* message, const char* parameter)
@@ -29,6 +82,134 @@ static int transfer_failed(const char* message, const char* parameter)
     std::printf("\n");
     halt_report(message, parameter, HALT_EINSTEIN);
     return 0;
+}
+
+// The next sector of the image in sending order, into `sector`.
+static void fetch_sector(Transfer* t, std::uint8_t* sector)
+{
+    const std::uint8_t* data;
+    if (t->image_track < t->image_tracks) {
+        if (t->index == 0) image_load_track(t->image);
+        data = image_find_sector(t->image, t->image_track, t->index);
+    } else {
+        data = blank_sector();
+    }
+    std::memcpy(sector, data, SECTOR_SIZE);
+    if (++t->index == t->sectors_per_cylinder) {
+        t->index = 0;
+        ++t->image_track;
+    }
+}
+
+// The batch's status block.  The Einstein writes the whole batch first;
+// when that takes longer than a healthy disk needs, the console says so.
+static bool receive_status(Transfer* t, int first)
+{
+    std::uint8_t* status = &t->status[static_cast<std::size_t>(first)];
+    std::uint8_t marker = 0;
+    if (!recv_byte_within(&marker, BATCH_WRITE_HEALTHY_S)) {
+        if (serial_port.failed) return false;
+        std::printf("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen "
+                    "shows which): waiting up to %.0f minutes\n",
+                    (BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S) / 60);
+        std::fflush(stdout);
+        if (!recv_byte_within(&marker, BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S)) {
+            block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
+            return false;
+        }
+    }
+    return receive_block_marked(marker, status, BATCH_SECTORS) == 1;
+}
+
+// Sends one batch from sector `first`, and takes its status block.
+static bool send_batch(Transfer* t, int first)
+{
+    if (!send_byte(BATCH_BYTE)) {
+        block_fault = BLOCK_LINK_DEAD;
+        return false;
+    }
+    char label[LABEL_SIZE];
+    for (int k = 0; k < BATCH_SECTORS; ++k) {
+        int n = first + k;
+        std::uint8_t* sector = &t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE];
+        if (k == t->fetched) {
+            fetch_sector(t, sector);
+            ++t->fetched;
+        }
+        std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d", n / t->sectors_per_cylinder,
+                      n % t->sectors_per_cylinder);
+        if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) return false;
+    }
+    return receive_status(t, first);
+}
+
+// Waits until the line has been silent long enough for the Einstein to be
+// back in its command loop: its poll limit and a margin, or its time-out
+// notice and a moment to print.  Everything that arrives is dropped.
+static bool wait_for_command_loop(bool einstein_timed_out)
+{
+    Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(LINK_QUIET_LIMIT_S));
+    std::uint8_t byte = 0;
+    double quiet = einstein_timed_out ? 1.0 : LINK_QUIET_S;
+    while (recv_byte_within(&byte, quiet)) {
+        if (byte == TIMEOUT_NOTICE) quiet = 1.0;  // it is back there: let it print and wait
+        if (Clock::now() >= end) return false;
+    }
+    serial_discard_input();
+    return !serial_port.failed;
+}
+
+// Has the Einstein resume writing at sector `first` of the drive: true when
+// it acknowledged, with the drive flags it sends again.
+static bool resume_einstein(Transfer* t, int first, bool einstein_timed_out)
+{
+    if (!wait_for_command_loop(einstein_timed_out)) return false;
+    std::uint8_t command[] = {
+        RESUME_COMMAND, static_cast<std::uint8_t>(t->sectors_per_cylinder), BATCH_SECTORS,
+        static_cast<std::uint8_t>(first / t->sectors_per_cylinder),
+        static_cast<std::uint8_t>(first % t->sectors_per_cylinder), 0};
+    std::uint8_t sum = 0;
+    for (int i = 1; i < 5; ++i) sum = static_cast<std::uint8_t>(sum + command[i]);
+    command[5] = static_cast<std::uint8_t>(0xFF - sum);  // the four bytes and this one sum to FFh
+    for (std::uint8_t b : command)
+        if (!send_byte(b)) return false;
+    std::uint8_t ack = 0, flags = 0;
+    if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S) || ack != RESUME_COMMAND) return false;
+    if (!recv_byte_within(&flags, link_answer_s(1))) return false;
+    if (flags != t->flags && !take_flags(t, flags)) return false;
+    return true;
+}
+
+// Recovers from a batch that did not get across; false (after a halt
+// report) when the Einstein cannot be brought back.
+static bool recover(Transfer* t, int first, int* attempts)
+{
+    Clock::time_point start = Clock::now();
+    int track = first / t->sectors_per_cylinder, sector = first % t->sectors_per_cylinder;
+    BlockFault fault = block_fault;
+    for (;;) {
+        if (fault == BLOCK_LINK_DEAD) {
+            transfer_failed("Serial link to the Einstein lost", nullptr);
+            return false;
+        }
+        if (++*attempts > LINK_MAX_RECOVERIES) {
+            char where[32];
+            std::snprintf(where, sizeof where, "%02d sector %02d", track, sector);
+            transfer_failed("The Einstein stopped answering while writing the batch from track %s, after five "
+                            "tries to resume it. Its screen may show TIMEOUT. Check that it is on and the cable is in; "
+                            "run TOBRIN again with -notrans to format and write the disk again",
+                            where);
+            return false;
+        }
+        std::printf("\n  + Line fault (%s): resuming at track %02d sector %02d, try %d of %d\n",
+                    block_fault_text(fault), track, sector, *attempts, LINK_MAX_RECOVERIES);
+        std::fflush(stdout);
+        if (resume_einstein(t, first, fault == BLOCK_EINSTEIN_TIMED_OUT)) break;
+        fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
+    }
+    ++t->recoveries;
+    t->recovery_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    return true;
 }
 
 int transfer_image(const char* name)
@@ -45,58 +226,50 @@ int transfer_image(const char* name)
     }
     if (!image) return 0;
 
-    int image_tracks = image_track_count(image.get());
-    int sectors_per_cylinder = image_side_count(image.get()) * SECTORS_PER_SIDE;
-
-    std::uint8_t flags = recv_byte();
-    if (serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
-    int drive_tracks = (flags & DRIVE_80_TRACKS) ? 80 : 40;
-    int total = drive_tracks * sectors_per_cylinder;
-
-    std::vector<std::uint8_t> status;
+    Transfer t{};
+    t.image = image.get();
+    t.image_tracks = image_track_count(image.get());
+    t.sectors_per_cylinder = image_side_count(image.get()) * SECTORS_PER_SIDE;
     try {
-        status.resize(static_cast<std::size_t>(total));
+        t.batch.resize(static_cast<std::size_t>(BATCH_SECTORS) * SECTOR_SIZE);
     } catch (const std::bad_alloc&) {
         halt_report("Cannot allocate status buffer", nullptr, HALT_RESOURCE);
         return 0;
     }
 
-    send_byte(static_cast<std::uint8_t>(image_tracks));
-    send_byte(static_cast<std::uint8_t>(sectors_per_cylinder));
-    send_byte(BATCH_SECTORS);
+    int attempts = 0;
+    std::uint8_t flags = 0;
+    bool have_flags = recv_byte_within(&flags, link_answer_s(1));
+    if (!have_flags && serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
+    if (have_flags) {
+        if (!take_flags(&t, flags)) return 0;
+        send_byte(static_cast<std::uint8_t>(t.image_tracks));
+        send_byte(static_cast<std::uint8_t>(t.sectors_per_cylinder));
+        send_byte(BATCH_SECTORS);
+    } else {
+        // The flags byte was lost: the resume brings it again.
+        t.flags = 0;
+        t.total = 0;
+        block_fault = BLOCK_NO_ANSWER;
+        if (!take_flags(&t, 0) || !recover(&t, 0, &attempts)) return 0;
+    }
 
-    std::uint8_t sector[SECTOR_SIZE];
-    char label[LABEL_SIZE];
-    int image_track = 0, index = 0;
-    for (int sent = 0; sent < total;) {
-        send_byte(BATCH_BYTE);
-        for (int k = 0; k < BATCH_SECTORS; ++k, ++sent) {
-            const std::uint8_t* data;
-            if (image_track < image_tracks) {
-                if (index == 0) image_load_track(image.get());
-                data = image_find_sector(image.get(), image_track, index);
-            } else {
-                data = blank_sector();
-            }
-            std::memcpy(sector, data, SECTOR_SIZE);
-            std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d", sent / sectors_per_cylinder,
-                          sent % sectors_per_cylinder);
-            if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND))
-                return transfer_failed("Serial link to the Einstein lost", nullptr);
-            if (++index == sectors_per_cylinder) {
-                index = 0;
-                ++image_track;
-            }
-        }
-        // The batch's status block: one byte per sector, at the batch's first.
-        if (!transfer_block(status.data() + sent - BATCH_SECTORS, BATCH_SECTORS, nullptr, TRANSFER_RECEIVE))
-            return transfer_failed("Serial link to the Einstein lost", nullptr);
+    for (int first = 0; first < t.total; first += BATCH_SECTORS) {
+        t.fetched = 0;
+        attempts = 0;
+        while (!send_batch(&t, first))
+            if (!recover(&t, first, &attempts)) return 0;
     }
     send_byte(END_BYTE);
 
     int failed_sectors = 0;
-    for (std::uint8_t s : status)
+    for (std::uint8_t s : t.status)
         if (s != 0) ++failed_sectors;
+    if (t.recoveries > 0) {
+        std::printf("\n  + %d line fault%s recovered (%.0f s)", t.recoveries, t.recoveries == 1 ? "" : "s",
+                    t.recovery_seconds);
+        std::fflush(stdout);
+    }
     if (failed_sectors > 0) {
         char count[16];
         std::snprintf(count, sizeof count, "%d", failed_sectors);

@@ -11,10 +11,15 @@
 constexpr int BATCH_SECTORS = 80;
 constexpr std::uint8_t BATCH_BYTE = 0;
 constexpr std::uint8_t END_BYTE = 2;
+// Resume after a fault: "W", sectors per cylinder, batch size, track,
+// sector and a check byte that makes the last five sum to FFh; the
+// Einstein acknowledges with "W" and its drive flags byte.
+constexpr std::uint8_t RESUME_COMMAND = 'W';
 constexpr std::uint8_t DRIVE_80_TRACKS = 0x10;
 constexpr std::uint8_t DRIVE_TWO_SIDES = 0x01;
 
-// Sends the named image, or the built-in system disk for a null name.
-// 1 when the end byte went out and every sector was written; 0 after a halt
-// report (image unusable, no memory, link lost, sectors not written).
+// Sends the named image, or the built-in system disk for a null name,
+// recovering from faults on the line.  1 when the end byte went out and
+// every sector was written; 0 after a halt report (image unusable, no
+// memory, link lost, the Einstein gone, sectors not written).
 int transfer_image(const char* name);

@@ -2,6 +2,11 @@
 // the platform's serial device.
 #include "link/serial_port.h"
 
+#include <chrono>
+#include <thread>
+
+#include "link/link_limits.h"
+
 SerialPort serial_port = {DEVICE_NONE, 0, 0};
 char port_name[5] = "COM?";
 
@@ -29,16 +34,30 @@ void serial_close()
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+static int milliseconds_left(Clock::time_point end)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+static Clock::time_point after(double seconds)
+{
+    return Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
+}
+
 int send_byte(std::uint8_t byte)
 {
+    Clock::time_point end = after(LINK_WRITE_LIMIT_S);
     for (;;) {
-        SerialIo result = serial_device_write(serial_port.handle, byte);
+        SerialIo result = serial_device_write(serial_port.handle, byte, milliseconds_left(end));
         if (result == SERIAL_IO_DONE) return 1;
         if (result == SERIAL_IO_FAILED) {
             serial_port.failed = 1;
             return 0;
         }
-        // nothing written: try again
+        if (milliseconds_left(end) == 0) return 0;  // the port took nothing for the whole limit
     }
 }
 
@@ -46,7 +65,7 @@ std::uint8_t recv_byte()
 {
     for (;;) {
         std::uint8_t byte = 0;
-        SerialIo result = serial_device_read(serial_port.handle, &byte);
+        SerialIo result = serial_device_read(serial_port.handle, &byte, -1);
         if (result == SERIAL_IO_DONE) return byte;
         if (result == SERIAL_IO_FAILED) {
             serial_port.failed = 1;
@@ -54,4 +73,40 @@ std::uint8_t recv_byte()
         }
         // the driver's read time-out ran out: read again
     }
+}
+
+bool recv_byte_within(std::uint8_t* byte, double seconds)
+{
+    if (serial_port.failed) return false;
+    Clock::time_point end = after(seconds);
+    for (;;) {
+        SerialIo result = serial_device_read(serial_port.handle, byte, milliseconds_left(end));
+        if (result == SERIAL_IO_DONE) return true;
+        if (result == SERIAL_IO_FAILED) {
+            serial_port.failed = 1;
+            return false;
+        }
+        if (milliseconds_left(end) == 0) return false;
+    }
+}
+
+int serial_output_pending()
+{
+    int pending = serial_device_output_pending(serial_port.handle);
+    return pending > 0 ? pending : 0;
+}
+
+bool serial_drain(double seconds)
+{
+    Clock::time_point end = after(seconds);
+    while (serial_output_pending() > 0) {
+        if (milliseconds_left(end) == 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void serial_discard_input()
+{
+    serial_device_discard_input(serial_port.handle);
 }

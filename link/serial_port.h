@@ -1,12 +1,14 @@
 // serial_port.h - the program's one serial port: COM1 or COM2 at fixed line
 // settings, and single bytes through it in either direction.
 //
-// Everything that crosses the line to the Einstein goes through send_byte
-// and recv_byte.  Both block until one byte has moved or the device failed;
-// there is no time limit.  After a failure the device refuses every further
-// byte (a line error is never cleared), so the port keeps a sticky `failed`
-// flag that lets a block exchange give up on a dead link instead of
-// repeating for ever.
+// Everything that crosses the line to the Einstein goes through these byte
+// operations.  recv_byte waits without limit, as the first design had it;
+// the run itself waits only through recv_byte_within, whose limits come
+// from link/link_limits.h, and send_byte gives up on a port that takes no
+// byte for LINK_WRITE_LIMIT_S (the Einstein holding CTS off).  After a
+// failure the device refuses every further byte (a line error is never
+// cleared), so the port keeps a sticky `failed` flag that lets a block
+// exchange give up on a dead link instead of repeating for ever.
 #pragma once
 #include <cstdint>
 
@@ -29,7 +31,18 @@ extern char port_name[5];
 int serial_open(int port, int baud, int data_bits, int parity, int stop_bits, int handshake);
 // Closes the port if it is open; does nothing otherwise.
 void serial_close();
-// 1 when the byte was written, 0 when the write failed.
+// 1 when the byte was written, 0 when the write failed or the port took no
+// byte for LINK_WRITE_LIMIT_S.
 int send_byte(std::uint8_t byte);
-// The byte read, or 0xFF when the read failed.
+// The byte read, or 0xFF when the read failed.  Waits without limit.
 std::uint8_t recv_byte();
+// The next byte within `seconds`: true with *byte set; false when the time
+// ran out or the link failed (serial_port.failed tells which).
+bool recv_byte_within(std::uint8_t* byte, double seconds);
+// Waits until every byte written has left the port, at most `seconds`:
+// true when they have (or the device cannot tell).
+bool serial_drain(double seconds);
+// Bytes written that have not left the port yet (0 when it cannot tell).
+int serial_output_pending();
+// Drops what has been received and not read yet.
+void serial_discard_input();

@@ -39,8 +39,15 @@ enum SerialIo {
 // opened before a setting was refused is closed again.
 int serial_device_open(const char* port_name, const SerialLine* line, DeviceHandle* handle);
 void serial_device_close(DeviceHandle handle);
-SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte);
-SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte);
+// Moves one byte, waiting at most timeout_ms for the device (a negative
+// timeout: without limit).  SERIAL_IO_NOTHING when the time ran out.
+SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte, int timeout_ms);
+SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte, int timeout_ms);
+// Bytes written that have not left on the line yet; -1 when the device
+// cannot tell.
+int serial_device_output_pending(DeviceHandle handle);
+// Drops what has been received and not read yet.
+void serial_device_discard_input(DeviceHandle handle);
 
 // The device path that a port name stands for on this platform, for
 // messages and documentation ("/dev/ttyS0" or $TOBRIN_COM1; "COM1").

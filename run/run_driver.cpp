@@ -6,9 +6,12 @@
 #include "run/run_driver.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "link/image_transfer.h"
+#include "link/link_limits.h"
 #include "link/serial_port.h"
 #include "platform/console_keys.h"
 #include "report/halt_report.h"
@@ -77,6 +80,36 @@ int send_target_program()
     return send_program_block(target_program_image, target_program_length);
 }
 
+// The last time this run sent something, or opened the port: the format
+// command goes no earlier than COMMAND_QUIET_S after it.  The program has
+// then started (a "Y" typed ahead at the format warning must not reach the
+// Einstein before its program listens), and the Einstein takes a command
+// only after a silence (so that no byte of a block is ever taken for one).
+static std::chrono::steady_clock::time_point line_quiet_since;
+
+// Sends the program and waits until its bytes have left the port.
+static int send_and_drain_program()
+{
+    if (!send_target_program()) return 0;
+    if (!serial_drain(PROGRAM_SEND_S)) {
+        char pending[16];
+        std::snprintf(pending, sizeof pending, "%d", serial_output_pending());
+        halt_report("The Einstein did not take the program: %s bytes have not left the port. Check that the "
+                    "loader was started with G1000 and that the cable carries RTS and CTS",
+                    pending, HALT_EINSTEIN);
+        return 0;
+    }
+    line_quiet_since = std::chrono::steady_clock::now();
+    return 1;
+}
+
+// Waits out the rest of the silence that a command needs.
+static void let_line_fall_quiet()
+{
+    auto ready = line_quiet_since + std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000));
+    std::this_thread::sleep_until(ready);
+}
+
 // The loader steps: type it in, check it, start it, then the program send.
 static int load_target_program()
 {
@@ -111,16 +144,43 @@ static int load_target_program()
 
     std::printf("\n * Transferring format and disk write program to Einstein\n");
     std::fflush(stdout);
-    return send_target_program();
+    return send_and_drain_program();
+}
+
+// One format status byte within `seconds`; false after a halt report that
+// says what TOBRIN waited for.
+static bool format_status(std::uint8_t* status, double seconds, const char* waiting_for)
+{
+    if (recv_byte_within(status, seconds)) return true;
+    if (serial_port.failed) {
+        halt_report("Serial link to the Einstein lost", nullptr, HALT_EINSTEIN);
+        return false;
+    }
+    char limit[16];
+    std::snprintf(limit, sizeof limit, "%.0f", seconds);
+    halt_report(waiting_for, limit, HALT_EINSTEIN);
+    return false;
 }
 
 // Formats the disk: 1 when both status bytes came back 0.
 static int format_disk()
 {
+    let_line_fall_quiet();
     std::printf("1) Formatting, please wait.\n");
     std::fflush(stdout);
     send_byte(FORMAT_COMMAND);
-    if (recv_byte() != 0 || recv_byte() != 0) {
+    std::uint8_t status = 0;
+    if (!format_status(&status, FORMAT_CHECK_S,
+                       "No answer to the format command within %s s. Check that the Einstein shows "
+                       "\"[ Waiting to proceed\" and that the cable is in, then run TOBRIN again "
+                       "(with -notrans when the Einstein shows that line)"))
+        return 0;
+    if (status == 0 &&
+        !format_status(&status, FORMAT_S,
+                       "The format did not end within %s s: the Einstein stopped answering (its screen may "
+                       "show TIMEOUT). Check the drive and the cable, then run TOBRIN again with -notrans"))
+        return 0;
+    if (status != 0) {
         halt_report("Formatting disk has failed.", nullptr, HALT_EINSTEIN_RUN);
         return 0;
     }
@@ -143,6 +203,7 @@ static int run_steps(const ArgList* list)
         std::printf("ERROR: Cannot open serial port.\n");
         return 1;
     }
+    line_quiet_since = std::chrono::steady_clock::now();
 
     if (run_options.notrans == 0 && !load_target_program()) return 1;
 

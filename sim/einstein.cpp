@@ -18,7 +18,6 @@ constexpr int PORT_DRIVE_SELECT = 0x23;
 // The drive/side latch.
 constexpr std::uint8_t LATCH_DRIVE0 = 0x01;
 constexpr std::uint8_t LATCH_SIDE1 = 0x10;
-constexpr std::uint64_t IDLE_POLLS_PER_PAUSE = 5000;  // with the PC away: a 1 ms pause every so many polls
 
 Z80EX_CONTEXT* cpu_of(const Einstein* e)
 {
@@ -83,12 +82,15 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->unknown_mos_call = 0;
     e->restores = e->sector_writes = 0;
     e->protected_writes = 0;
-    e->idle_polls = 0;
     e->booted = false;
+    e->was_reset = false;
+    e->traps.clear();
+    e->line_faults = config.line;
+    line_faults_seed(&e->line_faults, config.line.seed);
     e->watch_addresses.clear();
     e->watch_times.clear();
     host_link_init_queue(&e->host);
-    usart_init(&e->usart, &e->host);
+    usart_init(&e->usart, &e->host, &e->line_faults);
     disk_init(&e->disk, config.tracks, config.sides);
     e->disk.present = config.disk_present;
     e->disk.write_protected = config.write_protected;
@@ -114,9 +116,34 @@ void einstein_destroy(Einstein* e)
     host_link_close(&e->host);
 }
 
-bool einstein_use_pty(Einstein* e, double patience_seconds)
+bool einstein_use_pty(Einstein* e)
 {
-    return host_link_init_pty(&e->host, patience_seconds);
+    return host_link_init_pty(&e->host);
+}
+
+StopReason einstein_catch_up(Einstein* e, double seconds)
+{
+    e->usart.hold_host = true;
+    StopReason why = einstein_run(e, static_cast<std::uint64_t>(seconds * CPU_HZ), false);
+    e->usart.hold_host = false;
+    return why;
+}
+
+void einstein_trap(Einstein* e, std::uint16_t address, std::function<void(Einstein*)> action)
+{
+    e->traps.emplace_back(address, std::move(action));
+}
+
+// The arranged reset: the program is gone, the monitor's prompt comes back
+// and the monitor does not listen to the line.
+static void reset_to_monitor(Einstein* e)
+{
+    e->was_reset = true;
+    std::memset(e->ram + 0x0100, 0, 0xA900 - 0x0100);
+    usart_reset(&e->usart, e->clock);
+    wd1770_reset(&e->fdc, e->clock);
+    einstein_select_drive(e, 0);
+    for (const char* c = "\r\nREADY\r\n>"; *c; ++c) screen_put(&e->screen, *c);
 }
 
 void einstein_load(Einstein* e, std::uint16_t address, const std::uint8_t* bytes, std::size_t count)
@@ -155,10 +182,17 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
     Z80EX_CONTEXT* cpu = cpu_of(e);
     std::uint64_t limit = e->clock + max_tstates;
     e->stop = StopReason::Limit;
+    if (e->was_reset) return e->stop = StopReason::Reset;
     while (e->clock < limit) {
+        if (e->clock >= e->config.reset_at) {
+            reset_to_monitor(e);
+            return e->stop = StopReason::Reset;
+        }
         std::uint16_t pc = z80ex_get_reg(cpu, regPC);
         for (std::size_t i = 0; i < e->watch_addresses.size(); ++i)
             if (e->watch_addresses[i] == pc && e->watch_times[i] == UINT64_MAX) e->watch_times[i] = e->clock;
+        for (auto& [address, action] : e->traps)
+            if (address == pc) action(e);
         if (pc == mos::CALL_ENTRY) {
             mos_call(e);
         } else {
@@ -173,10 +207,7 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
         // ours still on its way to the PC (the PC may be waiting for it).
         if (e->usart.starved && !e->usart.tx_in_flight && e->usart.tx_holding < 0) {
             e->usart.starved = false;
-            if (stop_when_starved && !e->host.gave_up) return e->stop = StopReason::Starved;
-            // Emulated time runs on while the PC is away; pause now and then
-            // so that a waiting machine does not take a whole processor.
-            if (!host_link_is_queue(&e->host) && ++e->idle_polls % IDLE_POLLS_PER_PAUSE == 0) usleep(1000);
+            if (stop_when_starved) return e->stop = StopReason::Starved;
         }
     }
     return e->stop;

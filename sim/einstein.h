@@ -12,11 +12,14 @@
 // of that access.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/floppy_disk.h"
 #include "sim/host_link.h"
+#include "sim/line_faults.h"
 #include "sim/screen.h"
 #include "sim/usart_8251.h"
 #include "sim/wd1770.h"
@@ -29,6 +32,7 @@ enum class StopReason {
     Starved,   // the Z80 waits for a byte a queue link does not have
     Monitor,   // the monitor was re-entered (MOS call 9Ah)
     Halted,    // a HALT instruction, or a MOS call the model does not know
+    Reset,     // the machine was reset: the program is gone, the monitor waits at its prompt
 };
 
 // The drive and the faults to arrange.
@@ -41,6 +45,8 @@ struct EinsteinConfig {
     int fail_write_call = -1;       // this MOS sector write (from 0) fails ...
     std::uint8_t fail_write_code = 3; // ... with this code
     FdcFaults faults = {-1, -1, -1, -1};
+    LineFaults line;                // faults on the serial line
+    std::uint64_t reset_at = UINT64_MAX; // the machine is reset at this T-state
 };
 
 struct Einstein {
@@ -49,6 +55,7 @@ struct Einstein {
     std::uint64_t clock;            // emulated time, T-states since start
     EinsteinConfig config;          // the set-up
     HostLink host;                  // the PC's end of the line
+    LineFaults line_faults;         // the line's faults and what they did
     Usart8251 usart;                // ports 10h, 11h
     FloppyDisk disk;                // drive 0's disk
     Wd1770 fdc;                     // ports 18h-1Bh
@@ -61,23 +68,31 @@ struct Einstein {
     std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
     std::vector<std::uint64_t> watch_times;       // ... at this T-state (UINT64_MAX: not yet)
-    std::uint64_t idle_polls;       // polls while the PC was away (for throttling)
     bool booted;                    // started by einstein_boot (its stack below FCFFh is the program's)
+    bool was_reset;                 // the arranged reset happened: the monitor waits at its prompt
+    std::vector<std::pair<std::uint16_t, std::function<void(Einstein*)>>> traps;  // run before the instruction at an address
 };
 
 void einstein_init(Einstein* e, const EinsteinConfig& config);
 void einstein_destroy(Einstein* e);
 // Puts the line on a pseudo-terminal instead of the test queue.
-bool einstein_use_pty(Einstein* e, double patience_seconds);
+bool einstein_use_pty(Einstein* e);
 void einstein_load(Einstein* e, std::uint16_t address, const std::uint8_t* bytes, std::size_t count);
 // Starts the Z80 at pc with the stack at sp, interrupts off.
 void einstein_start(Einstein* e, std::uint16_t pc, std::uint16_t sp);
 // Runs until a stop or until max_tstates more have passed.  When the Z80
 // waits for a byte the PC has not sent, it stops as Starved (the caller
-// sends, or waits for the PC with host_link_wait) - unless
-// stop_when_starved is false or the link has given up on the PC: then
-// emulated time runs on, so that poll limits can run out.
+// sends, or waits for the PC with host_link_wait and lets the machine
+// catch up with einstein_catch_up) - unless stop_when_starved is false:
+// then emulated time runs on, so that poll limits can run out.
 StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_starved = true);
+// The PC was silent for `seconds` of wall time while the Z80 waited: the
+// Z80 polls for as long, taking no byte the PC sent meanwhile.  Returns
+// why that run stopped (Limit when it used the whole time).
+StopReason einstein_catch_up(Einstein* e, double seconds);
+// Runs `action` each time the Z80 is about to execute the instruction at
+// `address`.
+void einstein_trap(Einstein* e, std::uint16_t address, std::function<void(Einstein*)> action);
 // Boots drive 0 as the monitor does: reads track 0 sector 0 for the load
 // addresses, loads the sectors and starts the entry point.  False when the
 // disk cannot be read (the reason is printed on the screen).

@@ -6,7 +6,8 @@
 // TOBRIN_COM1, shows the Einstein's screen lines as they change, and ends
 // when the monitor is re-entered after a complete run (or on "quit", end of
 // input is not an end).  Commands on standard input, one a line: "protect",
-// "unprotect" (the disk's notch), "quit".
+// "unprotect" (the disk's notch), "quit".  Faults on the line and a reset
+// of the machine can be arranged, seeded and reproducible.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "image/disc_image.h"
 #include "sim/einstein.h"
 #include "target/monitor_loader.h"
 #include "target/target_program.h"
@@ -47,23 +49,41 @@ void usage()
         "  --seek-error T       a seek to track T ends with Seek Error\n"
         "  --end-early T        a Write Track on track T ends after 3000 bytes\n"
         "  --fail-write N       the N-th sector write (from 0) fails with code 3\n"
+        "Faults on the line (each byte is drawn for, from a seeded generator):\n"
+        "  --seed N             seed of the fault generator (default 1): the same seed,\n"
+        "                       the same faults\n"
+        "  --drop-to-einstein R     drop the PC's bytes at rate R (0 to 1)\n"
+        "  --drop-from-einstein R   drop the Einstein's bytes at rate R\n"
+        "  --corrupt-to-einstein R  change the PC's bytes at rate R (1 to 8 bits flipped)\n"
+        "  --corrupt-from-einstein R  change the Einstein's bytes at rate R\n"
+        "  --cut-line-at S      from S emulated seconds on, nothing passes either way\n"
+        "  --late-cts           a USB adapter that lets one more byte through after RTS drops\n"
+        "  --faults-from-start  drop and change bytes from the start; by default they begin\n"
+        "                       when the program starts (the typed loader has no checksum:\n"
+        "                       a program that arrives damaged needs the user)\n"
+        "  --reset-at S         reset the Einstein at S emulated seconds: the program is gone,\n"
+        "                       the monitor waits at its prompt (until tobrin closes the line)\n"
         "Running:\n"
-        "  --patience S         wait up to S wall seconds for tobrin's next byte before\n"
-        "                       the Einstein's own time runs on (default 10; 0: never wait)\n"
+        "  While the Einstein waits for tobrin, its time passes as fast as the wall clock's,\n"
+        "  so its poll limits last as long as on the machine.\n"
         "  --save FILE          save the disk as an extended DSK image at the end\n"
+        "  --expect IMAGE       compare the disk with a disc image at the end, sector by\n"
+        "                       sector, as tobrin sends it\n"
         "  --boot               after a complete run, boot the written disk\n"
         "  --quiet              do not show the screen\n"
         "  --help               this text\n"
         "\n"
         "Commands on standard input: protect, unprotect, quit.\n"
         "At the end it prints figures: emulated time per phase, the worst delay from\n"
-        "a data request to the CPU's write during Write Track, lost data, line bytes.\n");
+        "a data request to the CPU's write during Write Track, lost data, line bytes,\n"
+        "the faults made and how many blocks the program took in with a changed byte.\n");
 }
 
 struct Options {
     EinsteinConfig config;
-    double patience = 10;
     std::string save_path;
+    std::string expect_path;
+    bool faults_from_start = false;
     bool boot = false;
     bool quiet = false;
 };
@@ -75,6 +95,18 @@ bool parse(int argc, char** argv, Options* o)
         auto value = [&](int* out) {
             if (i + 1 >= argc) return false;
             *out = std::atoi(argv[++i]);
+            return true;
+        };
+        auto rate = [&](double* out) {
+            if (i + 1 >= argc) return false;
+            *out = std::atof(argv[++i]);
+            return *out >= 0 && *out <= 1;
+        };
+        auto at = [&](std::uint64_t* out) {
+            if (i + 1 >= argc) return false;
+            double s = std::atof(argv[++i]);
+            if (s < 0) return false;
+            *out = static_cast<std::uint64_t>(s * CPU_HZ);
             return true;
         };
         if (a == "--help" || a == "-h") {
@@ -97,8 +129,26 @@ bool parse(int argc, char** argv, Options* o)
             o->config.faults.end_early_bytes = 3000;
         } else if (a == "--fail-write") {
             if (!value(&o->config.fail_write_call)) return false;
-        } else if (a == "--patience" && i + 1 < argc) {
-            o->patience = std::atof(argv[++i]);
+        } else if (a == "--seed" && i + 1 < argc) {
+            o->config.line.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--drop-to-einstein") {
+            if (!rate(&o->config.line.drop_to_einstein)) return false;
+        } else if (a == "--drop-from-einstein") {
+            if (!rate(&o->config.line.drop_from_einstein)) return false;
+        } else if (a == "--corrupt-to-einstein") {
+            if (!rate(&o->config.line.corrupt_to_einstein)) return false;
+        } else if (a == "--corrupt-from-einstein") {
+            if (!rate(&o->config.line.corrupt_from_einstein)) return false;
+        } else if (a == "--cut-line-at") {
+            if (!at(&o->config.line.cut_at)) return false;
+        } else if (a == "--late-cts") {
+            o->config.line.late_cts = true;
+        } else if (a == "--faults-from-start") {
+            o->faults_from_start = true;
+        } else if (a == "--reset-at") {
+            if (!at(&o->config.reset_at)) return false;
+        } else if (a == "--expect" && i + 1 < argc) {
+            o->expect_path = argv[++i];
         } else if (a == "--save" && i + 1 < argc) {
             o->save_path = argv[++i];
         } else if (a == "--boot") {
@@ -150,6 +200,57 @@ double seconds(std::uint64_t t)
     return static_cast<double>(t) / CPU_HZ;
 }
 
+// Compares the disk with a disc image as tobrin sends it (the image's
+// sectors per cylinder over the drive's tracks, blank sectors past the
+// image's end).  Prints the outcome; true when every sector matches.
+bool compare_with_image(Einstein* e, const std::string& path)
+{
+    std::fflush(stdout);
+    DiscImageOwner image(image_open_file(path.c_str()));
+    if (!image) {
+        std::printf("einstein-sim: cannot compare with %s\n", path.c_str());
+        return false;
+    }
+    int spc = image_side_count(image.get()) * SECTORS_PER_SIDE;
+    int image_tracks = image_track_count(image.get());
+    int total = 0, differ = 0, first_track = -1, first_sector = -1;
+    for (int t = 0; t < e->disk.tracks; ++t) {
+        if (t < image_tracks) image_load_track(image.get());
+        for (int i = 0; i < spc; ++i) {
+            const std::uint8_t* want = t < image_tracks ? image_find_sector(image.get(), t, i) : blank_sector();
+            DiskSector* got = disk_find_sector(&e->disk, t, i / SECTORS_PER_SIDE, i);
+            ++total;
+            bool same = got != nullptr && got->data.size() == SECTOR_SIZE &&
+                        std::memcmp(got->data.data(), want, SECTOR_SIZE) == 0;
+            if (!same && differ++ == 0) first_track = t, first_sector = i;
+        }
+    }
+    if (differ == 0)
+        std::printf("einstein-sim: the disk matches the image (%d sectors)\n", total);
+    else
+        std::printf("einstein-sim: the disk differs from the image in %d of %d sectors (first: track %d sector %d)\n",
+                    differ, total, first_track, first_sector);
+    return differ == 0;
+}
+
+// Counts the blocks the program took in with a byte changed on the line:
+// what the block checksum let through.
+struct BlockWatch {
+    std::uint64_t changed_at_start = 0;
+    std::uint64_t blocks_taken_changed = 0;
+};
+BlockWatch block_watch;
+
+void watch_blocks(Einstein* e)
+{
+    namespace label = target_program_image_labels;
+    einstein_trap(e, label::recv_block, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
+    for (std::uint16_t done : {label::recv_block_agreed, label::recv_block_filled})
+        einstein_trap(e, done, [](Einstein* m) {
+            if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.blocks_taken_changed++;
+        });
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -165,7 +266,7 @@ int main(int argc, char** argv)
 
     static Einstein e;
     einstein_init(&e, o.config);
-    if (!einstein_use_pty(&e, o.patience)) {
+    if (!einstein_use_pty(&e)) {
         std::printf("einstein-sim: cannot create a pseudo-terminal\n");
         return 1;
     }
@@ -173,6 +274,11 @@ int main(int argc, char** argv)
     int at_program = einstein_watch(&e, target_program_image_labels::program_start);
     int at_format = einstein_watch(&e, target_program_image_labels::format_disk);
     int at_write = einstein_watch(&e, target_program_image_labels::write_image);
+    watch_blocks(&e);
+    if (!o.faults_from_start) {
+        e.line_faults.active = false;
+        einstein_trap(&e, target_program_image_labels::program_start, [](Einstein* m) { m->line_faults.active = true; });
+    }
     einstein_start(&e, 0x1000, 0xFCFF);
     std::printf("einstein-sim: line on %s\n", e.host.slave_path.c_str());
     std::printf("einstein-sim: run  TOBRIN_COM1=%s tobrin 1\n", e.host.slave_path.c_str());
@@ -186,14 +292,21 @@ int main(int argc, char** argv)
     std::uint64_t bytes_at_format = UINT64_MAX, bytes_at_write = UINT64_MAX;
     while (!quit_requested) {
         StopReason why = einstein_run(&e, CPU_HZ / 20);
+        // The Z80 waits for tobrin: wait for it in wall time (or a
+        // command), then let the Z80 poll for as long.
+        if (why == StopReason::Starved) why = einstein_catch_up(&e, host_link_wait(&e.host, 0.05, commands_open ? 0 : -1));
         std::uint64_t bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
         if (bytes_at_format == UINT64_MAX && einstein_watch_time(&e, at_format) != UINT64_MAX) bytes_at_format = bytes;
         if (bytes_at_write == UINT64_MAX && einstein_watch_time(&e, at_write) != UINT64_MAX) bytes_at_write = bytes;
         show.update(&e.screen, o.quiet);
         read_commands(&e);
         if (why == StopReason::Monitor || why == StopReason::Halted) break;
-        // The Z80 waits for tobrin: wait for it in wall time (or a command).
-        if (why == StopReason::Starved) host_link_wait(&e.host, commands_open ? 0 : -1);
+        if (why == StopReason::Reset) {
+            // The monitor at its prompt does not listen to the line: wait
+            // until tobrin has closed it (or "quit").
+            if (e.host.pc_gone) break;
+            host_link_wait(&e.host, 0.05, commands_open ? 0 : -1);
+        }
     }
     std::uint64_t end_of_run = e.clock;
     struct timespec wall_end;
@@ -242,7 +355,19 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.host.waits));
     if (e.protected_writes) std::printf("einstein-sim: %llu stores into the monitor's memory\n",
                                         static_cast<unsigned long long>(e.protected_writes));
+    const LineFaults& f = e.line_faults;
+    if (f.dropped_to + f.dropped_from + f.corrupted_to + f.corrupted_from + f.cut_bytes + f.late_bytes > 0 ||
+        e.was_reset)
+        std::printf("einstein-sim: faults: dropped %llu to the Einstein, %llu to the PC; changed %llu to the Einstein, "
+                    "%llu to the PC; %llu lost to the cut; %llu let through late; blocks taken in with a changed "
+                    "byte %llu%s\n",
+                    static_cast<unsigned long long>(f.dropped_to), static_cast<unsigned long long>(f.dropped_from),
+                    static_cast<unsigned long long>(f.corrupted_to), static_cast<unsigned long long>(f.corrupted_from),
+                    static_cast<unsigned long long>(f.cut_bytes), static_cast<unsigned long long>(f.late_bytes),
+                    static_cast<unsigned long long>(block_watch.blocks_taken_changed),
+                    e.was_reset ? "; the machine was reset" : "");
     int status = 0;
+    if (!o.expect_path.empty() && !compare_with_image(&e, o.expect_path)) status = 3;
     if (!o.save_path.empty()) {
         if (disk_save_dsk(&e.disk, o.save_path)) std::printf("einstein-sim: disk saved to %s\n", o.save_path.c_str());
         else {

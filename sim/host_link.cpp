@@ -14,14 +14,13 @@ void host_link_init_queue(HostLink* link)
     link->from_einstein.clear();
     link->master_fd = -1;
     link->slave_path.clear();
-    link->patience_seconds = 0;
-    link->gave_up = false;
+    link->pc_gone = false;
     link->bytes_to_einstein = link->bytes_from_einstein = 0;
     link->waits = 0;
     link->waited_seconds = 0;
 }
 
-bool host_link_init_pty(HostLink* link, double patience_seconds)
+bool host_link_init_pty(HostLink* link)
 {
     host_link_init_queue(link);
     int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -41,7 +40,6 @@ bool host_link_init_pty(HostLink* link, double patience_seconds)
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     link->master_fd = fd;
-    link->patience_seconds = patience_seconds;
     return true;
 }
 
@@ -58,6 +56,7 @@ static void pull_from_pty(HostLink* link)
     for (;;) {
         ssize_t n = read(link->master_fd, buffer, sizeof buffer);
         if (n <= 0) return;  // nothing now, or no tobrin on the other side
+        link->pc_gone = false;
         link->to_einstein.insert(link->to_einstein.end(), buffer, buffer + n);
     }
 }
@@ -68,37 +67,32 @@ bool host_link_take(HostLink* link, std::uint8_t* byte)
     if (link->to_einstein.empty()) return false;
     *byte = link->to_einstein.front();
     link->to_einstein.pop_front();
-    link->gave_up = false;
     link->bytes_to_einstein++;
     return true;
 }
 
-bool host_link_wait(HostLink* link, int also_fd)
+double host_link_wait(HostLink* link, double max_seconds, int also_fd)
 {
-    if (link->master_fd < 0) return !link->to_einstein.empty();
-    if (!link->to_einstein.empty()) return true;
-    if (link->patience_seconds <= 0) link->gave_up = true;
-    if (link->gave_up) return false;
+    if (link->master_fd < 0 || !link->to_einstein.empty()) return 0;
     struct pollfd p[2] = {{link->master_fd, POLLIN, 0}, {also_fd, POLLIN, 0}};
     struct timespec from, to;
     clock_gettime(CLOCK_MONOTONIC, &from);
     int ready;
     do {
-        ready = poll(p, also_fd >= 0 ? 2 : 1, static_cast<int>(link->patience_seconds * 1000));
+        ready = poll(p, also_fd >= 0 ? 2 : 1, static_cast<int>(max_seconds * 1000));
     } while (ready < 0 && errno == EINTR);
-    clock_gettime(CLOCK_MONOTONIC, &to);
-    link->waits++;
-    link->waited_seconds += static_cast<double>(to.tv_sec - from.tv_sec) + static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
-    if (ready > 0 && (p[0].revents & POLLIN)) {
-        pull_from_pty(link);
-        if (!link->to_einstein.empty()) return true;
+    if (ready > 0 && (p[0].revents & POLLIN)) pull_from_pty(link);
+    if (ready > 0 && (p[0].revents & POLLHUP) && link->to_einstein.empty()) {
+        // Nobody on the other side: poll() would report it at once from now
+        // on, so wait out the time here instead.
+        link->pc_gone = true;
+        usleep(static_cast<useconds_t>(max_seconds * 1e6));
     }
-    if (ready > 0 && also_fd >= 0 && (p[1].revents & POLLIN) && !(p[0].revents & POLLHUP))
-        return false;  // something else to attend to; the wait is not over
-    // Silent past patience, or nobody on the other side (hang-up): the
-    // Einstein's own time runs on, and its poll limits may run out.
-    link->gave_up = true;
-    return false;
+    clock_gettime(CLOCK_MONOTONIC, &to);
+    double waited = static_cast<double>(to.tv_sec - from.tv_sec) + static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
+    link->waits++;
+    link->waited_seconds += waited;
+    return waited;
 }
 
 void host_link_deliver(HostLink* link, std::uint8_t byte)

@@ -6,9 +6,10 @@
 //    of the machine (deterministic; the machine stops when it starves);
 //  - a pseudo-terminal whose slave side a real tobrin opens (TOBRIN_COM1).
 //    While the Z80 waits for a byte the PC has not sent yet, the machine
-//    waits for the PC in wall time (up to `patience`) instead of burning
-//    emulated cycles, so that its poll limits measure the PC's silence, not
-//    the host's speed.
+//    waits for the PC in wall time and then lets the Z80 poll for just as
+//    long in emulated time: a silence of the PC lasts as long on the
+//    Einstein as it did on the PC, so the Einstein's poll limits and its
+//    wait for a quiet line measure what they measure on the machine.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -21,8 +22,7 @@ struct HostLink {
     // --- pseudo-terminal link ---
     int master_fd;             // -1 for a queue link
     std::string slave_path;    // what to give tobrin as TOBRIN_COM1
-    double patience_seconds;   // longest wall-time wait for the PC's next byte
-    bool gave_up;              // the PC stayed silent past patience: run on
+    bool pc_gone;              // the PC closed its end (a hang-up was seen)
     std::uint64_t bytes_to_einstein;    // counters, both directions
     std::uint64_t bytes_from_einstein;
     std::uint64_t waits;                // times the machine waited for the PC in wall time
@@ -32,18 +32,16 @@ struct HostLink {
 // A queue link: the test moves bytes through to_einstein / from_einstein.
 void host_link_init_queue(HostLink* link);
 // A pseudo-terminal link; false when none can be made.
-bool host_link_init_pty(HostLink* link, double patience_seconds);
+bool host_link_init_pty(HostLink* link);
 void host_link_close(HostLink* link);
 
 // Takes the PC's next byte if one is there, without waiting.
 bool host_link_take(HostLink* link, std::uint8_t* byte);
 // The Z80 waits for a byte and none is there: for a pseudo-terminal, wait
-// in wall time (up to patience) until the PC sends one, or until
+// in wall time, at most max_seconds, until the PC sends one or until
 // `also_fd` (another descriptor, -1 none) has something to read.  Returns
-// true when a byte is now there.  When patience runs out, or nobody is on
-// the other side, `gave_up` is set: the Einstein's time runs on until the PC
-// sends again.  A queue link returns at once.
-bool host_link_wait(HostLink* link, int also_fd = -1);
+// the wall seconds waited.  A queue link returns 0 at once.
+double host_link_wait(HostLink* link, double max_seconds, int also_fd = -1);
 // Hands the PC one byte from the Einstein.
 void host_link_deliver(HostLink* link, std::uint8_t byte);
 // A queue link? (Starvation then stops the machine.)

@@ -3,12 +3,23 @@
 #include <algorithm>
 #include <cstdint>
 
-void usart_init(Usart8251* usart, HostLink* host)
+void usart_init(Usart8251* usart, HostLink* host, LineFaults* faults)
 {
     *usart = Usart8251{};
     usart->host = host;
+    usart->faults = faults;
     usart->command = 0x07;  // as the MOS leaves it: transmitter and receiver on, RTS off
     usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
+}
+
+void usart_reset(Usart8251* usart, std::uint64_t now)
+{
+    usart->command = 0x07;
+    usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
+    usart->rx_in_flight = usart->tx_in_flight = false;
+    usart->rx_line_free = usart->tx_done = now;
+    usart->late_cts_until = 0;
+    usart->starved = false;
 }
 
 static bool rts_on(const Usart8251* usart)
@@ -18,31 +29,56 @@ static bool rts_on(const Usart8251* usart)
 
 static void receive_arrived(Usart8251* usart)
 {
-    if (usart->rx_holding < 0) usart->rx_holding = usart->rx_byte;
-    else if (usart->rx_shift < 0) usart->rx_shift = usart->rx_byte;
-    else usart->overruns++;
+    if (usart->rx_holding < 0) {
+        usart->rx_holding = usart->rx_byte;
+        usart->rx_holding_corrupt = usart->rx_corrupt;
+    } else if (usart->rx_shift < 0) {
+        usart->rx_shift = usart->rx_byte;
+        usart->rx_shift_corrupt = usart->rx_corrupt;
+    } else {
+        usart->overruns++;
+    }
     usart->rx_in_flight = false;
+}
+
+// May the PC's next byte start now?  While RTS is on; and, with an adapter
+// that reacts late to CTS, once more just after RTS dropped.
+static bool pc_may_send(Usart8251* usart, std::uint64_t now)
+{
+    if (usart->hold_host) return false;
+    if (rts_on(usart)) return true;
+    return now < usart->late_cts_until;
 }
 
 void usart_advance(Usart8251* usart, std::uint64_t now)
 {
     // The PC's byte on its way in.
     if (usart->rx_in_flight && usart->rx_arrival <= now) receive_arrived(usart);
-    if (!usart->rx_in_flight && rts_on(usart)) {
+    if (!usart->rx_in_flight && pc_may_send(usart, now)) {
         std::uint8_t byte;
         if (host_link_take(usart->host, &byte)) {
             // It starts when the line is free and RTS is on, but not before now:
             // the PC sent it no earlier than the machine noticed.
             std::uint64_t start = std::max({usart->rx_line_free, usart->rts_on_at, now});
-            usart->rx_in_flight = true;
-            usart->rx_byte = byte;
-            usart->rx_arrival = start + LINE_BYTE_TSTATES;
-            usart->rx_line_free = usart->rx_arrival;
+            if (!rts_on(usart)) {
+                usart->late_cts_until = 0;  // the one byte the adapter lets through
+                usart->faults->late_bytes++;
+            }
+            LineFate fate = usart->faults ? line_faults_apply(usart->faults, true, start, &byte) : LineFate::Pass;
+            usart->rx_line_free = start + LINE_BYTE_TSTATES;
+            if (fate != LineFate::Drop) {
+                usart->rx_in_flight = true;
+                usart->rx_corrupt = fate == LineFate::Corrupt;
+                usart->rx_byte = byte;
+                usart->rx_arrival = start + LINE_BYTE_TSTATES;
+            }
         }
     }
     // The Einstein's byte on its way out.
     if (usart->tx_in_flight && usart->tx_done <= now) {
-        host_link_deliver(usart->host, usart->tx_byte);
+        std::uint8_t byte = usart->tx_byte;
+        LineFate fate = usart->faults ? line_faults_apply(usart->faults, false, usart->tx_done, &byte) : LineFate::Pass;
+        if (fate != LineFate::Drop) host_link_deliver(usart->host, byte);
         usart->tx_in_flight = false;
     }
     if (!usart->tx_in_flight && usart->tx_holding >= 0) {
@@ -59,7 +95,9 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
     if ((port & 1) == 0) {
         // Data: the held byte; the one behind it moves up.
         std::uint8_t value = usart->rx_holding >= 0 ? static_cast<std::uint8_t>(usart->rx_holding) : 0;
+        if (usart->rx_holding >= 0 && usart->rx_holding_corrupt) usart->corrupted_taken++;
         usart->rx_holding = usart->rx_shift;
+        usart->rx_holding_corrupt = usart->rx_shift_corrupt;
         usart->rx_shift = -1;
         usart->empty_polls = 0;
         return value;
@@ -89,6 +127,8 @@ void usart_write(Usart8251* usart, int port, std::uint8_t value, std::uint64_t n
     bool was_on = rts_on(usart);
     usart->command = value;
     if (!was_on && rts_on(usart)) usart->rts_on_at = now;
+    if (was_on && !rts_on(usart) && usart->faults && usart->faults->late_cts)
+        usart->late_cts_until = now + LINE_BYTE_TSTATES;  // the adapter has not seen CTS drop yet
     usart_advance(usart, now);
 }
 

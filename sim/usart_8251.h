@@ -11,10 +11,13 @@
 // arrives unread is lost (an overrun).  A byte written to the data port goes
 // to the transmitter and reaches the PC 4,583 T after it starts.
 // The MOS has already set the mode (CEh); this model takes command bytes only.
+// Faults arranged on the line (line_faults.h) act on each byte as it
+// crosses, in either direction.
 #pragma once
 #include <cstdint>
 
 #include "sim/host_link.h"
+#include "sim/line_faults.h"
 
 constexpr std::uint64_t LINE_BYTE_TSTATES = 4583;  // 11 bits at 9600 baud, 4 MHz
 constexpr std::uint8_t USART_STATUS_TXRDY = 0x01;
@@ -25,16 +28,23 @@ constexpr std::uint8_t USART_COMMAND_RTS = 0x20;
 
 struct Usart8251 {
     HostLink* host;             // the PC's end of the line
+    LineFaults* faults;         // faults on the line, or null
+    bool hold_host;             // take no new byte from the PC (the machine catches up on a wait)
     std::uint8_t command;       // last command byte (bit 5 RTS, bit 2 RxE, bit 0 TxEN)
     std::uint64_t rts_on_at;    // when RTS last came on
+    std::uint64_t late_cts_until; // a late-reacting adapter may still start a byte until then
     // receiver
     int rx_holding;             // received byte waiting for the CPU, -1 none
     int rx_shift;               // a second byte behind it, -1 none
+    bool rx_holding_corrupt;    // the held byte was changed on the line
+    bool rx_shift_corrupt;      // ... the one behind it
     bool rx_in_flight;          // a byte from the PC is on the line
+    bool rx_corrupt;            // it was changed on the line
     std::uint8_t rx_byte;       // that byte
     std::uint64_t rx_arrival;   // when it will have arrived
     std::uint64_t rx_line_free; // when the line from the PC is free again
     std::uint64_t overruns;     // bytes lost because the CPU did not read in time
+    std::uint64_t corrupted_taken; // changed bytes the CPU read
     // transmitter
     int tx_holding;             // byte written by the CPU, not yet on the line, -1 none
     bool tx_in_flight;          // a byte to the PC is on the line
@@ -45,7 +55,9 @@ struct Usart8251 {
     bool starved;               // the CPU keeps polling for a byte the PC has not sent
 };
 
-void usart_init(Usart8251* usart, HostLink* host);
+void usart_init(Usart8251* usart, HostLink* host, LineFaults* faults = nullptr);
+// A reset of the machine: registers empty, RTS off; the line's faults stay.
+void usart_reset(Usart8251* usart, std::uint64_t now);
 // Moves the line on to emulated time `now`.
 void usart_advance(Usart8251* usart, std::uint64_t now);
 std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now);

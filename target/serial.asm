@@ -10,9 +10,13 @@
 ; Poll limits: get_byte and put_byte give up after 8 x 65,536 status polls
 ; (52 T each, about 6.8 s at 4 MHz) and jump to link_timeout, which drops
 ; the stack and returns to command_loop.  wait_byte alone waits for ever.
+; The PC derives its own waits from these counts (link/link_limits.h).
 ; ---------------------------------------------------------------------------
 
 POLL_ROUNDS:    equ 8           ; x 65,536 polls
+POLL_TSTATES:   equ 52          ; one poll of get_byte, put_byte and wait_byte
+MAX_PASSES:     equ 16          ; passes of one block before the exchange is given up
+TIMEOUT_NOTICE: equ 15h         ; tells the PC that we went back to command_loop
 
 ; rts_on / rts_off - write USART command 27h / 07h.
 ; Keeps all registers.
@@ -41,14 +45,24 @@ flush_more:
         jr   nz,flush_more
         jp   rts_off
 
-; wait_byte - the next received byte, waiting without limit.
-; Out: A = byte.  Changes flags.
+; wait_byte - the next received byte, waiting without limit, and how long
+; the line was silent before it.
+; Out: A = byte; BC = polls that found nothing (FFFFh: that many or more).
+; Changes flags.
 wait_byte:
         call rts_on
-wait_byte_poll:
-        in   a,(USART_CONTROL)
-        bit  USART_RXRDY,a
-        jr   z,wait_byte_poll
+        ld   bc,0
+wait_byte_poll:                     ; T-states
+        in   a,(USART_CONTROL)      ; 11
+        bit  USART_RXRDY,a          ;  8
+        jr   nz,wait_byte_ready     ;  7
+        inc  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        jr   nz,wait_byte_poll      ; 12  = 52 T a poll
+        dec  bc                     ; the count stays at FFFFh
+        jr   wait_byte_poll
+wait_byte_ready:
         in   a,(USART_DATA)
         jp   rts_off
 
@@ -104,18 +118,55 @@ put_byte_ready:
         out  (USART_DATA),a
         ret
 
-; link_timeout - the PC stopped sending or reading.  Not a subroutine:
-; reached by jump with any stack, and ends in command_loop.
+; link_timeout - the PC stopped sending or reading; link_no_sync - a block
+; did not get through in MAX_PASSES passes; link_refused - a geometry that
+; makes no sense.  Not subroutines: reached by jump with any stack; each
+; says so on the screen, tells the PC with TIMEOUT_NOTICE when the
+; transmitter can take it at once (a PC that waits for a status block then
+; knows to resume), and ends in command_loop.
 link_timeout:
         rst  08h
         defb MOS_PRINT
         defm " - TIMEOUT"
         defb 21h+80h          ; '!' with bit 7: the text ends
+link_abandon:
+        in   a,(USART_CONTROL)
+        bit  USART_TXRDY,a
+        jr   z,link_abandon_quiet   ; never wait here: this is where waits end
+        ld   a,TIMEOUT_NOTICE
+        out  (USART_DATA),a
+link_abandon_quiet:
         rst  08h
         defb MOS_PRINT
         defm "\r\n---- RESET ----\n"
         defb 0Dh+80h
         jp   command_loop
+link_no_sync:
+        rst  08h
+        defb MOS_PRINT
+        defm " - CHECKSUM"
+        defb 21h+80h
+        jr   link_abandon
+link_refused:
+        rst  08h
+        defb MOS_PRINT
+        defm " - REFUSED"
+        defb 21h+80h
+        jr   link_abandon
+
+; start_passes / count_pass - the pass limit of a block: start_passes before
+; its first pass, count_pass after each pass whose checksums disagreed
+; (link_no_sync when the limit is reached).  Change A.
+start_passes:
+        ld   a,MAX_PASSES
+        ld   (passes_left),a
+        ret
+count_pass:
+        ld   a,(passes_left)
+        dec  a
+        ld   (passes_left),a
+        ret  nz
+        jr   link_no_sync
 
 ; recv_block - receive one block from the PC.
 ; Wire: marker 03h + value (fill: every byte = value, no checksum), or any
@@ -138,10 +189,12 @@ recv_fill:
         ld   a,b
         or   c
         jr   nz,recv_fill
+recv_block_filled:
         pop  de
         pop  bc
         ret
 recv_block_full:
+        call start_passes
         push de
 recv_block_pass:
         push hl
@@ -163,6 +216,7 @@ recv_block_byte:
         pop  bc
         cp   e
         jr   z,recv_block_agreed
+        call count_pass
         pop  hl                     ; disagreement: the same block again,
         jr   recv_block_pass        ; into the same place
 recv_block_agreed:
@@ -199,6 +253,7 @@ send_compare:
 send_block_varied:
         pop  bc
         pop  hl
+        call start_passes
         ld   a,FULL_MARKER
         call put_byte
 send_block_pass:
@@ -221,6 +276,7 @@ send_block_byte:
         pop  bc
         cp   e
         jr   z,send_block_agreed
+        call count_pass
         pop  hl
         jr   send_block_pass
 send_block_agreed:

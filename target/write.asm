@@ -7,30 +7,39 @@
 ; ---------------------------------------------------------------------------
 
 ; write_image - the Einstein's side of the image transfer.
-; Returns after the PC's end byte; a poll limit goes to link_timeout.
+; Returns after the PC's end byte; a poll limit goes to link_timeout, and a
+; geometry that makes no sense (a byte damaged on the line) to
+; link_refused: back in command_loop, where the PC can resume.
 ; Changes everything.
 write_image:
-        xor  a
-        ld   (mos_drive),a
         ld   a,(mos_drive_config)
         call put_byte               ; the drive flags byte, unasked
         call get_byte
         ld   (image_tracks),a
+        dec  a                      ; 1 to 80 tracks
+        cp   TRACKS_80
+        jp   nc,link_refused
         call get_byte
         ld   (sectors_per_cylinder),a
         call get_byte
-        or   a                      ; a batch size of 0 or above 80 would
-        jr   z,write_batch_default  ; overrun sector_buffer into the MOS
-        cp   MAX_BATCH+1            ; workspace: take it as 80
-        jr   c,write_batch_ok
-write_batch_default:
-        ld   a,MAX_BATCH
-write_batch_ok:
-        ld   (batch_size),a
+        call take_batch_size
+        call check_geometry
+        jp   nz,link_refused
+        xor  a                      ; from track 0 sector 0
+        ld   (resume_track),a
+        ld   (resume_sector),a
+        ; fall into write_from
+
+; write_from - the write loop, from resume_track / resume_sector on.
+; Returns after the end byte.
+write_from:
+        xor  a
+        ld   (mos_drive),a
         ld   hl,sector_buffer
         ld   (mos_buffer),hl
-        xor  a
+        ld   a,(resume_track)
         ld   (mos_track),a
+        ld   a,(resume_sector)
         ld   (mos_sector),a
         call show_write_progress
 
@@ -92,6 +101,75 @@ write_quiet:
         ld   b,0
         call send_block
         jp   write_command
+
+; resume_write - the PC's resume command after a fault on the line: the
+; Einstein goes on writing where the PC says, without a new format.
+; Reached by jump from command_loop after the "W".  Wire: sectors per
+; cylinder, batch size, track, sector, and a check byte that makes the four
+; bytes and itself sum to FFh.  A resume that does not check out is
+; dropped (back to command_loop: the PC tries again); one that does is
+; acknowledged with "W" and the drive flags byte, and the write goes on at
+; the command byte.
+resume_write:
+        ld   hl,sectors_per_cylinder
+        ld   bc,4*256+0             ; B = bytes, C = their sum
+resume_take:
+        call get_byte
+        ld   (hl),a
+        inc  hl
+        add  a,c
+        ld   c,a
+        djnz resume_take
+        call get_byte               ; the check byte
+        add  a,c
+        inc  a                      ; FFh + 1: the sum was right
+        jp   nz,command_loop
+        ld   a,(batch_size)
+        call take_batch_size
+        call check_geometry
+        jp   nz,command_loop
+        ld   a,(resume_track)
+        cp   TRACKS_80
+        jp   nc,command_loop
+        ld   a,(sectors_per_cylinder)
+        ld   b,a
+        ld   a,(resume_sector)
+        cp   b
+        jp   nc,command_loop
+        ld   a,RESUME_COMMAND       ; acknowledged,
+        call put_byte
+        ld   a,(mos_drive_config)   ; with the drive flags again
+        call put_byte
+        rst  08h
+        defb MOS_PRINT
+        defm "\r\n] Resuming"
+        defb 0Ah+80h
+        call write_from
+        jp   write_done
+
+; take_batch_size - keep A as the batch size.  0 or above 80 would overrun
+; sector_buffer into the MOS workspace: taken as 80.
+; Changes A.
+take_batch_size:
+        or   a
+        jr   z,take_batch_default
+        cp   MAX_BATCH+1
+        jr   c,take_batch_ok
+take_batch_default:
+        ld   a,MAX_BATCH
+take_batch_ok:
+        ld   (batch_size),a
+        ret
+
+; check_geometry - Z when sectors_per_cylinder is 10 or 20, the only values
+; the PC sends (another one is a byte damaged on the line).
+; Changes A.
+check_geometry:
+        ld   a,(sectors_per_cylinder)
+        cp   10
+        ret  z
+        cp   20
+        ret
 
 ; next_sector - advance the write position past the sector just written,
 ; whether or not its write succeeded (a failed sector is not retried).

@@ -130,7 +130,7 @@ void expect_same_sectors(DiscImage* written, DiscImage* source, int cylinders, i
 
 TEST(EndToEnd, TheBuiltInImageOnAOneSided40TrackDriveBoots)
 {
-    VirtualEinstein einstein({"--boot", "--patience", "20"});
+    VirtualEinstein einstein({"--boot"});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
     confirm_all(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(120000), 0);
@@ -210,7 +210,7 @@ TEST(EndToEnd, AWriteProtectedDiskThenTheRestWithoutSendingTheProgramAgain)
 TEST(EndToEnd, WhenThePcStopsMidTransferTheEinsteinTimesOutAndWaitsAgain)
 {
     std::string path = write_temp_file(extended_image(40, 1), "varied.dsk");
-    VirtualEinstein einstein({"--patience", "1"});
+    VirtualEinstein einstein({});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
     confirm_all(*tobrin, einstein);
     ASSERT_TRUE(tobrin->wait_for_output("Track 01 Sector 05", 120000));

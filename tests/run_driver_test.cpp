@@ -39,7 +39,8 @@ RunResult run_tobrin(const std::vector<std::string>& args, const std::string& ke
     if (script) {
         ScriptedPeer peer(line, script);
         run.status = child.wait();
-        line.hang_up();
+        peer.settle(2000);  // the bytes tobrin wrote last are still being read
+        line.hang_up();     // a peer that waits for more is told that no more will come
         run.peer_error = peer.finish();
     } else {
         run.status = child.wait();

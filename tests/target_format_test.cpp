@@ -186,8 +186,14 @@ TEST(TargetFormat, ATrackEndedEarlySendsFFhOnceAndWaitsAgain)
     EXPECT_EQ(rig.e().ram[0xFB56], 0xFF);
     std::string screen = rig.screen_transcript();
     EXPECT_EQ(screen.substr(screen.size() - WAITING.size()), WAITING);
-    // The stack was reset: a second format goes through.
+    // The stack was reset: a second format goes through - but only a "*"
+    // that follows a silence: one right behind other bytes (a stream that
+    // was meant for the write) is not a command.
     rig.e().fdc.faults.end_early_track = -1;
+    rig.send_byte('*');
+    EXPECT_EQ(rig.run_until_starved(), StopReason::Starved);
+    EXPECT_EQ(rig.e().restores, 2) << "no drive check: the format did not start";
+    rig.pause(0.1);
     rig.send_byte('*');
     EXPECT_EQ(rig.receive(2), (Bytes{0, 0}));
 }

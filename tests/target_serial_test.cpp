@@ -167,7 +167,9 @@ TEST_F(TargetSerialTest, ASilentPcRunsIntoThePollLimitAndANewFormatCanStart)
         << shown;
     double waited = static_cast<double>(rig.e().clock - silent_from) / CPU_HZ;
     EXPECT_GT(waited, 5.0);
-    // Back in the command loop: a "*" starts a format.
+    // The PC was told, with the time-out notice; back in the command loop,
+    // a "*" starts a format.
+    EXPECT_EQ(rig.receive_byte(), 0x15);
     rig.send_byte('*');
     EXPECT_EQ(rig.receive_byte(), 0x00);
     EXPECT_EQ(rig.e().restores, 2);

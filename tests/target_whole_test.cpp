@@ -90,6 +90,30 @@ TEST(TargetWholeRun, LoaderProgramFormatAndTheBuiltInImage)
     EXPECT_EQ(e.protected_writes, 0u);
 }
 
+TEST(TargetWholeRun, AFormatCommandRightBehindTheProgramIsKept)
+{
+    // A "*" typed ahead at the format warning that follows the program's
+    // last byte at once (it starts while the loader still has RTS on) lands
+    // in the USART while the program prints its banner: it must still start
+    // the format.
+    SimRig rig;
+    Einstein& e = rig.e();
+    einstein_load(&e, 0x1000, monitor_loader_image, monitor_loader_length);
+    einstein_start(&e, 0x1000, 0xFCFF);
+    Bytes program(target_program_image, target_program_image + target_program_length);
+    program.resize(2048, 0);
+    program.push_back('*');
+    rig.send(program);
+    EXPECT_EQ(rig.receive(2), (Bytes{0, 0}));
+    // A byte that arrives after the start, right behind others, is no command.
+    rig.receive_byte();  // the drive flags
+    einstein_run(&e, 10 * CPU_HZ, false);  // the Einstein times out waiting for the geometry
+    EXPECT_EQ(rig.receive_byte(), 0x15);
+    rig.send({0x00, '*'});
+    EXPECT_EQ(rig.run_until_starved(), StopReason::Starved);
+    EXPECT_EQ(e.restores, 2) << "no second format";
+}
+
 TEST(TargetWholeRun, ADiskWithoutABootSectorDoesNotBoot)
 {
     SimRig rig;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -135,26 +136,58 @@ void serial_device_close(DeviceHandle handle)
     close(static_cast<int>(handle));
 }
 
-SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte)
+// Waits until the device is ready for `events` or timeout_ms passed:
+// SERIAL_IO_DONE ready, SERIAL_IO_NOTHING time-out, SERIAL_IO_FAILED hang-up
+// or error.  A negative timeout waits without limit.
+static SerialIo wait_ready(int fd, short events, int timeout_ms)
 {
+    struct pollfd p = {fd, events, 0};
     for (;;) {
-        ssize_t n = write(static_cast<int>(handle), &byte, 1);
+        int ready = poll(&p, 1, timeout_ms);
+        if (ready > 0) {
+            if (p.revents & events) return SERIAL_IO_DONE;  // data first, even beside a hang-up
+            return SERIAL_IO_FAILED;                        // POLLHUP, POLLERR, POLLNVAL alone
+        }
+        if (ready == 0) return SERIAL_IO_NOTHING;
+        if (errno != EINTR) return SERIAL_IO_FAILED;
+    }
+}
+
+SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte, int timeout_ms)
+{
+    int fd = static_cast<int>(handle);
+    for (;;) {
+        SerialIo ready = wait_ready(fd, POLLOUT, timeout_ms);
+        if (ready != SERIAL_IO_DONE) return ready;
+        ssize_t n = write(fd, &byte, 1);
         if (n == 1) return SERIAL_IO_DONE;
-        if (n == 0) return SERIAL_IO_NOTHING;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return SERIAL_IO_NOTHING;
+        if (n == 0 || errno == EINTR || errno == EAGAIN) continue;
         return SERIAL_IO_FAILED;
     }
 }
 
-SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte)
+SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte, int timeout_ms)
 {
+    int fd = static_cast<int>(handle);
     for (;;) {
-        ssize_t n = read(static_cast<int>(handle), byte, 1);
+        SerialIo ready = wait_ready(fd, POLLIN, timeout_ms);
+        if (ready != SERIAL_IO_DONE) return ready;
+        ssize_t n = read(fd, byte, 1);
         if (n == 1) return SERIAL_IO_DONE;
         if (n == 0) return SERIAL_IO_FAILED;  // hang-up: no byte will ever come
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return SERIAL_IO_NOTHING;
+        if (errno == EINTR || errno == EAGAIN) continue;
         return SERIAL_IO_FAILED;
     }
+}
+
+int serial_device_output_pending(DeviceHandle handle)
+{
+    int pending = 0;
+    if (ioctl(static_cast<int>(handle), TIOCOUTQ, &pending) != 0) return -1;
+    return pending;
+}
+
+void serial_device_discard_input(DeviceHandle handle)
+{
+    tcflush(static_cast<int>(handle), TCIFLUSH);
 }

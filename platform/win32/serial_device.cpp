@@ -1,8 +1,10 @@
 // serial_device.cpp (Win32) - the serial device through the Win32
 // communications functions: CreateFileA, a DCB read, changed field by
 // field and written back, the event mask, and synchronous single-byte
-// ReadFile/WriteFile.  Time-outs, queue sizes and data already waiting stay
-// as the driver has them.
+// ReadFile/WriteFile.  Queue sizes and data already waiting stay as the
+// driver has them; the time-outs are set for each wait, so that no read or
+// write waits longer than TOBRIN allows it (a wait without limit keeps
+// the driver's own blocking behaviour: all time-outs zero).
 #include "platform/serial_device.h"
 
 #include <windows.h>
@@ -64,18 +66,61 @@ void serial_device_close(DeviceHandle handle)
     CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
-SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte)
+// The device's time-outs for the next read or write: one byte, or nothing
+// after timeout_ms (negative: without limit).  Set only when they change.
+static void set_timeouts(HANDLE h, bool reading, int timeout_ms)
 {
+    static HANDLE last_handle = INVALID_HANDLE_VALUE;
+    static int last_read = -2, last_write = -2;
+    if (h != last_handle) {
+        last_handle = h;
+        last_read = last_write = -2;
+    }
+    if ((reading ? last_read : last_write) == timeout_ms) return;
+    (reading ? last_read : last_write) = timeout_ms;
+    COMMTIMEOUTS t;
+    ZeroMemory(&t, sizeof t);
+    if (last_read >= 0) {
+        // Return at once with what has come, or wait up to the constant for one byte.
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.ReadTotalTimeoutMultiplier = MAXDWORD;
+        t.ReadTotalTimeoutConstant = static_cast<DWORD>(last_read > 0 ? last_read : 1);
+    }
+    if (last_write >= 0) t.WriteTotalTimeoutConstant = static_cast<DWORD>(last_write > 0 ? last_write : 1);
+    SetCommTimeouts(h, &t);
+}
+
+SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte, int timeout_ms)
+{
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    set_timeouts(h, false, timeout_ms);
     DWORD written = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(handle), &byte, 1, &written, nullptr))
+    if (!WriteFile(h, &byte, 1, &written, nullptr)) {
+        // A write time-out is not a line error: the Einstein held CTS off.
+        if (GetLastError() == ERROR_TIMEOUT || GetLastError() == ERROR_COUNTER_TIMEOUT) return SERIAL_IO_NOTHING;
         return SERIAL_IO_FAILED;
+    }
     return written == 1 ? SERIAL_IO_DONE : SERIAL_IO_NOTHING;
 }
 
-SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte)
+SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte, int timeout_ms)
 {
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    set_timeouts(h, true, timeout_ms);
     DWORD got = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle), byte, 1, &got, nullptr))
-        return SERIAL_IO_FAILED;
-    return got == 1 ? SERIAL_IO_DONE : SERIAL_IO_NOTHING;  // 0: the read time-out ran out
+    if (!ReadFile(h, byte, 1, &got, nullptr)) return SERIAL_IO_FAILED;
+    return got == 1 ? SERIAL_IO_DONE : SERIAL_IO_NOTHING;  // 0: the time-out ran out
+}
+
+int serial_device_output_pending(DeviceHandle handle)
+{
+    DWORD errors = 0;
+    COMSTAT state;
+    if (!ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &state)) return -1;
+    return static_cast<int>(state.cbOutQue);
+}
+
+void serial_device_discard_input(DeviceHandle handle)
+{
+    PurgeComm(reinterpret_cast<HANDLE>(handle), PURGE_RXCLEAR);
 }

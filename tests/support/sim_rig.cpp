@@ -30,9 +30,11 @@ void SimRig::call(std::uint16_t address, std::uint16_t hl, std::uint16_t bc, std
     Einstein* e = machine_.get();
     if (e->ram[0x0100] == 0) einstein_load(e, 0x0100, target_program_image, target_program_length);
     e->ram[RETURN_TRAP] = 0x76;  // HALT
-    einstein_start(e, address, 0x07FD);
-    e->ram[0x07FD] = RETURN_TRAP & 0xFF;
-    e->ram[0x07FE] = RETURN_TRAP >> 8;
+    // The routine's return address on the program's own stack.
+    std::uint16_t sp = target_program_image_labels::stack_top - 2;
+    einstein_start(e, address, sp);
+    e->ram[sp] = RETURN_TRAP & 0xFF;
+    e->ram[sp + 1] = RETURN_TRAP >> 8;
     auto* cpu = static_cast<Z80EX_CONTEXT*>(e->cpu);
     z80ex_set_reg(cpu, regHL, hl);
     z80ex_set_reg(cpu, regBC, bc);
@@ -47,6 +49,11 @@ StopReason SimRig::run_to_halt(std::uint64_t max_tstates)
 StopReason SimRig::run_until_starved(std::uint64_t max_tstates)
 {
     return einstein_run(machine_.get(), max_tstates, true);
+}
+
+void SimRig::pause(double seconds)
+{
+    einstein_run(machine_.get(), static_cast<std::uint64_t>(seconds * CPU_HZ), false);
 }
 
 std::uint16_t SimRig::reg(int r) const

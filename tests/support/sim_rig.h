@@ -28,6 +28,9 @@ public:
     StopReason run_to_halt(std::uint64_t max_tstates = 40 * CPU_HZ);
     // Runs until the Z80 waits for the PC (or max_tstates pass).
     StopReason run_until_starved(std::uint64_t max_tstates = 120 * CPU_HZ);
+    // The PC stays silent for a while: emulated time runs on although the
+    // Z80 waits for a byte.
+    void pause(double seconds);
 
     void send(const Bytes& bytes);
     void send_byte(std::uint8_t b) { send({b}); }

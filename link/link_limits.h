@@ -1,0 +1,105 @@
+// link_limits.h - how long TOBRIN waits for the Einstein, in one place.
+//
+// Every wait for a byte from the Einstein is bounded.  The bounds come from
+// the target program's own counts (its poll limit, the format's delays, the
+// batch it writes), from the WD1770's timing and from the monitor's
+// retries, each with a margin for a USB adapter's latency and buffer and
+// for a slow monitor.  Waiting for the user at a prompt stays unlimited.
+// The README's design notes list the figures.
+#pragma once
+#include <cstdint>
+
+#include "target/target_program.h"
+
+namespace link_limits_detail {
+namespace counts = target_program_image_labels;
+constexpr double CPU_HZ = 4000000.0;
+constexpr double REVOLUTION_S = 0.2;       // 300 rpm
+constexpr double SLOWEST_STEP_S = 0.030;   // the WD1770's slowest step rate
+constexpr double SPIN_UP_S = 6 * REVOLUTION_S;
+constexpr double MONITOR_TRIES = 10;       // the monitor's tries for a sector
+constexpr double NOT_FOUND_S = 5 * REVOLUTION_S;  // one try that finds no sector
+}  // namespace link_limits_detail
+
+// One byte on the line: 11 bits at 9600 baud.
+constexpr double LINK_BYTE_S = 11.0 / 9600.0;
+
+// The Einstein's poll limit: get_byte and put_byte give up after this long
+// without a byte (POLL_ROUNDS x 65,536 polls of POLL_TSTATES): 6.8 s.
+constexpr double EINSTEIN_POLL_LIMIT_S = link_limits_detail::counts::POLL_ROUNDS * 65536.0 *
+                                         link_limits_detail::counts::POLL_TSTATES / link_limits_detail::CPU_HZ;
+
+// Slack on top of the line time of every answer: a USB adapter's latency
+// and the bytes it still holds (a few hundred, 0.3 s), the Einstein's turn.
+constexpr double LINK_ANSWER_SLACK_S = 0.5;
+
+// How long a byte may take to leave the port before the link counts as
+// stalled: the Einstein holds CTS off only while it prints or works.
+constexpr double LINK_WRITE_LIMIT_S = 10.0;
+
+// The Einstein's answer to `bytes` the PC has just written: their line time
+// and the slack.
+constexpr double link_answer_s(int bytes)
+{
+    return bytes * LINK_BYTE_S * 1.25 + LINK_ANSWER_SLACK_S;
+}
+
+// Where the line answers fast (a serial port on the motherboard, the
+// virtual Einstein) the wait for an answer adapts to three times the
+// longest answer seen lately, but never less than this.
+constexpr double LINK_ANSWER_FLOOR_S = 0.05;
+
+// Lost bytes in a block: the PC sends pad bytes one at a time, each given
+// this long (or the adapted wait) to bring the Einstein's checksum, and at
+// most this many.
+constexpr double LINK_PAD_WAIT_S = 2 * LINK_BYTE_S + 0.3;
+constexpr int LINK_MAX_PADS = 4;
+constexpr std::uint8_t LINK_PAD_BYTE = 0x00;  // never a command
+
+// Passes of one block whose checksums disagree before the exchange counts
+// as lost step (a noisy line at one bit error in 10,000 still gets a
+// 515-byte block through in 8 passes, 99.97 % of the time).
+constexpr int LINK_MAX_PASSES = 8;
+
+// Silence that brings the Einstein back to its command loop: its poll
+// limit, a quarter more, and time to print its TIMEOUT lines.
+constexpr double LINK_QUIET_S = EINSTEIN_POLL_LIMIT_S * 1.25 + 0.5;
+// The longest the line may go on talking before it falls quiet.
+constexpr double LINK_QUIET_LIMIT_S = 60.0;
+// The resume command's acknowledgement: 7 bytes and the slack.
+constexpr double LINK_RESUME_ANSWER_S = link_answer_s(7) + 0.5;
+// Recoveries of one batch before the run gives up.
+constexpr int LINK_MAX_RECOVERIES = 5;
+
+// The program block through the loader: 2048 bytes of line time and more.
+constexpr double PROGRAM_SEND_S = 2048 * LINK_BYTE_S * 1.5 + 2.0;
+// A command goes no earlier than this after the port opened or the
+// program's last byte left: the program has started (banner and waiting
+// line on the screen), and the Einstein takes a command only after
+// QUIET_POLLS of silence (53 ms).
+constexpr double COMMAND_QUIET_S = 0.3;
+
+// The format: the first status byte comes after two drive checks (each a
+// spin-up, a restore over 80 tracks at the slowest step, a verify of five
+// revolutions); the second after every track of an 80-track two-sided drive
+// (a step, the settle delay, two revolutions a side), at most one seek that
+// runs into wait_idle's limit (the format ends there), and the MOS's print.
+constexpr double FORMAT_CHECK_S =
+    2 * (link_limits_detail::SPIN_UP_S + 80 * link_limits_detail::SLOWEST_STEP_S +
+         5 * link_limits_detail::REVOLUTION_S) * 1.5 + 1.0;
+constexpr double FORMAT_S =
+    (link_limits_detail::SPIN_UP_S +
+     link_limits_detail::counts::TRACKS_80 *
+         (link_limits_detail::SLOWEST_STEP_S + link_limits_detail::counts::SETTLE_COUNT * 26.0 / link_limits_detail::CPU_HZ +
+          2 * 2 * link_limits_detail::REVOLUTION_S + 0.05) +
+     link_limits_detail::counts::WAIT_ROUNDS * 65536.0 * 50.0 / link_limits_detail::CPU_HZ) * 1.25 + 5.0;
+
+// A batch's status block: the Einstein writes up to 80 sectors first, each
+// with up to ten tries of five revolutions when the disk is bad.  A healthy
+// batch takes two revolutions a sector; past that the console says why
+// TOBRIN still waits.
+constexpr double BATCH_WRITE_S =
+    link_limits_detail::counts::MAX_BATCH * link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S * 1.1 +
+    10.0;
+constexpr double BATCH_WRITE_HEALTHY_S =
+    link_limits_detail::counts::MAX_BATCH * 2 * link_limits_detail::REVOLUTION_S * 1.5 + 10.0;
