@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 #include "report/halt_report.h"
 
@@ -68,10 +69,14 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// The whole file into `bytes`; false when it is empty, unreadable, larger
-// than the int range or shorter than its size said.
+// The whole file into `bytes`; false when it is not a regular file (a
+// folder, a FIFO or a device, which could block the open or the read: it
+// is refused before it is opened), empty, unreadable, larger than the int
+// range or shorter than its size said.
 static bool read_whole_file(const char* name, std::vector<std::uint8_t>* bytes)
 {
+    struct stat info;
+    if (stat(name, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name, "rb"));
     if (!file) return false;
     long size = -1;
@@ -135,7 +140,8 @@ static void print_image_geometry(const DiscImage* image)
     std::printf(" sided");
 }
 
-DiscImage* image_open_file(const char* name)
+// Opens a file and recognises it, without the description line.
+static DiscImageOwner open_file_quietly(const char* name)
 {
     DiscImageOwner image = image_new();
     if (!image) return nullptr;
@@ -146,6 +152,18 @@ DiscImage* image_open_file(const char* name)
     image->bytes = image->file.data();
     image->length = static_cast<std::int32_t>(image->file.size());
     if (!image_detect(image.get())) return nullptr;
+    return image;
+}
+
+int image_check_file(const char* name)
+{
+    return open_file_quietly(name) ? 1 : 0;
+}
+
+DiscImage* image_open_file(const char* name)
+{
+    DiscImageOwner image = open_file_quietly(name);
+    if (!image) return nullptr;
     std::printf(" + Disc image ");
     print_image_geometry(image.get());
     std::printf(" (%s)\n", image->format == IMAGE_RAW ? "RAW disc dump" : "extended .DSK format");

@@ -46,6 +46,9 @@ struct DiscImage {
 // Opens a file: reads it whole and prints its description line.  Null after
 // a halt report when it cannot be used.
 DiscImage* image_open_file(const char* name);
+// Checks that a file is a disc image TOBRIN can send: 1, or 0 after the
+// same halt report that image_open_file would make.  Prints nothing else.
+int image_check_file(const char* name);
 // Opens an image already in memory, without copying it or taking it over.
 DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length);
 void image_close(DiscImage* image);

@@ -33,6 +33,7 @@
 
 static_assert(RESUME_COMMAND == target_program_image_labels::RESUME_COMMAND);
 static_assert(END_BYTE == target_program_image_labels::END_BYTE);
+static_assert(REPORT_COMMAND == target_program_image_labels::REPORT_COMMAND);
 static_assert(BATCH_SECTORS == target_program_image_labels::MAX_BATCH);
 
 static const int LABEL_SIZE = 80;
@@ -110,8 +111,8 @@ static bool receive_status(Transfer* t, int first)
     if (!recv_byte_within(&marker, BATCH_WRITE_HEALTHY_S)) {
         if (serial_port.failed) return false;
         std::printf("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen "
-                    "shows which): waiting up to %.0f minutes\n",
-                    (BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S) / 60);
+                    "shows which): waiting %.0f s more\n",
+                    BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S);
         std::fflush(stdout);
         if (!recv_byte_within(&marker, BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S)) {
             block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
@@ -121,9 +122,41 @@ static bool receive_status(Transfer* t, int first)
     return receive_block_marked(marker, status, BATCH_SECTORS) == 1;
 }
 
-// Sends one batch from sector `first`, and takes its status block.
-static bool send_batch(Transfer* t, int first)
+// Every sector of the batch failed: that is also what a status block
+// damaged on the line looks like, or the batch of a drive whose flags byte
+// was damaged (40 tracks read as 80).  Asks the Einstein for its drive
+// flags and the status block again and takes what it says now.
+static bool report_again(Transfer* t, int first)
 {
+    if (!send_byte(REPORT_COMMAND)) {
+        block_fault = BLOCK_LINK_DEAD;
+        return false;
+    }
+    std::uint8_t flags = 0;
+    if (!recv_byte_within(&flags, link_answer_s(1))) {
+        block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
+        return false;
+    }
+    if (!transfer_block(&t->status[static_cast<std::size_t>(first)], BATCH_SECTORS, nullptr, TRANSFER_RECEIVE))
+        return false;
+    // The drive is smaller than the first flags byte said: the batches
+    // past its end were never meant to be written.
+    return flags == t->flags || take_flags(t, flags);
+}
+
+static bool every_sector_failed(const Transfer* t, int first)
+{
+    for (int k = 0; k < BATCH_SECTORS; ++k)
+        if (t->status[static_cast<std::size_t>(first + k)] == 0) return false;
+    return true;
+}
+
+// Sends one batch from sector `first`, and takes its status block.
+// *waited_for_status tells that the batch went out whole and only its
+// status block did not come.
+static bool send_batch(Transfer* t, int first, bool* waited_for_status)
+{
+    *waited_for_status = false;
     if (!send_byte(BATCH_BYTE)) {
         block_fault = BLOCK_LINK_DEAD;
         return false;
@@ -140,18 +173,23 @@ static bool send_batch(Transfer* t, int first)
                       n % t->sectors_per_cylinder);
         if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) return false;
     }
-    return receive_status(t, first);
+    *waited_for_status = true;
+    if (!receive_status(t, first)) return false;
+    *waited_for_status = false;
+    return !every_sector_failed(t, first) || report_again(t, first);
 }
 
 // Waits until the line has been silent long enough for the Einstein to be
 // back in its command loop: its poll limit and a margin, or its time-out
-// notice and a moment to print.  Everything that arrives is dropped.
-static bool wait_for_command_loop(bool einstein_timed_out)
+// notice and a moment to print.  Everything that arrives is dropped;
+// *heard tells whether anything did.
+static bool wait_for_command_loop(bool einstein_timed_out, bool* heard)
 {
     Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(LINK_QUIET_LIMIT_S));
     std::uint8_t byte = 0;
     double quiet = einstein_timed_out ? 1.0 : LINK_QUIET_S;
     while (recv_byte_within(&byte, quiet)) {
+        *heard = true;
         if (byte == TIMEOUT_NOTICE) quiet = 1.0;  // it is back there: let it print and wait
         if (Clock::now() >= end) return false;
     }
@@ -160,10 +198,11 @@ static bool wait_for_command_loop(bool einstein_timed_out)
 }
 
 // Has the Einstein resume writing at sector `first` of the drive: true when
-// it acknowledged, with the drive flags it sends again.
-static bool resume_einstein(Transfer* t, int first, bool einstein_timed_out)
+// it acknowledged, with the drive flags it sends again.  *heard tells
+// whether the Einstein sent anything at all meanwhile.
+static bool resume_einstein(Transfer* t, int first, bool einstein_timed_out, bool* heard)
 {
-    if (!wait_for_command_loop(einstein_timed_out)) return false;
+    if (!wait_for_command_loop(einstein_timed_out, heard)) return false;
     std::uint8_t command[] = {
         RESUME_COMMAND, static_cast<std::uint8_t>(t->sectors_per_cylinder), BATCH_SECTORS,
         static_cast<std::uint8_t>(first / t->sectors_per_cylinder),
@@ -174,42 +213,68 @@ static bool resume_einstein(Transfer* t, int first, bool einstein_timed_out)
     for (std::uint8_t b : command)
         if (!send_byte(b)) return false;
     std::uint8_t ack = 0, flags = 0;
-    if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S) || ack != RESUME_COMMAND) return false;
-    if (!recv_byte_within(&flags, link_answer_s(1))) return false;
+    if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S)) return false;
+    *heard = true;
+    if (ack != RESUME_COMMAND || !recv_byte_within(&flags, link_answer_s(1))) return false;
     if (flags != t->flags && !take_flags(t, flags)) return false;
     return true;
 }
 
-// Recovers from a batch that did not get across; false (after a halt
-// report) when the Einstein cannot be brought back.
-static bool recover(Transfer* t, int first, int* attempts)
+// A status block that comes after TOBRIN stopped waiting for it: the
+// Einstein was still writing (sectors tried again and again).  Listens for
+// a quiet interval; true when the whole status block came after all.
+static bool late_status(Transfer* t, int first)
+{
+    std::uint8_t marker = 0;
+    if (!recv_byte_within(&marker, LINK_QUIET_S)) return false;
+    if (marker != FILL_MARKER && marker != FULL_MARKER) return false;
+    return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], BATCH_SECTORS) == 1;
+}
+
+enum Recovery { RESUMED, BATCH_DONE, GAVE_UP };
+
+// Recovers from a batch that did not get across: the Einstein resumes at
+// the batch's first sector (or its late status block completes the batch).
+// GAVE_UP after a halt report when the Einstein cannot be brought back:
+// after LINK_MAX_RECOVERIES tries, or two tries in a row in which it said
+// nothing at all.
+static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_status)
 {
     Clock::time_point start = Clock::now();
     int track = first / t->sectors_per_cylinder, sector = first % t->sectors_per_cylinder;
     BlockFault fault = block_fault;
+    int silent = 0;
+    Recovery result = RESUMED;
     for (;;) {
         if (fault == BLOCK_LINK_DEAD) {
             transfer_failed("Serial link to the Einstein lost", nullptr);
-            return false;
+            return GAVE_UP;
         }
-        if (++*attempts > LINK_MAX_RECOVERIES) {
+        if (++*attempts > LINK_MAX_RECOVERIES || silent >= 2) {
             char where[32];
             std::snprintf(where, sizeof where, "%02d sector %02d", track, sector);
-            transfer_failed("The Einstein stopped answering while writing the batch from track %s, after five "
-                            "tries to resume it. Its screen may show TIMEOUT. Check that it is on and the cable is in; "
-                            "run TOBRIN again with -notrans to format and write the disk again",
+            transfer_failed("The Einstein stopped answering at track %s and did not take up the write again. "
+                            "It may have been reset or switched off (its screen shows the monitor's prompt), or "
+                            "it shows TIMEOUT. Check it and the cable, then run TOBRIN again (with -notrans when "
+                            "it shows \"[ Waiting to proceed\")",
                             where);
-            return false;
+            return GAVE_UP;
         }
         std::printf("\n  + Line fault (%s): resuming at track %02d sector %02d, try %d of %d\n",
                     block_fault_text(fault), track, sector, *attempts, LINK_MAX_RECOVERIES);
         std::fflush(stdout);
-        if (resume_einstein(t, first, fault == BLOCK_EINSTEIN_TIMED_OUT)) break;
+        if (waited_for_status && fault == BLOCK_NO_ANSWER && *attempts == 1 && late_status(t, first)) {
+            result = BATCH_DONE;
+            break;
+        }
+        bool heard = false;
+        if (resume_einstein(t, first, fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
+        silent = heard ? 0 : silent + 1;
         fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
     }
     ++t->recoveries;
     t->recovery_seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    return true;
+    return result;
 }
 
 int transfer_image(const char* name)
@@ -251,14 +316,18 @@ int transfer_image(const char* name)
         t.flags = 0;
         t.total = 0;
         block_fault = BLOCK_NO_ANSWER;
-        if (!take_flags(&t, 0) || !recover(&t, 0, &attempts)) return 0;
+        if (!take_flags(&t, 0) || recover(&t, 0, &attempts, false) == GAVE_UP) return 0;
     }
 
     for (int first = 0; first < t.total; first += BATCH_SECTORS) {
         t.fetched = 0;
         attempts = 0;
-        while (!send_batch(&t, first))
-            if (!recover(&t, first, &attempts)) return 0;
+        bool waited_for_status = false;
+        while (!send_batch(&t, first, &waited_for_status)) {
+            Recovery r = recover(&t, first, &attempts, waited_for_status);
+            if (r == GAVE_UP) return 0;
+            if (r == BATCH_DONE) break;
+        }
     }
     send_byte(END_BYTE);
 

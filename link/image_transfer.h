@@ -15,6 +15,9 @@ constexpr std::uint8_t END_BYTE = 2;
 // sector and a check byte that makes the last five sum to FFh; the
 // Einstein acknowledges with "W" and its drive flags byte.
 constexpr std::uint8_t RESUME_COMMAND = 'W';
+// After a status block that says every sector of the batch failed: the
+// Einstein sends its drive flags byte and the status block again.
+constexpr std::uint8_t REPORT_COMMAND = 1;
 constexpr std::uint8_t DRIVE_80_TRACKS = 0x10;
 constexpr std::uint8_t DRIVE_TWO_SIDES = 0x01;
 

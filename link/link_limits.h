@@ -94,12 +94,18 @@ constexpr double FORMAT_S =
           2 * 2 * link_limits_detail::REVOLUTION_S + 0.05) +
      link_limits_detail::counts::WAIT_ROUNDS * 65536.0 * 50.0 / link_limits_detail::CPU_HZ) * 1.25 + 5.0;
 
-// A batch's status block: the Einstein writes up to 80 sectors first, each
-// with up to ten tries of five revolutions when the disk is bad.  A healthy
-// batch takes two revolutions a sector; past that the console says why
-// TOBRIN still waits.
-constexpr double BATCH_WRITE_S =
-    link_limits_detail::counts::MAX_BATCH * link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S * 1.1 +
-    10.0;
+// A batch's status block: the Einstein writes up to 80 sectors first.  A
+// healthy disk takes two revolutions a sector at most; each sector the
+// monitor has to try again can take up to ten tries of five revolutions.
+// TOBRIN waits for the healthy time and a few such sectors; past the
+// healthy time the console says why it still waits, and past the whole
+// wait it takes the batch as lost on the line - and still takes a status
+// block that comes late, before it resumes.  (A batch that needs all 80
+// sectors retried would take 800 s; waiting that long would leave a run
+// whose Einstein was reset hanging for a quarter of an hour.)
 constexpr double BATCH_WRITE_HEALTHY_S =
     link_limits_detail::counts::MAX_BATCH * 2 * link_limits_detail::REVOLUTION_S * 1.5 + 10.0;
+constexpr double BATCH_RETRIED_SECTORS = 4;
+constexpr double BATCH_WRITE_S =
+    BATCH_WRITE_HEALTHY_S +
+    BATCH_RETRIED_SECTORS * link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S;

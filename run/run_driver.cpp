@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "image/disc_image.h"
 #include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
@@ -204,6 +205,10 @@ static int run_steps(const ArgList* list)
         return 1;
     }
     line_quiet_since = std::chrono::steady_clock::now();
+    // The image is checked before the Einstein is asked to do anything: a
+    // mistyped name must not cost a formatted disk.
+    const char* image_name = arg_item(list, 1);
+    if (image_name != nullptr && !image_check_file(image_name)) return 1;
 
     if (run_options.notrans == 0 && !load_target_program()) return 1;
 
@@ -212,7 +217,7 @@ static int run_steps(const ArgList* list)
     if (!confirm()) return 1;
 
     if (format_disk()) {
-        if (transfer_image(arg_item(list, 1)))
+        if (transfer_image(image_name))
             std::printf("\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
         else
             halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);

@@ -3,7 +3,8 @@
 # through sudo): compiler, CMake, GoogleTest, the Z80 assembler, the Z80
 # emulation library of the virtual Einstein, the Windows cross compiler, and
 # wine and tmux, which run tobrin.exe and its tests (the Windows build
-# already runs its unit tests under wine to list them).
+# already runs its unit tests under wine to list them), and clang with its
+# fuzzing runtime for the disc image reader's fuzz target.
 # Packages already installed are left alone.
 set -euo pipefail
 
@@ -14,6 +15,7 @@ packages=(
   libz80ex-dev
   g++-mingw-w64-x86-64-posix
   wine wine64 tmux
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build, the same tests
-# under AddressSanitizer and UBSan, and the Windows tobrin.exe under wine
+# under AddressSanitizer and UBSan, a 30-second fuzzing run of the disc
+# image reader (scripts/fuzz.sh), and the Windows tobrin.exe under wine
 # (scripts/test-windows.sh).  Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,5 +22,7 @@ for preset in default asan; do
   echo "=== $preset: tests"
   ctest --preset "$preset" || status=1
 done
+echo "=== fuzz: the disc image reader, 30 s"
+bash scripts/fuzz.sh 30 || status=1
 bash scripts/test-windows.sh || status=1
 exit $status

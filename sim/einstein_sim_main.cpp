@@ -17,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "image/default_image.h"
 #include "image/disc_image.h"
 #include "sim/einstein.h"
 #include "target/monitor_loader.h"
@@ -56,6 +57,11 @@ void usage()
         "  --drop-from-einstein R   drop the Einstein's bytes at rate R\n"
         "  --corrupt-to-einstein R  change the PC's bytes at rate R (1 to 8 bits flipped)\n"
         "  --corrupt-from-einstein R  change the Einstein's bytes at rate R\n"
+        "  --drop-byte N        drop the PC's N-th byte (from 0: the format command)\n"
+        "  --change-byte N      change the PC's N-th byte (5Ah flipped)\n"
+        "  --drop-byte-from-einstein N    drop the Einstein's N-th byte (from 0: the\n"
+        "                       first format status byte)\n"
+        "  --change-byte-from-einstein N  change the Einstein's N-th byte\n"
         "  --cut-line-at S      from S emulated seconds on, nothing passes either way\n"
         "  --late-cts           a USB adapter that lets one more byte through after RTS drops\n"
         "  --faults-from-start  drop and change bytes from the start; by default they begin\n"
@@ -68,7 +74,7 @@ void usage()
         "  so its poll limits last as long as on the machine.\n"
         "  --save FILE          save the disk as an extended DSK image at the end\n"
         "  --expect IMAGE       compare the disk with a disc image at the end, sector by\n"
-        "                       sector, as tobrin sends it\n"
+        "                       sector, as tobrin sends it (\"builtin\": tobrin's own disk)\n"
         "  --boot               after a complete run, boot the written disk\n"
         "  --quiet              do not show the screen\n"
         "  --help               this text\n"
@@ -139,6 +145,14 @@ bool parse(int argc, char** argv, Options* o)
             if (!rate(&o->config.line.corrupt_to_einstein)) return false;
         } else if (a == "--corrupt-from-einstein") {
             if (!rate(&o->config.line.corrupt_from_einstein)) return false;
+        } else if (a == "--drop-byte" && i + 1 < argc) {
+            o->config.line.drop_byte_to = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--change-byte" && i + 1 < argc) {
+            o->config.line.change_byte_to = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--drop-byte-from-einstein" && i + 1 < argc) {
+            o->config.line.drop_byte_from = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--change-byte-from-einstein" && i + 1 < argc) {
+            o->config.line.change_byte_from = std::strtoull(argv[++i], nullptr, 10);
         } else if (a == "--cut-line-at") {
             if (!at(&o->config.line.cut_at)) return false;
         } else if (a == "--late-cts") {
@@ -206,7 +220,8 @@ double seconds(std::uint64_t t)
 bool compare_with_image(Einstein* e, const std::string& path)
 {
     std::fflush(stdout);
-    DiscImageOwner image(image_open_file(path.c_str()));
+    DiscImageOwner image(path == "builtin" ? image_open_memory(default_image, default_image_length)
+                                           : image_open_file(path.c_str()));
     if (!image) {
         std::printf("einstein-sim: cannot compare with %s\n", path.c_str());
         return false;

@@ -19,6 +19,11 @@ struct LineFaults {
     double corrupt_to_einstein = 0;    // rate of the PC's bytes that arrive changed
     double corrupt_from_einstein = 0;  // rate of the Einstein's bytes that arrive changed
     std::uint64_t cut_at = UINT64_MAX; // emulated T-state from which nothing passes
+    // Single faults at chosen bytes, counted from 0 while active: drop or
+    // change the n-th byte of the PC, or of the Einstein (UINT64_MAX: none).
+    std::uint64_t drop_byte_to = UINT64_MAX, change_byte_to = UINT64_MAX;
+    std::uint64_t drop_byte_from = UINT64_MAX, change_byte_from = UINT64_MAX;
+    std::uint64_t counted_to = 0, counted_from = 0;
     bool late_cts = false;             // one more PC byte may start after RTS drops
     bool active = true;                // drops and changes happen (the cut and late CTS always do)
     std::uint64_t seed = 1;            // of the generator below

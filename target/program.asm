@@ -27,6 +27,7 @@ SECTOR_SIZE:    equ 512
 FORMAT_COMMAND: equ '*'
 RESUME_COMMAND: equ 'W'         ; resume the image write (never sent by a run without faults)
 END_BYTE:       equ 2
+REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
 FILL_MARKER:    equ 3
 FULL_MARKER:    equ 0
 RESET_ADDRESS:  equ 0000h

@@ -43,8 +43,18 @@ write_from:
         ld   (mos_sector),a
         call show_write_progress
 
+; The command byte: END_BYTE ends the write, REPORT_COMMAND has the drive
+; flags and the last status block sent again (the PC asks when a status
+; block says that every sector failed: a byte damaged on the line looks
+; like that too), and any other byte opens a batch.
 write_command:
         call get_byte
+        cp   REPORT_COMMAND
+        jr   nz,write_not_report
+        ld   a,(mos_drive_config)
+        call put_byte
+        jp   write_report
+write_not_report:
         cp   END_BYTE
         jr   nz,write_batch
         rst  08h
@@ -95,6 +105,7 @@ write_quiet:
         dec  (hl)
         jr   nz,write_sector
 
+write_report:
         ld   hl,batch_status        ; all zero goes out as 03h 00h
         ld   a,(batch_size)
         ld   c,a

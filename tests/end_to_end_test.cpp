@@ -5,6 +5,7 @@
 // by sector.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <sstream>
 
@@ -232,6 +233,76 @@ TEST(EndToEnd, WhenThePcStopsMidTransferTheEinsteinTimesOutAndWaitsAgain)
     ASSERT_EQ(again->wait(120000), 0);
     EXPECT_NE(program_text(again->output()).find(DONE), std::string::npos) << again->output() << einstein.process().output();
     ASSERT_EQ(einstein.process().wait(60000), 0);
+}
+
+TEST(EndToEnd, KeysAllTypedAheadStillFormatAndWrite)
+{
+    // Four Y at once, through an adapter that reacts late to CTS: the
+    // format command must not be lost while the program starts.
+    VirtualEinstein einstein({"--late-cts"});
+    TobrinLaunch launch = tobrin_launch({"1"}, einstein.line());
+    ChildProcess tobrin(launch.program, launch.args, launch.env, "YYYY");
+    ASSERT_EQ(tobrin.wait(120000), 0);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    EXPECT_NE(program_text(tobrin.output()).find(DONE), std::string::npos) << tobrin.output();
+    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, AByteLostOnTheLineIsRecoveredAndTheDiskIsTheImage)
+{
+    // The PC's byte 520 is the fill value of sector 1: the Einstein takes
+    // the next sector's marker for it and loses step; it times out, says
+    // so, and the batch is resumed - without a new format, and with no key.
+    VirtualEinstein einstein({"--drop-byte", "520"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(120000), 0);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    std::string out = program_text(tobrin->output());
+    EXPECT_NE(out.find("\n  + Line fault (the Einstein timed out): resuming at track 00 sector 00, try 1 of 5\n"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE);
+    EXPECT_TRUE(einstein.shows("] Resuming"));
+    EXPECT_NE(einstein.process().output().find("dropped 1 to the Einstein"), std::string::npos);
+    EXPECT_EQ(einstein.process().output().find("] Formatting", einstein.process().output().find("] Resuming")),
+              std::string::npos) << "formatted again";
+    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, ADamagedChecksumByteEndsInARecoveryAndTheImage)
+{
+    // The PC's byte 518 is its checksum of the boot sector: the Einstein
+    // disagrees while the PC has moved on.  They must not repeat the block
+    // for ever: the Einstein runs out of bytes, says so, and the batch is
+    // resumed.
+    VirtualEinstein einstein({"--change-byte", "518"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(120000), 0);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    std::string out = program_text(tobrin->output());
+    EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE);
+    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, AnEinsteinResetDuringTheTransferEndsTheRunWithAReason)
+{
+    std::string path = write_temp_file(extended_image(40, 1), "reset.dsk");
+    VirtualEinstein einstein({"--reset-at", "25"});  // the transfer begins at about 22 s
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
+    confirm_all(*tobrin, einstein);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(tobrin->wait(180000), 0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string out = program_text(tobrin->output());
+    EXPECT_NE(out.find("Einstein Error -> The Einstein stopped answering at track"), std::string::npos) << out;
+    const std::string failed = "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n";
+    ASSERT_GT(out.size(), failed.size());
+    EXPECT_EQ(out.substr(out.size() - failed.size()), failed);
+    EXPECT_LT(seconds, 120) << "within two minutes of the Einstein's last byte";
+    EXPECT_TRUE(einstein.shows(">")) << "the monitor's prompt came back";
 }
 
 }  // namespace

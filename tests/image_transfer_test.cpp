@@ -160,9 +160,36 @@ TEST_F(ImageTransferTest, FailedWritesInFillAndFullStatusBlocksAreReported)
     EXPECT_EQ(run(nullptr, script), 0);
     EXPECT_TRUE(seen.end_byte);
     EXPECT_EQ(seen.batches, 5);
+    EXPECT_EQ(seen.reports, 1) << "a batch in which every sector failed is asked for again";
     std::string tail = "\n*** TOBRIN HALTED ***\nEinstein Error -> 83 sector(s) could not be written\n";
     ASSERT_GE(console.size(), tail.size());
     EXPECT_EQ(console.substr(console.size() - tail.size()), tail);
+}
+
+TEST_F(ImageTransferTest, AStatusBlockDamagedOnTheLineIsAskedForAgain)
+{
+    // "Every sector failed" is also what a damaged fill value looks like.
+    EinsteinScript script;
+    script.status = [](int batch) { return Bytes(80, batch == 2 ? 0x07 : 0x00); };
+    script.status_again = [](int) { return Bytes(80, 0); };
+    EXPECT_EQ(run(nullptr, script), 1);
+    EXPECT_EQ(seen.reports, 1);
+    EXPECT_EQ(seen.sectors.size(), 400u);
+    EXPECT_EQ(console.find("HALTED"), std::string::npos);
+}
+
+TEST_F(ImageTransferTest, ADriveFlagsByteDamagedOnTheLineIsCorrectedByTheReport)
+{
+    // The flags said 80 tracks of a 40-track drive: every sector past track
+    // 39 fails as not found; asked again, the Einstein says 40 tracks.
+    EinsteinScript script;
+    script.flags = 0x10;
+    script.flags_again = 0x00;
+    script.status = [](int batch) { return Bytes(80, batch >= 5 ? 0x03 : 0x00); };
+    EXPECT_EQ(run(nullptr, script), 1);
+    EXPECT_EQ(seen.batches, 6);
+    EXPECT_EQ(seen.reports, 1);
+    EXPECT_TRUE(seen.end_byte);
 }
 
 TEST_F(ImageTransferTest, ChecksumRetriesStillDeliverEverySector)

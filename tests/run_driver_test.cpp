@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "target/target_program.h"
@@ -226,18 +227,33 @@ TEST(RunDriver, ChecksumRetriesAndFailedWritesThroughTheWholeProgram)
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
 }
 
-TEST(RunDriver, AnUnusableImageIsAFailedTransferWithStatusZero)
+TEST(RunDriver, AnImageThatCannotBeSentIsRefusedBeforeTheEinsteinIsTouched)
 {
-    std::string path = write_temp_file(Bytes(1024, 0), "short.img");
-    RunResult r = run_tobrin({"1", path, "-notrans"}, "Y", [&](PtyLine& l) {
-        EXPECT_EQ(l.receive_byte(), 0x2A);
-        l.send({0x00, 0x00, 0x00});
-        EXPECT_TRUE(l.drain(300).empty());
-    });
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, BANNER + WARNING + PROMPT + FORMATTING + "2) Sending disk image " + path +
-                         ", please wait.\n*** TOBRIN HALTED ***\nFile Error -> Disc image contains incomplete tracks\n"
-                         "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n");
+    // A mistyped name, a file that is not a disc image, a FIFO (which would
+    // block an open): each ends the run before the first prompt, with
+    // status 1, and not one byte goes on the line - the disk in the drive
+    // is not formatted for nothing.
+    std::string folder = write_temp_file({}, "here");
+    folder = folder.substr(0, folder.rfind('/'));
+    std::string fifo = folder + "/a-fifo.dsk";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {folder + "/mistyped.dsk", "File Error -> Cannot open disc image '" + folder + "/mistyped.dsk'\n"},
+        {write_temp_file(Bytes(1024, 0), "short.img"), "File Error -> Disc image contains incomplete tracks\n"},
+        {fifo, "File Error -> Cannot open disc image '" + fifo + "'\n"},
+    };
+    for (const auto& c : cases)
+        for (const char* notrans : {"", "-notrans"}) {
+            RunResult r = run_tobrin({"1", c.path, notrans}, "YYYY", [](PtyLine& l) {
+                EXPECT_TRUE(l.drain(300).empty()) << "a byte went to the Einstein";
+            });
+            EXPECT_EQ(r.status, 1) << c.path;
+            EXPECT_EQ(r.peer_error, "");
+            EXPECT_EQ(r.out, BANNER + "*** TOBRIN HALTED ***\n" + c.message) << c.path;
+        }
 }
 
 }  // namespace

@@ -123,6 +123,23 @@ TEST(TargetWrite, ABatchSizeOfZeroOrOverEightyIsTakenAsEighty)
     }
 }
 
+TEST(TargetWrite, AGeometryThatMakesNoSenseIsRefusedAndThePcIsTold)
+{
+    // A byte damaged on the line: sectors per cylinder other than 10 or 20,
+    // or a track count outside 1-80, would put sectors in the wrong places.
+    struct Case {
+        Bytes geometry;
+    } cases[] = {{{40, 11, 80}}, {{40, 0, 80}}, {{0, 10, 80}}, {{81, 10, 80}}};
+    for (const auto& c : cases) {
+        WritePhase w(EinsteinConfig{}, c.geometry);
+        EXPECT_EQ(w.rig.receive_byte(), 0x15) << int(c.geometry[0]) << "/" << int(c.geometry[1]);
+        EXPECT_EQ(w.rig.run_until_starved(), StopReason::Starved);
+        std::string screen = w.rig.screen_transcript();
+        EXPECT_NE(screen.find(" - REFUSED!\r\n---- RESET ----\n\r[ Waiting to proceed\r"), std::string::npos) << screen;
+        EXPECT_EQ(w.rig.e().sector_writes, 0);
+    }
+}
+
 TEST(TargetWrite, ASmallerBatchSizeIsHonoured)
 {
     WritePhase w(EinsteinConfig{}, {40, 10, 20});

@@ -4,7 +4,7 @@
 // another device: a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal
 // (the virtual Einstein, the tests).  The line is raw: 8 data bits, no
 // parity, 2 stop bits at 9600 baud for TOBRIN, hardware flow control, DTR
-// on, and reads that block until one byte has come.
+// on; reads and writes wait in poll() for as long as the caller allows.
 #include "platform/serial_device.h"
 
 #include <cerrno>
@@ -97,8 +97,9 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
 {
     *handle = DEVICE_INVALID;
     const char* path = serial_device_path(port_name);
-    // O_NONBLOCK only for the open itself: without CLOCAL yet, a real port
-    // would wait there for a carrier that the Einstein never raises.
+    // O_NONBLOCK: the open must not wait for a carrier that the Einstein
+    // never raises (CLOCAL is not set yet), and no read or write may wait
+    // longer than its caller allows.
     int fd;
     do {
         fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -120,11 +121,7 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
     // request, which does not make the line unusable.
     int dtr = TIOCM_DTR;
     ioctl(fd, TIOCMBIS, &dtr);
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return 0;
-    }
+    // It stays non-blocking: every wait is in poll(), with its limit.
     *handle = fd;
     return 1;
 }
@@ -153,16 +150,19 @@ static SerialIo wait_ready(int fd, short events, int timeout_ms)
     }
 }
 
+// The device is non-blocking: a byte moves at once when it can (one system
+// call, as a blocking write or read would take); only when it cannot does
+// the call wait, in poll(), for as long as the caller allows.
 SerialIo serial_device_write(DeviceHandle handle, std::uint8_t byte, int timeout_ms)
 {
     int fd = static_cast<int>(handle);
     for (;;) {
-        SerialIo ready = wait_ready(fd, POLLOUT, timeout_ms);
-        if (ready != SERIAL_IO_DONE) return ready;
         ssize_t n = write(fd, &byte, 1);
         if (n == 1) return SERIAL_IO_DONE;
-        if (n == 0 || errno == EINTR || errno == EAGAIN) continue;
-        return SERIAL_IO_FAILED;
+        if (n < 0 && errno != EINTR && errno != EAGAIN) return SERIAL_IO_FAILED;
+        if (n < 0 && errno == EINTR) continue;
+        SerialIo ready = wait_ready(fd, POLLOUT, timeout_ms);
+        if (ready != SERIAL_IO_DONE) return ready;
     }
 }
 
@@ -170,13 +170,13 @@ SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte, int timeout
 {
     int fd = static_cast<int>(handle);
     for (;;) {
-        SerialIo ready = wait_ready(fd, POLLIN, timeout_ms);
-        if (ready != SERIAL_IO_DONE) return ready;
         ssize_t n = read(fd, byte, 1);
         if (n == 1) return SERIAL_IO_DONE;
         if (n == 0) return SERIAL_IO_FAILED;  // hang-up: no byte will ever come
-        if (errno == EINTR || errno == EAGAIN) continue;
-        return SERIAL_IO_FAILED;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return SERIAL_IO_FAILED;
+        SerialIo ready = wait_ready(fd, POLLIN, timeout_ms);
+        if (ready != SERIAL_IO_DONE) return ready;
     }
 }
 

@@ -50,6 +50,14 @@ void play_einstein(PtyLine& line, const EinsteinScript& script, EinsteinTranscri
             transcript.end_byte = true;
             return;
         }
+        if (command == 0x01) {  // the flags and the last status block again
+            int batch = transcript.batches - 1;
+            ++transcript.reports;
+            line.send_byte(script.flags_again == 0xFF ? script.flags : script.flags_again);
+            Bytes last = script.status ? script.status(batch) : Bytes(batch, 0);
+            einstein_send_block(line, script.status_again ? script.status_again(batch) : last);
+            continue;
+        }
         if (command != 0x00) throw std::runtime_error("unexpected batch byte");
         for (std::size_t k = 0; k < batch; ++k) {
             bool fill = false;

@@ -15,6 +15,7 @@ struct EinsteinTranscript {
     std::vector<Bytes> sectors;     // every sector received, in order
     std::vector<bool> sent_as_fill; // per sector: came as 03h + value
     int batches = 0;                // batch bytes seen
+    int reports = 0;                // report commands seen
     bool end_byte = false;          // the end byte came last
 };
 
@@ -24,6 +25,11 @@ struct EinsteinScript {
     std::function<Bytes(int batch)> status = nullptr;
     // Checksum passes to fail for sector n (0: accept the first pass).
     std::function<int(int sector)> bad_passes = nullptr;
+    // Asked for its report again (command 01h) after the given batch: the
+    // drive flags and status block it then sends; the same as before when
+    // empty.
+    std::function<Bytes(int batch)> status_again = nullptr;
+    std::uint8_t flags_again = 0xFF;  // FFh: the same flags as before
 };
 
 // Plays the script on the line until the end byte; fills transcript.
