@@ -1,8 +1,8 @@
 # Build-time checks of the assembled target program: it is loaded at 0100h
-# by the monitor loader, which takes exactly 2048 bytes (0100h-08FFh); its
-# stack grows down from the top of that block towards the end of the
-# program and its batch_status table, and must keep 256 bytes; the batch
-# buffer above it must end below the monitor's workspace at FB00h.
+# by the monitor loader, which takes exactly 2048 bytes (0100h-08FFh), and
+# must fit them; above them lie the batch buffer and the workspace, then the
+# stack with at least 256 bytes of its own, all below the monitor's
+# workspace at FB00h.
 file(SIZE ${BIN} size)
 if(size GREATER 2048)
   message(FATAL_ERROR "target program is ${size} bytes; the monitor loader takes at most 2048")
@@ -14,7 +14,7 @@ foreach(line IN LISTS lines)
     set(label_${CMAKE_MATCH_1} ${value})
   endif()
 endforeach()
-foreach(required program_start program_end stack_top sector_buffer MAX_BATCH SECTOR_SIZE)
+foreach(required program_start program_end stack_top sector_buffer workspace workspace_end MAX_BATCH SECTOR_SIZE)
   if(NOT DEFINED label_${required})
     message(FATAL_ERROR "target program lacks the label '${required}'")
   endif()
@@ -22,16 +22,19 @@ endforeach()
 if(NOT label_program_start EQUAL 256)
   message(FATAL_ERROR "target program must start at 0100h (program_start is ${label_program_start})")
 endif()
-if(label_stack_top GREATER 2304)
-  message(FATAL_ERROR "the stack must lie inside the 2048 bytes the loader fills (stack_top ${label_stack_top})")
-endif()
-math(EXPR stack_room "${label_stack_top} - ${label_program_end}")
-if(stack_room LESS 256)
-  math(EXPR over "256 - ${stack_room}")
-  message(FATAL_ERROR "target program ends at ${label_program_end}: only ${stack_room} bytes of stack (256 needed, ${over} bytes too many)")
+if(label_program_end GREATER label_sector_buffer)
+  message(FATAL_ERROR "target program runs into sector_buffer (${label_program_end} > ${label_sector_buffer})")
 endif()
 math(EXPR buffer_end "${label_sector_buffer} + ${label_MAX_BATCH} * ${label_SECTOR_SIZE}")
-if(label_sector_buffer LESS label_stack_top OR buffer_end GREATER 64256)
-  message(FATAL_ERROR "sector_buffer must lie between the stack and the monitor's workspace at FB00h")
+if(label_workspace LESS buffer_end)
+  message(FATAL_ERROR "the workspace overlaps sector_buffer")
 endif()
-message(STATUS "target program: ${size} bytes, ${stack_room} bytes of stack")
+math(EXPR stack_room "${label_stack_top} - ${label_workspace_end}")
+if(stack_room LESS 256)
+  message(FATAL_ERROR "only ${stack_room} bytes of stack above the workspace (256 needed)")
+endif()
+if(label_stack_top GREATER 64256)
+  message(FATAL_ERROR "the stack runs into the monitor's workspace at FB00h")
+endif()
+math(EXPR room "${label_sector_buffer} - ${label_program_end}")
+message(STATUS "target program: ${size} bytes, ${room} bytes free in its block, ${stack_room} bytes of stack")

@@ -6,6 +6,7 @@
 
 #include "image/boot_code.h"
 #include "image/disc_image.h"
+#include "target/target_program.h"
 
 namespace {
 
@@ -13,6 +14,10 @@ constexpr int TRACKS = 40;
 constexpr char CREATOR[] = "QUORVILE";
 
 static_assert(boot_code_length <= SECTOR_SIZE, "the boot code must fit its one sector");
+constexpr int PROGRAM_BLOCK = 2048;  // what the typed loader takes; sectors 1-4 of track 0
+static_assert(target_program_length <= PROGRAM_BLOCK);
+static_assert(boot_code_image_labels::program_copy == boot_code_image_labels::LOAD_ADDRESS + SECTOR_SIZE,
+              "the boot code expects the program in the sectors after its own");
 
 using Image = std::array<unsigned char, DEFAULT_IMAGE_SIZE>;
 
@@ -29,9 +34,12 @@ constexpr Image build_default_image()
         int data = record + dsk::INFO_BLOCK_SIZE;
         for (int i = 0; i < SIDE_DATA_SIZE; ++i) image[data + i] = BLANK_BYTE;
     }
-    // Track 0 sector 0: the boot sector.
+    // Track 0 sector 0: the boot sector; sectors 1-4: the target program
+    // as the loader takes it (its bytes, then zeros up to 2048).
     int boot = dsk::INFO_BLOCK_SIZE + dsk::INFO_BLOCK_SIZE;
     for (int i = 0; i < boot_code_length; ++i) image[boot + i] = boot_code_image[i];
+    int program = boot + SECTOR_SIZE;
+    for (int i = 0; i < PROGRAM_BLOCK; ++i) image[program + i] = i < target_program_length ? target_program_image[i] : 0;
     return image;
 }
 
@@ -41,3 +49,7 @@ constexpr Image built_image = build_default_image();
 
 const unsigned char* const default_image = built_image.data();
 const std::int32_t default_image_length = DEFAULT_IMAGE_SIZE;
+void default_image_set_drive_type(std::uint8_t* boot_sector, std::uint8_t drive_flags)
+{
+    boot_sector[boot_code_image_labels::drive_type - boot_code_image_labels::boot_header] = drive_flags;
+}

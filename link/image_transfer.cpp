@@ -22,18 +22,25 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "image/default_image.h"
 #include "image/disc_image.h"
 #include "link/block_transfer.h"
+#include "link/crc16.h"
 #include "link/link_limits.h"
+#include "link/recovery.h"
 #include "link/serial_port.h"
 #include "report/halt_report.h"
 
 static_assert(RESUME_COMMAND == target_program_image_labels::RESUME_COMMAND);
 static_assert(END_BYTE == target_program_image_labels::END_BYTE);
 static_assert(REPORT_COMMAND == target_program_image_labels::REPORT_COMMAND);
+static_assert(VERIFY_BATCH == target_program_image_labels::VERIFY_BATCH);
+static_assert(STATUS_VERIFY_MISMATCH == target_program_image_labels::VERIFY_MISMATCH);
+static_assert(STATUS_READ_FAILED == target_program_image_labels::READ_FAILED);
+static_assert(STATUS_VERIFIED_AFTER_REWRITE == target_program_image_labels::VERIFIED_AFTER_REWRITE);
 static_assert(BATCH_SECTORS == target_program_image_labels::MAX_BATCH);
 
 static const int LABEL_SIZE = 80;
@@ -56,7 +63,66 @@ struct Transfer {
     int image_track, index;      // the image position of the next sector to fetch
     int recoveries;              // recoveries in the whole transfer
     double recovery_seconds;     // and the time they took
+    bool verify;                 // every sector is read back on the Einstein
+    bool builtin;                // the built-in boot disk is sent
 };
+
+const char* sector_failure_text(std::uint8_t status)
+{
+    if (status == STATUS_VERIFY_MISMATCH) return "verify mismatch";
+    if ((status & 0xE0) == STATUS_READ_FAILED) return "read error";
+    switch (status) {
+    case MOS_BAD_DATA: return "data error";
+    case MOS_WRITE_PROTECTED: return "write-protected";
+    case MOS_NOT_FOUND: return "sector not found";
+    case MOS_NOT_READY: return "not ready";
+    case MOS_NO_DRIVE: return "no drive";
+    default: return "error";
+    }
+}
+
+// Written (and, with -verify, shown right, at once or after rewrites)?
+static bool sector_written(std::uint8_t status)
+{
+    return status == 0 || (status & STATUS_VERIFIED_AFTER_REWRITE) != 0;
+}
+
+void print_sector_failures(const std::vector<std::uint8_t>& status, int spc)
+{
+    int tracks = static_cast<int>(status.size()) / spc;
+    for (int track = 0; track < tracks; ++track)
+        for (int first_id = 0; first_id < spc; first_id += SECTORS_PER_SIDE) {
+            const std::uint8_t* side = &status[static_cast<std::size_t>(track * spc + first_id)];
+            std::vector<const char*> causes;  // in the order they first appear
+            for (int k = 0; k < SECTORS_PER_SIDE; ++k) {
+                if (sector_written(side[k])) continue;
+                const char* cause = sector_failure_text(side[k]);
+                bool known = false;
+                for (const char* c : causes) known = known || std::strcmp(c, cause) == 0;
+                if (!known) causes.push_back(cause);
+            }
+            for (const char* cause : causes) {
+                auto fails = [&](int k) {
+                    return k < SECTORS_PER_SIDE && !sector_written(side[k]) &&
+                           std::strcmp(sector_failure_text(side[k]), cause) == 0;
+                };
+                std::string ids;
+                int count = 0;
+                for (int k = 0; k < SECTORS_PER_SIDE; ++k) {
+                    if (!fails(k)) continue;
+                    int from = k;
+                    while (fails(k + 1)) ++k;
+                    char part[32];
+                    if (from == k) std::snprintf(part, sizeof part, "%s%02d", ids.empty() ? "" : ", ", first_id + from);
+                    else std::snprintf(part, sizeof part, "%s%02d-%02d", ids.empty() ? "" : ", ", first_id + from, first_id + k);
+                    ids += part;
+                    count += k - from + 1;
+                }
+                std::printf("  + Track %02d side %d: sector%s %s: %s\n", track, first_id / SECTORS_PER_SIDE,
+                            count == 1 ? "" : "s", ids.c_str(), cause);
+            }
+        }
+}
 
 static int drive_tracks(std::uint8_t flags)
 {
@@ -96,6 +162,7 @@ static void fetch_sector(Transfer* t, std::uint8_t* sector)
         data = blank_sector();
     }
     std::memcpy(sector, data, SECTOR_SIZE);
+    if (t->builtin && t->image_track == 0 && t->index == 0) default_image_set_drive_type(sector, t->flags);
     if (++t->index == t->sectors_per_cylinder) {
         t->index = 0;
         ++t->image_track;
@@ -108,13 +175,15 @@ static bool receive_status(Transfer* t, int first)
 {
     std::uint8_t* status = &t->status[static_cast<std::size_t>(first)];
     std::uint8_t marker = 0;
-    if (!recv_byte_within(&marker, BATCH_WRITE_HEALTHY_S)) {
+    double healthy = t->verify ? BATCH_VERIFY_HEALTHY_S : BATCH_WRITE_HEALTHY_S;
+    double limit = t->verify ? BATCH_VERIFY_S : BATCH_WRITE_S;
+    if (!recv_byte_within(&marker, healthy)) {
         if (serial_port.failed) return false;
         std::printf("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen "
                     "shows which): waiting %.0f s more\n",
-                    BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S);
+                    limit - healthy);
         std::fflush(stdout);
-        if (!recv_byte_within(&marker, BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S)) {
+        if (!recv_byte_within(&marker, limit - healthy)) {
             block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
             return false;
         }
@@ -147,8 +216,20 @@ static bool report_again(Transfer* t, int first)
 static bool every_sector_failed(const Transfer* t, int first)
 {
     for (int k = 0; k < BATCH_SECTORS; ++k)
-        if (t->status[static_cast<std::size_t>(first + k)] == 0) return false;
+        if (sector_written(t->status[static_cast<std::size_t>(first + k)])) return false;
     return true;
+}
+
+// -verify: the CRC-16 of each sector of the batch, high byte first.
+static bool send_batch_crcs(const Transfer* t)
+{
+    std::uint8_t crcs[2 * BATCH_SECTORS];
+    for (int k = 0; k < BATCH_SECTORS; ++k) {
+        std::uint16_t crc = crc16_ccitt(&t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE], SECTOR_SIZE);
+        crcs[2 * k] = static_cast<std::uint8_t>(crc >> 8);
+        crcs[2 * k + 1] = static_cast<std::uint8_t>(crc & 0xFF);
+    }
+    return transfer_block(crcs, sizeof crcs, nullptr, TRANSFER_SEND) == 1;
 }
 
 // Sends one batch from sector `first`, and takes its status block.
@@ -157,7 +238,7 @@ static bool every_sector_failed(const Transfer* t, int first)
 static bool send_batch(Transfer* t, int first, bool* waited_for_status)
 {
     *waited_for_status = false;
-    if (!send_byte(BATCH_BYTE)) {
+    if (!send_byte(t->verify ? VERIFY_BATCH : BATCH_BYTE)) {
         block_fault = BLOCK_LINK_DEAD;
         return false;
     }
@@ -173,28 +254,11 @@ static bool send_batch(Transfer* t, int first, bool* waited_for_status)
                       n % t->sectors_per_cylinder);
         if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) return false;
     }
+    if (t->verify && !send_batch_crcs(t)) return false;
     *waited_for_status = true;
     if (!receive_status(t, first)) return false;
     *waited_for_status = false;
     return !every_sector_failed(t, first) || report_again(t, first);
-}
-
-// Waits until the line has been silent long enough for the Einstein to be
-// back in its command loop: its poll limit and a margin, or its time-out
-// notice and a moment to print.  Everything that arrives is dropped;
-// *heard tells whether anything did.
-static bool wait_for_command_loop(bool einstein_timed_out, bool* heard)
-{
-    Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(LINK_QUIET_LIMIT_S));
-    std::uint8_t byte = 0;
-    double quiet = einstein_timed_out ? 1.0 : LINK_QUIET_S;
-    while (recv_byte_within(&byte, quiet)) {
-        *heard = true;
-        if (byte == TIMEOUT_NOTICE) quiet = 1.0;  // it is back there: let it print and wait
-        if (Clock::now() >= end) return false;
-    }
-    serial_discard_input();
-    return !serial_port.failed;
 }
 
 // Has the Einstein resume writing at sector `first` of the drive: true when
@@ -203,15 +267,10 @@ static bool wait_for_command_loop(bool einstein_timed_out, bool* heard)
 static bool resume_einstein(Transfer* t, int first, bool einstein_timed_out, bool* heard)
 {
     if (!wait_for_command_loop(einstein_timed_out, heard)) return false;
-    std::uint8_t command[] = {
-        RESUME_COMMAND, static_cast<std::uint8_t>(t->sectors_per_cylinder), BATCH_SECTORS,
-        static_cast<std::uint8_t>(first / t->sectors_per_cylinder),
-        static_cast<std::uint8_t>(first % t->sectors_per_cylinder), 0};
-    std::uint8_t sum = 0;
-    for (int i = 1; i < 5; ++i) sum = static_cast<std::uint8_t>(sum + command[i]);
-    command[5] = static_cast<std::uint8_t>(0xFF - sum);  // the four bytes and this one sum to FFh
-    for (std::uint8_t b : command)
-        if (!send_byte(b)) return false;
+    const std::uint8_t where[] = {static_cast<std::uint8_t>(t->sectors_per_cylinder), BATCH_SECTORS,
+                                  static_cast<std::uint8_t>(first / t->sectors_per_cylinder),
+                                  static_cast<std::uint8_t>(first % t->sectors_per_cylinder)};
+    if (!send_checked_command(RESUME_COMMAND, where, sizeof where)) return false;
     std::uint8_t ack = 0, flags = 0;
     if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S)) return false;
     *heard = true;
@@ -277,7 +336,7 @@ static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_s
     return result;
 }
 
-int transfer_image(const char* name)
+int transfer_image(const char* name, int verify)
 {
     DiscImageOwner image;
     if (name != nullptr) {
@@ -292,6 +351,8 @@ int transfer_image(const char* name)
     if (!image) return 0;
 
     Transfer t{};
+    t.verify = verify != 0;
+    t.builtin = name == nullptr;
     t.image = image.get();
     t.image_tracks = image_track_count(image.get());
     t.sectors_per_cylinder = image_side_count(image.get()) * SECTORS_PER_SIDE;
@@ -331,18 +392,28 @@ int transfer_image(const char* name)
     }
     send_byte(END_BYTE);
 
-    int failed_sectors = 0;
-    for (std::uint8_t s : t.status)
-        if (s != 0) ++failed_sectors;
+    int failed_sectors = 0, rewritten = 0;
+    for (std::uint8_t s : t.status) {
+        if (!sector_written(s)) ++failed_sectors;
+        if (s & STATUS_VERIFIED_AFTER_REWRITE) ++rewritten;
+    }
     if (t.recoveries > 0) {
         std::printf("\n  + %d line fault%s recovered (%.0f s)", t.recoveries, t.recoveries == 1 ? "" : "s",
                     t.recovery_seconds);
         std::fflush(stdout);
     }
+    if (t.verify) {
+        std::printf("\n  + %d sectors verified, %d needed a rewrite", static_cast<int>(t.status.size()) - failed_sectors,
+                    rewritten);
+        std::fflush(stdout);
+    }
     if (failed_sectors > 0) {
+        std::printf("\n");
+        print_sector_failures(t.status, t.sectors_per_cylinder);
         char count[16];
         std::snprintf(count, sizeof count, "%d", failed_sectors);
-        return transfer_failed("%s sector(s) could not be written", count);
+        halt_report("%s sector(s) could not be written", count, HALT_EINSTEIN);
+        return 0;
     }
     return 1;
 }

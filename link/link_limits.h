@@ -106,6 +106,10 @@ constexpr double FORMAT_S =
 constexpr double BATCH_WRITE_HEALTHY_S =
     link_limits_detail::counts::MAX_BATCH * 2 * link_limits_detail::REVOLUTION_S * 1.5 + 10.0;
 constexpr double BATCH_RETRIED_SECTORS = 4;
+// -verify: the batch is read back too (as long again, and the CRC of each
+// sector: 60 ms), and sectors that differ are written and read again.
+constexpr double BATCH_VERIFY_HEALTHY_S = 2 * BATCH_WRITE_HEALTHY_S + link_limits_detail::counts::MAX_BATCH * 0.07;
 constexpr double BATCH_WRITE_S =
     BATCH_WRITE_HEALTHY_S +
     BATCH_RETRIED_SECTORS * link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S;
+constexpr double BATCH_VERIFY_S = BATCH_VERIFY_HEALTHY_S + (BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S);

@@ -9,7 +9,8 @@ enum HaltCategory {
     HALT_RESOURCE = 1,   // "Resource": port number, program size, memory
     HALT_FILE = 2,       // "File": the disc image
     HALT_EINSTEIN = 3,   // "Einstein": what the Einstein reported
-    HALT_EINSTEIN_RUN = 4 // "Einstein": the format or the transfer failed
+    HALT_EINSTEIN_RUN = 4, // "Einstein": the format or the transfer failed
+    HALT_SYNTAX = 5        // "Syntax": options that do not go together
 };
 
 // message is a text; with a non-null parameter it is a format with one %s.

@@ -8,9 +8,14 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "image/disc_image.h"
+#include "image/dsk_writer.h"
+#include "link/disk_read.h"
 #include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
@@ -20,11 +25,13 @@
 #include "target/loader_listing.h"
 #include "target/target_program.h"
 
-RunOptions run_options = {0, 0, 0};
+RunOptions run_options = {0, 0, 0, 0, ""};
 
 const OptionSpec option_table[] = {
     {"?", OPT_TOGGLE, &run_options.help, {.integer = 0}},
     {"notrans", OPT_TOGGLE, &run_options.notrans, {.integer = 0}},
+    {"verify", OPT_TOGGLE, &run_options.verify, {.integer = 0}},
+    {"read", OPT_STRING, run_options.read_image, {.text = nullptr}},
     {nullptr, OPT_TOGGLE, nullptr, {.integer = 0}},
 };
 
@@ -48,6 +55,11 @@ void print_usage()
     std::printf("  -notrans      Command line option to skip program transfer, this should only\n");
     std::printf("                be used if the Einstein TOBRIN is running (ie if an error occur\n");
     std::printf("                during execution such as a disk error).\n");
+    std::printf("  -verify       Read every sector back after writing it and compare it with\n");
+    std::printf("                the image; a sector that differs is written again (up to\n");
+    std::printf("                three tries).  Costs about one read of the disk more.\n");
+    std::printf("  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n");
+    std::printf("                image file instead of writing a disk (no format).\n");
 }
 
 int parse_port(const char* text)
@@ -188,6 +200,49 @@ static int format_disk()
     return 1;
 }
 
+// -read: the disk in drive 0 into a new image file, after the port is
+// open; returns the exit status (0 once the read command went out).
+static int read_steps(const ArgList* list)
+{
+    const char* path = run_options.read_image;
+    if (arg_item(list, 1) != nullptr) {
+        halt_report("Name a disc image to write, or -read and a file to read the disk into, not both", nullptr,
+                    HALT_SYNTAX);
+        return 1;
+    }
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) {
+        std::printf("The file %s exists already: reading the disk replaces it.\n", path);
+        if (!confirm()) return 1;
+    }
+    NewImageFile file;
+    if (!new_image_begin(&file, path)) return 1;
+    if (run_options.notrans == 0 && !load_target_program()) return 1;
+
+    std::printf("\nAbout to read the disk in Einstein drive 0: into %s.\n\n", path);
+    if (!confirm()) return 1;
+    let_line_fall_quiet();
+    std::printf("1) Reading disk, please wait.\n");
+    std::fflush(stdout);
+    DiskRead disk;
+    if (!read_disk(&disk)) {
+        halt_report("Reading the disk has failed; no image was written.", nullptr, HALT_EINSTEIN_RUN);
+        return 0;
+    }
+    std::vector<std::uint8_t> status;
+    for (const ReadSector& s : disk.sectors) status.push_back(s.status);
+    int unreadable = 0;
+    for (std::uint8_t s : status) unreadable += s != 0;
+    std::printf("\n2) Writing image %s\n", path);
+    if (unreadable > 0) {
+        print_sector_failures(status, disk.sides * SECTORS_PER_SIDE);
+        std::printf("  + %d sector(s) could not be read: kept as read (or E5h), flagged in the image\n", unreadable);
+    }
+    if (!new_image_finish(&file, dsk_image_of(disk))) return 0;
+    std::printf("\nDisk read into %s (%d tracks, %s sided).\n", path, disk.tracks, disk.sides == 2 ? "double" : "single");
+    return 0;
+}
+
 // The run from the command line on; returns the exit status.
 static int run_steps(const ArgList* list)
 {
@@ -205,6 +260,7 @@ static int run_steps(const ArgList* list)
         return 1;
     }
     line_quiet_since = std::chrono::steady_clock::now();
+    if (run_options.read_image[0] != '\0') return read_steps(list);
     // The image is checked before the Einstein is asked to do anything: a
     // mistyped name must not cost a formatted disk.
     const char* image_name = arg_item(list, 1);
@@ -217,7 +273,7 @@ static int run_steps(const ArgList* list)
     if (!confirm()) return 1;
 
     if (format_disk()) {
-        if (transfer_image(image_name))
+        if (transfer_image(image_name, run_options.verify))
             std::printf("\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
         else
             halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);

@@ -4,11 +4,13 @@
 
 #include "run/arg_parser.h"
 
-// The run's option values; the option table points at help and notrans.
+// The run's option values; the option table points at all but port.
 struct RunOptions {
     std::int32_t help;     // nonzero: show the usage
     std::int32_t port;     // the serial port number from the first argument
     std::int32_t notrans;  // nonzero: skip the loader steps and the program send
+    std::int32_t verify;   // nonzero: read every written sector back and compare it
+    char read_image[256];  // not empty: read the disk into this new image file instead
 };
 extern RunOptions run_options;
 extern const OptionSpec option_table[];

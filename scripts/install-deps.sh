@@ -3,8 +3,9 @@
 # through sudo): compiler, CMake, GoogleTest, the Z80 assembler, the Z80
 # emulation library of the virtual Einstein, the Windows cross compiler, and
 # wine and tmux, which run tobrin.exe and its tests (the Windows build
-# already runs its unit tests under wine to list them), and clang with its
-# fuzzing runtime for the disc image reader's fuzz target.
+# already runs its unit tests under wine to list them), clang with its
+# fuzzing runtime for the disc image reader's fuzz target, and libdsk's
+# tools, which the tests use to open the images that -read writes.
 # Packages already installed are left alone.
 set -euo pipefail
 
@@ -16,6 +17,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine wine64 tmux
   clang libclang-rt-14-dev
+  libdsk-utils
 )
 
 missing=()

@@ -80,7 +80,8 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->clock = 0;
     e->stop = StopReason::Limit;
     e->unknown_mos_call = 0;
-    e->restores = e->sector_writes = 0;
+    e->restores = e->sector_writes = e->sector_reads = 0;
+    e->weak_written.clear();
     e->protected_writes = 0;
     e->booted = false;
     e->was_reset = false;
@@ -139,7 +140,7 @@ void einstein_trap(Einstein* e, std::uint16_t address, std::function<void(Einste
 static void reset_to_monitor(Einstein* e)
 {
     e->was_reset = true;
-    std::memset(e->ram + 0x0100, 0, 0xA900 - 0x0100);
+    std::memset(e->ram + 0x0100, 0, 0xFB00 - 0x0100);
     usart_reset(&e->usart, e->clock);
     wd1770_reset(&e->fdc, e->clock);
     einstein_select_drive(e, 0);

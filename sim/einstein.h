@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,8 @@ struct EinsteinConfig {
     bool fail_first_restore = false;// the first drive check fails "not ready"
     int fail_write_call = -1;       // this MOS sector write (from 0) fails ...
     std::uint8_t fail_write_code = 3; // ... with this code
+    std::vector<std::pair<int, int>> weak_sectors; // (track, ID): the first write is taken but not kept
+    std::vector<std::pair<int, int>> bad_reads;    // (track, ID): every read fails (bad data) and reads wrong
     FdcFaults faults = {-1, -1, -1, -1};
     LineFaults line;                // faults on the serial line
     std::uint64_t reset_at = UINT64_MAX; // the machine is reset at this T-state
@@ -65,6 +68,8 @@ struct Einstein {
     std::uint8_t unknown_mos_call;  // the code of an unmodelled MOS call
     int restores;                   // MOS drive checks made
     int sector_writes;              // MOS sector writes made
+    int sector_reads;               // MOS sector reads made
+    std::set<std::pair<int, int>> weak_written; // weak sectors whose first write was lost already
     std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
     std::vector<std::uint64_t> watch_times;       // ... at this T-state (UINT64_MAX: not yet)

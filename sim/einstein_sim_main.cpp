@@ -6,8 +6,10 @@
 // TOBRIN_COM1, shows the Einstein's screen lines as they change, and ends
 // when the monitor is re-entered after a complete run (or on "quit", end of
 // input is not an end).  Commands on standard input, one a line: "protect",
-// "unprotect" (the disk's notch), "quit".  Faults on the line and a reset
-// of the machine can be arranged, seeded and reproducible.
+// "unprotect" (the disk's notch), "swap [FILE]" (another disk: a blank one,
+// or an image), "save FILE", "boot" (Ctrl+Break: boot drive 0), "quit".
+// Faults on the line and a reset of the machine can be arranged, seeded
+// and reproducible.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,11 +47,17 @@ void usage()
         "  --sides N            1 (default) or 2 sides\n"
         "  --write-protect      the disk is write-protected (\"unprotect\" on stdin lifts it)\n"
         "  --no-disk            no disk in the drive\n"
+        "  --disk FILE          the disk in the drive holds this extended DSK image\n"
+        "  --boot-disk          start by booting the disk in drive 0 (the TOBRIN boot\n"
+        "                       disk starts the program) instead of the typed loader\n"
         "Faults:\n"
         "  --fail-first-check   the first drive check reports \"not ready\"\n"
         "  --seek-error T       a seek to track T ends with Seek Error\n"
         "  --end-early T        a Write Track on track T ends after 3000 bytes\n"
         "  --fail-write N       the N-th sector write (from 0) fails with code 3\n"
+        "  --weak-sector T:S    the first write to sector ID S of track T is taken but not\n"
+        "                       kept (a second write is)\n"
+        "  --bad-read T:S       every read of sector ID S of track T fails and reads wrong\n"
         "Faults on the line (each byte is drawn for, from a seeded generator):\n"
         "  --seed N             seed of the fault generator (default 1): the same seed,\n"
         "                       the same faults\n"
@@ -79,7 +87,8 @@ void usage()
         "  --quiet              do not show the screen\n"
         "  --help               this text\n"
         "\n"
-        "Commands on standard input: protect, unprotect, quit.\n"
+        "Commands on standard input: protect, unprotect, swap [FILE] (another disk in\n"
+        "drive 0: a blank one, or that image), save FILE, boot (boot drive 0), quit.\n"
         "At the end it prints figures: emulated time per phase, the worst delay from\n"
         "a data request to the CPU's write during Write Track, lost data, line bytes,\n"
         "the faults made and how many blocks the program took in with a changed byte.\n");
@@ -89,6 +98,8 @@ struct Options {
     EinsteinConfig config;
     std::string save_path;
     std::string expect_path;
+    std::string disk_path;
+    bool boot_disk = false;
     bool faults_from_start = false;
     bool boot = false;
     bool quiet = false;
@@ -124,6 +135,10 @@ bool parse(int argc, char** argv, Options* o)
             if (!value(&o->config.sides) || (o->config.sides != 1 && o->config.sides != 2)) return false;
         } else if (a == "--write-protect") {
             o->config.write_protected = true;
+        } else if (a == "--disk" && i + 1 < argc) {
+            o->disk_path = argv[++i];
+        } else if (a == "--boot-disk") {
+            o->boot_disk = true;
         } else if (a == "--no-disk") {
             o->config.disk_present = false;
         } else if (a == "--fail-first-check") {
@@ -133,6 +148,10 @@ bool parse(int argc, char** argv, Options* o)
         } else if (a == "--end-early") {
             if (!value(&o->config.faults.end_early_track)) return false;
             o->config.faults.end_early_bytes = 3000;
+        } else if ((a == "--weak-sector" || a == "--bad-read") && i + 1 < argc) {
+            int t = -1, r = -1;
+            if (std::sscanf(argv[++i], "%d:%d", &t, &r) != 2 || t < 0 || r < 0) return false;
+            (a == "--weak-sector" ? o->config.weak_sectors : o->config.bad_reads).emplace_back(t, r);
         } else if (a == "--fail-write") {
             if (!value(&o->config.fail_write_call)) return false;
         } else if (a == "--seed" && i + 1 < argc) {
@@ -192,21 +211,56 @@ struct ScreenShow {
 
 bool commands_open = true;
 
+// Boots drive 0 as after Ctrl+Break; a disk that does not boot leaves the
+// monitor at its prompt.
+void boot_drive(Einstein* e)
+{
+    screen_put(&e->screen, '\r');
+    screen_put(&e->screen, '\n');
+    if (!einstein_boot(e)) e->was_reset = true;
+}
+
+void command(Einstein* e, const std::string& line)
+{
+    std::string word = line.substr(0, line.find(' '));
+    std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
+    if (word == "unprotect") e->disk.write_protected = false;
+    else if (word == "protect") e->disk.write_protected = true;
+    else if (word == "quit") quit_requested = 1;
+    else if (word == "swap") {
+        bool protect = e->disk.write_protected;
+        disk_init(&e->disk, e->config.tracks, e->config.sides);
+        e->disk.write_protected = protect;
+        if (!rest.empty() && !disk_load_dsk(&e->disk, rest)) std::printf("\neinstein-sim: cannot load %s\n", rest.c_str());
+    } else if (word == "save") {
+        if (!disk_save_dsk(&e->disk, rest)) std::printf("\neinstein-sim: cannot write %s\n", rest.c_str());
+        else std::printf("\neinstein-sim: disk saved to %s\n", rest.c_str());
+    } else if (word == "boot") {
+        boot_drive(e);
+    }
+    std::fflush(stdout);
+}
+
+std::string pending_input;
+
 void read_commands(Einstein* e)
 {
     if (!commands_open) return;
     struct pollfd p = {0, POLLIN, 0};
     if (poll(&p, 1, 0) != 1) return;
-    char line[128];
-    ssize_t n = read(0, line, sizeof line - 1);
+    char buffer[256];
+    ssize_t n = read(0, buffer, sizeof buffer);
     if (n <= 0) {
         commands_open = false;  // end of input: no more commands, but no end either
         return;
     }
-    line[n] = '\0';
-    if (std::strstr(line, "unprotect")) e->disk.write_protected = false;
-    else if (std::strstr(line, "protect")) e->disk.write_protected = true;
-    if (std::strstr(line, "quit")) quit_requested = 1;
+    pending_input.append(buffer, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = pending_input.find('\n')) != std::string::npos;) {
+        std::string line = pending_input.substr(0, end);
+        pending_input.erase(0, end + 1);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        command(e, line);
+    }
 }
 
 double seconds(std::uint64_t t)
@@ -281,6 +335,10 @@ int main(int argc, char** argv)
 
     static Einstein e;
     einstein_init(&e, o.config);
+    if (!o.disk_path.empty() && !disk_load_dsk(&e.disk, o.disk_path)) {
+        std::printf("einstein-sim: cannot load %s\n", o.disk_path.c_str());
+        return 1;
+    }
     if (!einstein_use_pty(&e)) {
         std::printf("einstein-sim: cannot create a pseudo-terminal\n");
         return 1;
@@ -294,13 +352,18 @@ int main(int argc, char** argv)
         e.line_faults.active = false;
         einstein_trap(&e, target_program_image_labels::program_start, [](Einstein* m) { m->line_faults.active = true; });
     }
-    einstein_start(&e, 0x1000, 0xFCFF);
+    ScreenShow show;
+    if (o.boot_disk) {
+        for (const char* c = "READY\r\n>"; *c; ++c) screen_put(&e.screen, *c);
+        boot_drive(&e);
+    } else {
+        einstein_start(&e, 0x1000, 0xFCFF);
+        for (const char* c = "READY\r\n>G1000\r\n"; *c; ++c) screen_put(&e.screen, *c);
+    }
     std::printf("einstein-sim: line on %s\n", e.host.slave_path.c_str());
     std::printf("einstein-sim: run  TOBRIN_COM1=%s tobrin 1\n", e.host.slave_path.c_str());
     std::fflush(stdout);
 
-    ScreenShow show;
-    for (const char* c = "READY\r\n>G1000\r\n"; *c; ++c) screen_put(&e.screen, *c);
     struct timespec wall_start;
     clock_gettime(CLOCK_MONOTONIC, &wall_start);
     // Line bytes (both ways) when the format and the write phase began.
@@ -330,9 +393,8 @@ int main(int argc, char** argv)
 
     if (o.boot && e.stop == StopReason::Monitor) {
         std::printf("einstein-sim: booting the disk in drive 0\n");
-        screen_put(&e.screen, '\r');
-        screen_put(&e.screen, '\n');
-        if (einstein_boot(&e)) einstein_run(&e, 10 * CPU_HZ);
+        boot_drive(&e);
+        if (!e.was_reset) einstein_run(&e, 10 * CPU_HZ);
         show.update(&e.screen, o.quiet);
         std::printf("\n");
     }

@@ -1,6 +1,7 @@
 #include "sim/floppy_disk.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -123,4 +124,53 @@ bool disk_save_dsk(const FloppyDisk* disk, const std::string& path)
     bool ok = std::fwrite(info, 1, sizeof info, f.get()) == sizeof info;
     for (const auto& r : records) ok = ok && std::fwrite(r.data(), 1, r.size(), f.get()) == r.size();
     return std::fclose(f.release()) == 0 && ok;
+}
+
+bool disk_load_dsk(FloppyDisk* disk, const std::string& path)
+{
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f) return false;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    if (bytes.size() < dsk::INFO_BLOCK_SIZE ||
+        std::memcmp(bytes.data(), dsk::DISC_SIGNATURE, dsk::DISC_SIGNATURE_LENGTH) != 0)
+        return false;
+    int tracks = bytes[dsk::DISC_TRACKS], sides = bytes[dsk::DISC_SIDES];
+    std::size_t at = dsk::INFO_BLOCK_SIZE;
+    for (int r = 0; r < tracks * sides && r < dsk::DISC_TRACK_SIZE_ENTRIES; ++r) {
+        std::size_t size = static_cast<std::size_t>(bytes[dsk::DISC_TRACK_SIZES + r]) * dsk::RECORD_UNIT;
+        if (size == 0) continue;
+        if (at + size > bytes.size()) return false;
+        const std::uint8_t* info = &bytes[at];
+        int track = r / sides, side = r % sides;
+        if (track < DISK_MAX_TRACKS && side < 2) {
+            DiskTrackSide& t = disk->track[track][side];
+            t.formatted = true;
+            t.sectors.clear();
+            std::size_t data = at + dsk::INFO_BLOCK_SIZE;
+            int count = std::min<int>(info[dsk::TRACK_SECTOR_COUNT], dsk::MAX_SECTOR_ROWS);
+            for (int k = 0; k < count; ++k) {
+                const std::uint8_t* row = info + dsk::TRACK_SECTOR_LIST + dsk::SECTOR_ROW_SIZE * k;
+                std::size_t length = static_cast<std::size_t>(row[dsk::ROW_DATA_LENGTH] | row[dsk::ROW_DATA_LENGTH + 1] << 8);
+                if (data + length > at + size) break;
+                DiskSector sector{};
+                sector.c = row[dsk::ROW_TRACK];
+                sector.h = row[dsk::ROW_SIDE];
+                sector.r = row[dsk::ROW_ID];
+                sector.n = row[dsk::ROW_SIZE_CODE];
+                sector.id_offset = 32 + k * 614;  // where a format puts the k-th ID field
+                sector.id_crc_ok = true;
+                sector.data_crc_ok = (row[dsk::ROW_FDC_STATUS2] & dsk::STATUS2_DATA_ERROR_IN_DATA) == 0;
+                sector.data.assign(bytes.begin() + static_cast<long>(data), bytes.begin() + static_cast<long>(data + length));
+                t.sectors.push_back(std::move(sector));
+                data += length;
+            }
+        }
+        at += size;
+    }
+    return true;
 }

@@ -47,5 +47,10 @@ void disk_decode_track(FloppyDisk* disk, int track, int side, const std::vector<
 // their order on the track with their true IDs; an unformatted track side
 // is an empty record.  False when the file cannot be written.
 bool disk_save_dsk(const FloppyDisk* disk, const std::string& path);
+// Puts an extended DSK image onto the disk (as a disk written elsewhere):
+// every record's sectors with their IDs, in the order of its sector list,
+// laid round the track as a format would.  The drive keeps its own tracks
+// and sides.  False when the file cannot be read or is not such an image.
+bool disk_load_dsk(FloppyDisk* disk, const std::string& path);
 // The CRC-16 the controller computes (CCITT, preset FFFFh).
 std::uint16_t disk_crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc = 0xFFFF);

@@ -16,11 +16,15 @@
 //        ID (FB52h), IDs 10 and up on side 1; seeks as needed (head track
 //        at FB58h+drive); on failure FB56h = 2 write-protected, 3 not found,
 //        4 not ready; returns with interrupts on
+//   A2h  read likewise into (FB53h); 1 bad data (what was read is in the
+//        buffer all the same), 3 not found, 4 not ready
 //   BDh  reset the controller, deselect the drives
 //   9Ah  back to the monitor prompt: the machine stops
 //   9Eh  print the character in A
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include <z80ex/z80ex.h>
 
@@ -130,9 +134,18 @@ void mos_fdc_command(Einstein* e)
     scramble(e, true);
 }
 
-void mos_write_sector(Einstein* e)
+bool listed(const std::vector<std::pair<int, int>>& list, int track, int id)
 {
-    int call = e->sector_writes++;
+    for (const auto& [t, r] : list)
+        if (t == track && r == id) return true;
+    return false;
+}
+
+// A3h (write) and A2h (read): the sector that the workspace names, after
+// seeking to its track, then its data field in the buffer or from it.
+void mos_sector_call(Einstein* e, bool write)
+{
+    int call = write ? e->sector_writes++ : e->sector_reads++;
     std::uint8_t drive = e->ram[mos_drive];
     int track = e->ram[mos_track];
     int id = e->ram[mos_sector];
@@ -143,7 +156,7 @@ void mos_write_sector(Einstein* e)
     einstein_select_drive(e, static_cast<std::uint8_t>(LATCH_DRIVE0 | (side ? LATCH_SIDE1 : 0)));
     if (drive != 0) code = ERROR_NO_DRIVE;
     else if (!e->disk.present) code = ERROR_NOT_READY;
-    else if (e->disk.write_protected) code = ERROR_WRITE_PROTECTED;
+    else if (write && e->disk.write_protected) code = ERROR_WRITE_PROTECTED;
     if (code == 0) {
         // Seek as needed from where the head was left.
         int from = e->ram[mos_head_track + drive];
@@ -153,18 +166,32 @@ void mos_write_sector(Einstein* e)
         e->fdc.track_reg = static_cast<std::uint8_t>(track);
         DiskSector* sector = nullptr;
         if (track < e->disk.tracks && side < e->disk.sides) sector = disk_find_sector(&e->disk, track, side, id);
-        if (sector == nullptr || call == e->config.fail_write_call) {
+        bool bad_read = !write && sector != nullptr && listed(e->config.bad_reads, track, id);
+        if (sector == nullptr || (write && call == e->config.fail_write_call)) {
             code = sector == nullptr ? ERROR_NOT_FOUND : e->config.fail_write_code;
             e->clock += 5 * FDC_REVOLUTION_TSTATES;  // the tries the monitor makes
         } else {
-            // Wait for the sector's ID to come round, then write its data field.
+            // Wait for the sector's ID to come round, then its data field.
             std::uint64_t at = static_cast<std::uint64_t>(sector->id_offset) * FDC_BYTE_TSTATES;
             std::uint64_t angle = e->clock % FDC_REVOLUTION_TSTATES;
             e->clock += (at >= angle ? at - angle : FDC_REVOLUTION_TSTATES - angle + at);
             e->clock += (7 + 22 + 16 + sector->data.size() + 2) * FDC_BYTE_TSTATES;
             std::size_t n = std::min<std::size_t>(sector->data.size(), 512);
-            std::memcpy(sector->data.data(), &e->ram[buffer], n);
-            sector->data_crc_ok = true;
+            if (write) {
+                // A weak spot takes its first write without keeping it.
+                bool weak = listed(e->config.weak_sectors, track, id) && e->weak_written.insert({track, id}).second;
+                if (!weak) {
+                    std::memcpy(sector->data.data(), &e->ram[buffer], n);
+                    sector->data_crc_ok = true;
+                }
+            } else {
+                for (std::size_t i = 0; i < n; ++i)
+                    e->ram[static_cast<std::uint16_t>(buffer + i)] = bad_read ? static_cast<std::uint8_t>(sector->data[i] ^ 0x55) : sector->data[i];
+                if (bad_read || !sector->data_crc_ok) {
+                    code = ERROR_BAD_DATA;  // what was read is in the buffer all the same
+                    e->clock += 9 * FDC_REVOLUTION_TSTATES;  // the monitor's other tries
+                }
+            }
         }
     }
     e->clock += CALL_OVERHEAD;
@@ -204,7 +231,8 @@ void mos_call(Einstein* e)
     case CALL_PRINT_TEXT: mos_print(e, &next); break;
     case CALL_RESTORE: mos_restore(e); break;
     case CALL_FDC_COMMAND: mos_fdc_command(e); break;
-    case CALL_WRITE_SECTOR: mos_write_sector(e); break;
+    case CALL_WRITE_SECTOR: mos_sector_call(e, true); break;
+    case CALL_READ_SECTOR: mos_sector_call(e, false); break;
     case CALL_FDC_RESET:
         wd1770_reset(&e->fdc, e->clock);
         einstein_select_drive(e, 0);  // every drive deselected

@@ -28,40 +28,12 @@ FORMAT_FAILED:  equ 0FFh        ; second format status byte (and mos_error): fai
 ; does not return: format_failed goes back to command_loop itself.
 ; Changes everything.
 format_disk:
-        xor  a
-        ld   (mos_drive),a
-        ld   (current_side),a
-        add  a,'0'
+        ld   a,'0'                  ; drive 0
         ld   (format_text_drive),a
-        call check_drive            ; the first check readies the drive and
-        call check_drive            ; may fail; the second one counts
-        ld   (mos_error),a
-        call put_byte               ; first format status byte
-        or   a
+        xor  a                      ; a disk to format must not be write-protected
+        call ready_drive
         ret  nz                     ; unusable: nothing more is sent
         call show_format_progress
-
-        ld   a,(mos_drive)          ; DE = drive AND 3, to index the tables
-        and  3
-        ld   e,a
-        ld   d,0
-        ld   hl,sides_mask_table
-        add  hl,de
-        ld   a,(mos_drive_config)
-        and  (hl)
-        jr   z,format_one_side
-        ld   a,1
-format_one_side:
-        ld   (double_sided),a
-        ld   hl,tracks_mask_table
-        add  hl,de
-        ld   a,(mos_drive_config)
-        and  (hl)
-        ld   a,TRACKS_40
-        jr   z,format_40_tracks
-        ld   a,TRACKS_80
-format_40_tracks:
-        ld   (track_count),a
         xor  a
         ld   (mos_track),a
         ld   (mos_sector),a
@@ -135,6 +107,47 @@ format_failed:
         call put_byte               ; second format status byte, sent once
         jp   command_loop
 
+; ready_drive - the first format status byte: drive 0 checked twice (the
+; first check readies the drive and may fail; the second one counts), the
+; result stored in mos_error and sent to the PC; then the drive's geometry
+; from the monitor's configuration (double_sided, track_count).
+; In: A = 0 to refuse a write-protected disk, 1 to take it (to read it).
+; Out: Z when the drive is usable.  Changes everything.
+ready_drive:
+        ld   (reading),a
+        xor  a
+        ld   (mos_drive),a
+        ld   (current_side),a
+        call check_drive
+        call check_drive
+        ld   (mos_error),a
+        call put_byte               ; first format status byte
+        or   a
+        ret  nz
+        ld   a,(mos_drive)          ; DE = drive AND 3, to index the tables
+        and  3
+        ld   e,a
+        ld   d,0
+        ld   hl,sides_mask_table
+        add  hl,de
+        ld   a,(mos_drive_config)
+        and  (hl)
+        jr   z,ready_one_side
+        ld   a,1
+ready_one_side:
+        ld   (double_sided),a
+        ld   hl,tracks_mask_table
+        add  hl,de
+        ld   a,(mos_drive_config)
+        and  (hl)
+        ld   a,TRACKS_40
+        jr   z,ready_40_tracks
+        ld   a,TRACKS_80
+ready_40_tracks:
+        ld   (track_count),a
+        xor  a                      ; Z: usable
+        ret
+
 ; check_drive - make drive 0 ready and look at its write protection.
 ; The monitor's restore verifies an ID field on track 0, which a blank or
 ; foreign disk does not have: that failure (code 3) still leaves the head on
@@ -150,6 +163,9 @@ check_drive:
         cp   MOS_ERROR_NOT_FOUND
         ret  nz                     ; A = the MOS's error code
 check_drive_protect:
+        ld   a,(reading)            ; a disk to be read may be protected
+        or   a
+        jr   nz,check_drive_ok
         in   a,(FDC_COMMAND)
         bit  FDC_WRITE_PROTECT,a
         jr   z,check_drive_ok

@@ -11,23 +11,34 @@
 ; after a fault on the line, resume the write where it stopped with "W".
 ;
 ; Memory while it runs:
-;   0100h-program_end  code, texts, tables, variables, batch_status
-;   program_end-08FFh  the stack (SP reset to 0900h at every command_loop),
-;                      inside the 2048-byte block the loader fills
+;   0100h-program_end  code, texts and tables: the 2048-byte block the
+;                      loader fills (0100h-08FFh), used up to its end
 ;   0900h-A8FFh        sector_buffer: one batch of up to 80 sectors
+;   A900h-workspace_end  a sector read back, the PC's CRCs, batch_status,
+;                      the variables
+;   then 256 bytes     the stack (SP reset to stack_top at every
+;                      command_loop); the monitor's calls may use it too
 ;   FB00h-FFFFh        MOS workspace and buffer: never touched but through
 ;                      the documented workspace bytes
 ; ---------------------------------------------------------------------------
         include 'einstein.inc'
 
-stack_top:      equ 0900h       ; the first push lands at 08FFh
-sector_buffer:  equ 0900h
+sector_buffer:  equ 0900h       ; right above the program's 2048 bytes
+STACK_ROOM:     equ 256         ; bytes of stack above the workspace
 MAX_BATCH:      equ 80          ; sectors per batch; sector_buffer is sized for it
 SECTOR_SIZE:    equ 512
+BLANK_BYTE:     equ 0E5h        ; what a formatted, unwritten sector holds
 FORMAT_COMMAND: equ '*'
 RESUME_COMMAND: equ 'W'         ; resume the image write (never sent by a run without faults)
+READ_COMMAND:   equ 'R'         ; read the disk and send it to the PC (-read)
 END_BYTE:       equ 2
 REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
+VERIFY_BATCH:   equ 4           ; a batch to be read back and compared (-verify)
+VERIFY_TRIES:   equ 3           ; rounds of reading back: the first, and two with a rewrite
+; Status bytes of a verified batch, beside the monitor's error codes:
+VERIFIED_AFTER_REWRITE: equ 80h ; + the rewrites it took
+VERIFY_MISMATCH: equ 40h        ; read back, but not what the PC sent
+READ_FAILED:    equ 20h         ; + the monitor's code: it could not be read back
 FILL_MARKER:    equ 3
 FULL_MARKER:    equ 0
 RESET_ADDRESS:  equ 0000h
@@ -39,11 +50,13 @@ QUIET_POLLS:    equ 4096
 
         org 0100h
 
-; Start-up, entered from the monitor loader.  A command that arrived right
-; behind the program (a format command typed ahead) is kept: the loader
-; took exactly the program's bytes, so the next byte is the PC's command.
+; Start-up, entered from the monitor loader with A = 0, or from the TOBRIN
+; boot disk with A not 0.  A command that arrived right behind the program
+; (a format command typed ahead) is kept: the loader took exactly the
+; program's bytes, so the next byte is the PC's command.
 program_start:
         ld   sp,stack_top
+        ld   (from_boot_disk),a
         rst  08h
         defb MOS_PRINT
         defm "TOBRIN: System Disk Transfer V1.00\r"
@@ -58,6 +71,7 @@ program_start:
 ; and waits without limit for a command that comes after a silence:
 ;   "*"                  format, then the image write
 ;   "W" s b t n c        resume the image write (resume_write, write.asm)
+;   "R" t n c            read the disk to the PC (read_disk, read.asm)
 ; Any other byte: the waiting line again.
 ; ---------------------------------------------------------------------------
 command_loop:
@@ -79,6 +93,8 @@ command_prompt:
 command_heard:
         cp   RESUME_COMMAND
         jp   z,resume_write
+        cp   READ_COMMAND
+        jp   z,read_disk
         cp   FORMAT_COMMAND
         jr   nz,command_loop        ; any other byte: print the line again
         rst  08h
@@ -93,30 +109,19 @@ command_heard:
         defb 0Ah+80h
         call write_image
 write_done:
-        jp   RESET_ADDRESS          ; the run is complete: restart the machine
+        ld   a,(from_boot_disk)     ; from the boot disk: ready for the next disk
+        or   a
+        jp   nz,command_loop
+        jp   RESET_ADDRESS          ; from the loader: the run is complete, restart the machine
 
         include 'serial.asm'
         include 'format.asm'
         include 'write.asm'
+        include 'read.asm'
 
 ; ---------------------------------------------------------------------------
-; Variables and tables
+; Tables
 ; ---------------------------------------------------------------------------
-double_sided:         defb 0    ; 1 when both sides are formatted
-track_count:          defb 0    ; tracks to format: 40 or 80
-current_side:         defb 0    ; side of the current write track
-image_tracks:         defb 0    ; the image's track count (kept, unused)
-; The three bytes a resume command sets, in this order (resume_write).
-sectors_per_cylinder: defb 10   ; 10 or 20: where mos_sector wraps
-batch_size:           defb MAX_BATCH ; sectors per batch, 1 to 80
-resume_track:         defb 0    ; where a resumed write goes on: track ...
-resume_sector:        defb 0    ; ... and sector
-sectors_left:         defb 0    ; sectors of the batch still to write
-show_next:            defb 0    ; non-zero: print progress before next write
-status_pointer:       defw 0    ; next entry of batch_status
-quiet_needed:         defw 0    ; polls of silence a command needs
-passes_left:          defb 0    ; passes the current block may still take
-
 ; Drive select bit for port 23h, which is also the drive's two-sided bit in
 ; mos_drive_config; and the drive's 80-track bit.  Indexed by drive AND 3.
 sides_mask_table:     defb 01h,02h,04h,08h
@@ -127,5 +132,40 @@ tracks_mask_table:    defb 10h,20h,40h,80h
 sector_id_table:      defb 0,5,1,6,2,7,3,8,4,9
                       defb 15,10,16,11,17,12,18,13,19,14
 
-batch_status:         defs MAX_BATCH ; one mos_error byte per sector of a batch
+; The words of the progress line (show_progress), five characters each.
+word_write:           defm "Write"
+word_check:           defm "Check"
+word_read:            defm "Read "
 program_end:
+
+; ---------------------------------------------------------------------------
+; Variables and buffers: RAM above the batch buffer, not part of the
+; program's bytes (every one is set before it is used).
+; ---------------------------------------------------------------------------
+workspace:            equ sector_buffer+MAX_BATCH*SECTOR_SIZE
+verify_buffer:        equ workspace             ; a sector read back (512 bytes)
+verify_crcs:          equ verify_buffer+SECTOR_SIZE ; the PC's CRC-16 of each sector, high byte first
+batch_status:         equ verify_crcs+2*MAX_BATCH ; one status byte per sector of a batch
+double_sided:         equ batch_status+MAX_BATCH ; 1 when the drive has two sides
+track_count:          equ double_sided+1        ; the drive's tracks: 40 or 80
+current_side:         equ track_count+1         ; side of the current write track
+image_tracks:         equ current_side+1        ; the image's track count (checked, kept)
+; The four bytes a resume command sets, in this order (resume_write).
+sectors_per_cylinder: equ image_tracks+1        ; 10 or 20: where mos_sector wraps
+batch_size:           equ sectors_per_cylinder+1 ; sectors per batch, 1 to 80
+resume_track:         equ batch_size+1          ; where a write (or a read) goes on: track ...
+resume_sector:        equ resume_track+1        ; ... and sector
+sectors_left:         equ resume_sector+1       ; sectors of the batch still to do
+show_next:            equ sectors_left+1        ; non-zero: print progress before next write
+status_pointer:       equ show_next+1           ; (2) next entry of batch_status
+crc_pointer:          equ status_pointer+2      ; (2) next entry of verify_crcs
+quiet_needed:         equ crc_pointer+2         ; (2) polls of silence a command needs
+passes_left:          equ quiet_needed+2        ; passes the current block may still take
+batch_command:        equ passes_left+1         ; the command byte that opened the batch
+batch_track:          equ batch_command+1       ; where the batch began: track ...
+batch_sector:         equ batch_track+1         ; ... and sector
+verify_round:         equ batch_sector+1        ; 0: read back; 1, 2: rewrite and read back
+reading:              equ verify_round+1        ; 1 while the disk is read: write protection is no matter
+from_boot_disk:       equ reading+1             ; not 0: started from the TOBRIN boot disk, which stays
+workspace_end:        equ from_boot_disk+1
+stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below

@@ -6,6 +6,7 @@
 #include "image/boot_code.h"
 #include "image/default_image.h"
 #include "image/disc_image.h"
+#include "target/target_program.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {
@@ -32,22 +33,27 @@ TEST(DefaultImage, EveryTrackInfoBlockIsTheOneTheReaderSynthesizes)
     }
 }
 
-TEST(DefaultImage, TheDiskBootsFromSectorZeroAndIsOtherwiseEmpty)
+TEST(DefaultImage, TheDiskBootsIntoTheAssembledProgramAndIsOtherwiseEmpty)
 {
     const unsigned char* boot = default_image + 512;
     EXPECT_EQ(std::memcmp(boot, boot_code_image, static_cast<std::size_t>(boot_code_length)), 0);
-    // The boot header: load start, load end and entry inside one sector at E100h.
+    // The boot header: load start E100h, load end after this sector and the
+    // program's four, the entry in this sector.
     int start = boot[0] | boot[1] << 8, end = boot[2] | boot[3] << 8, entry = boot[4] | boot[5] << 8;
     EXPECT_EQ(start, 0xE100);
-    EXPECT_GT(end, start);
-    EXPECT_LE(end, start + 512);
+    EXPECT_EQ(end, start + 5 * 512);
     EXPECT_GT(entry, start);
-    EXPECT_LT(entry, end);
+    EXPECT_LT(entry, start + boot_code_length);
     EXPECT_EQ(boot[6], 0x00);
-    // Everything but the boot code is E5h: the directory on track 2 is empty.
+    // Sectors 1-4: the very 2048 bytes the loader takes - the assembled
+    // program, then zeros.
+    const unsigned char* program = boot + 512;
+    EXPECT_EQ(std::memcmp(program, target_program_image, static_cast<std::size_t>(target_program_length)), 0);
+    for (int i = target_program_length; i < 2048; ++i) ASSERT_EQ(program[i], 0) << i;
+    // Everything else is E5h: the directory on track 2 is empty.
     for (int t = 0; t < 40; ++t)
         for (int i = 0; i < 5120; ++i) {
-            if (t == 0 && i < boot_code_length) continue;
+            if (t == 0 && (i < boot_code_length || (i >= 512 && i < 2560))) continue;
             ASSERT_EQ(default_image[256 + t * 5376 + 256 + i], 0xE5) << t << " " << i;
         }
 }

@@ -5,8 +5,11 @@
 // by sector.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "image/default_image.h"
@@ -69,6 +72,7 @@ public:
     {
         return process_.wait_for_output("Einstein| " + text, timeout_ms);
     }
+    const std::string& saved_path() const { return disk_path_; }
     // Opens the saved disk with TOBRIN's own reader.
     DiscImage* saved_disk()
     {
@@ -141,8 +145,13 @@ TEST(EndToEnd, TheBuiltInImageOnAOneSided40TrackDriveBoots)
                                                   "2) Sending standard disk image, please wait\n" +
                                                   progress_labels(400, 10) + DONE);
     for (const char* line : {"TOBRIN: System Disk Transfer V1.00", "] Formatting", "] Writing disk image",
-                             "[ Transfer successful reboot Einstein.", "TOBRIN system disk V1.00"})
+                             "[ Transfer successful reboot Einstein."})
         EXPECT_TRUE(einstein.shows(line)) << line;
+    // The written disk boots into the program, as the typed loader started it.
+    std::vector<std::string> screen = einstein.screen();
+    auto booted = std::find(screen.begin(), screen.end(), "[ Transfer successful reboot Einstein.");
+    ASSERT_NE(booted, screen.end());
+    EXPECT_NE(std::find(booted, screen.end(), "TOBRIN: System Disk Transfer V1.00"), screen.end());
     std::string figures = einstein.process().output();
     std::printf("%s\n", figures.substr(figures.find("einstein-sim: emulated")).c_str());
     EXPECT_NE(figures.find("lost data 0"), std::string::npos);
@@ -250,10 +259,12 @@ TEST(EndToEnd, KeysAllTypedAheadStillFormatAndWrite)
 
 TEST(EndToEnd, AByteLostOnTheLineIsRecoveredAndTheDiskIsTheImage)
 {
-    // The PC's byte 520 is the fill value of sector 1: the Einstein takes
-    // the next sector's marker for it and loses step; it times out, says
-    // so, and the batch is resumed - without a new format, and with no key.
-    VirtualEinstein einstein({"--drop-byte", "520"});
+    // The PC's byte 2576 is the fill value of sector 5 (after the format
+    // command, the geometry, the batch byte and sectors 0-4 in full): the
+    // Einstein takes the next sector's marker for it and loses step; it
+    // times out, says so, and the batch is resumed - without a new format,
+    // and with no key.
+    VirtualEinstein einstein({"--drop-byte", "2576"});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
     confirm_all(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(120000), 0);
@@ -285,6 +296,91 @@ TEST(EndToEnd, ADamagedChecksumByteEndsInARecoveryAndTheImage)
     EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos) << out;
     EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE);
     expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, VerifyRewritesAWeakSectorAndNamesABadOne)
+{
+    // Track 3 sector 7 does not keep its first write; track 5 sector 2 can
+    // never be read back.
+    std::string path = write_temp_file(extended_image(40, 1), "verified.dsk");
+    VirtualEinstein einstein({"--weak-sector", "3:7", "--bad-read", "5:2"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path, "-verify"}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(240000), 0);
+    ASSERT_EQ(einstein.process().wait(60000), 0);
+    std::string out = program_text(tobrin->output());
+    const std::string tail = "\r - WRITE 0: Track 39 Sector 09\n  + 399 sectors verified, 1 needed a rewrite\n"
+                             "  + Track 05 side 0: sector 02: read error\n"
+                             "*** TOBRIN HALTED ***\nEinstein Error -> 1 sector(s) could not be written\n"
+                             "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n";
+    ASSERT_GT(out.size(), tail.size());
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    StdoutCapture quiet;
+    DiscImage* source = image_open_file(path.c_str());
+    quiet.finish();
+    expect_same_sectors(einstein.saved_disk(), source, 40, 10);  // the weak sector holds its data now
+}
+
+TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
+{
+    // Written by TOBRIN on one virtual Einstein ...
+    std::string path = write_temp_file(extended_image(40, 1), "original.dsk");
+    std::string written;
+    {
+        VirtualEinstein einstein({});
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
+        confirm_all(*tobrin, einstein);
+        ASSERT_EQ(tobrin->wait(120000), 0);
+        ASSERT_EQ(einstein.process().wait(60000), 0);
+        written = einstein.saved_path();
+    }
+    // ... and read back on another, through the typed loader.
+    std::string copy = write_temp_file({}, "copy.dsk");
+    std::remove(copy.c_str());
+    VirtualEinstein einstein({"--disk", written});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
+    ASSERT_TRUE(tobrin->wait_for_output(PROMPT.substr(0, 40)));
+    tobrin->type("YYY");
+    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
+    ASSERT_TRUE(tobrin->wait_for_output("About to read the disk"));
+    tobrin->type("Y");
+    ASSERT_EQ(tobrin->wait(180000), 0);
+    std::string out = program_text(tobrin->output());
+    EXPECT_NE(out.find("1) Reading disk, please wait.\n\r - READ 0: Track 00 Sector 00"), std::string::npos) << out;
+    EXPECT_NE(out.find("\r - READ 0: Track 39 Sector 09\n2) Writing image " + copy + "\n\nDisk read into " + copy +
+                       " (40 tracks, single sided).\n"),
+              std::string::npos)
+        << out;
+    StdoutCapture quiet;
+    DiscImage* read_back = image_open_file(copy.c_str());
+    DiscImage* source = image_open_file(path.c_str());
+    quiet.finish();
+    expect_same_sectors(read_back, source, 40, 10);
+    // libdsk takes it too: its dsktrans turns it into the raw dump of the
+    // same sectors (with the Einstein's geometry given as a format).
+    std::string home = write_temp_file({}, "libdsk-home");
+    std::remove(home.c_str());
+    std::filesystem::create_directory(home);
+    std::FILE* rc = std::fopen((home + "/.libdskrc").c_str(), "w");
+    ASSERT_NE(rc, nullptr);
+    std::fputs("[einstein]\ndescription = Einstein 40 track single sided\nsides = alt\ncylinders = 40\n"
+               "heads = 1\nsecsize = 512\nsectors = 10\nsecbase = 0\ndatarate = DD\n",
+               rc);
+    std::fclose(rc);
+    std::string raw = home + "/copy.raw";
+    ChildProcess dsktrans("/usr/bin/dsktrans", {"-format", "einstein", "-otype", "raw", copy, raw}, {{"HOME", home}}, "");
+    ASSERT_EQ(dsktrans.wait(60000), 0) << dsktrans.output();
+    std::FILE* f = std::fopen(raw.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    Bytes raw_bytes(204800 + 1);
+    raw_bytes.resize(std::fread(raw_bytes.data(), 1, raw_bytes.size(), f));
+    std::fclose(f);
+    Bytes expected;
+    for (int n = 0; n < 400; ++n) {
+        Bytes sector = sector_pattern(n / 10, 0, n % 10);
+        expected.insert(expected.end(), sector.begin(), sector.end());
+    }
+    EXPECT_EQ(raw_bytes, expected);
 }
 
 TEST(EndToEnd, AnEinsteinResetDuringTheTransferEndsTheRunWithAReason)

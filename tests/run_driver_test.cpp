@@ -3,6 +3,8 @@
 // console transcript and exit status of every way through a run.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -220,8 +222,8 @@ TEST(RunDriver, ChecksumRetriesAndFailedWritesThroughTheWholeProgram)
     EXPECT_EQ(seen.sectors[3], sector_pattern(0, 0, 3));
     const std::string label = "\r - WRITE 0: Track 00 Sector 03";
     EXPECT_NE(r.out.find(label + " (checksum error)" + label + std::string(17, ' ') + label), std::string::npos);
-    std::string tail = "\r - WRITE 0: Track 39 Sector 09\n*** TOBRIN HALTED ***\n"
-                       "Einstein Error -> 1 sector(s) could not be written\n"
+    std::string tail = "\r - WRITE 0: Track 39 Sector 09\n  + Track 16 side 0: sector 05: sector not found\n"
+                       "*** TOBRIN HALTED ***\nEinstein Error -> 1 sector(s) could not be written\n"
                        "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n";
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
@@ -254,6 +256,26 @@ TEST(RunDriver, AnImageThatCannotBeSentIsRefusedBeforeTheEinsteinIsTouched)
             EXPECT_EQ(r.peer_error, "");
             EXPECT_EQ(r.out, BANNER + "*** TOBRIN HALTED ***\n" + c.message) << c.path;
         }
+}
+
+TEST(RunDriver, ReadingIntoAFileThatExistsAsksFirst)
+{
+    // N at the question: the file stays as it was, nothing is left beside
+    // it, and not one byte goes to the Einstein.
+    std::string path = write_temp_file(Bytes(100, 0x42), "mine.dsk");
+    RunResult r = run_tobrin({"1", "-read", path, "-notrans"}, "N", [](PtyLine& l) {
+        EXPECT_TRUE(l.drain(300).empty()) << "a byte went to the Einstein";
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.peer_error, "");
+    EXPECT_EQ(r.out, BANNER + "The file " + path + " exists already: reading the disk replaces it.\n" + PROMPT);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    Bytes kept(200);
+    kept.resize(std::fread(kept.data(), 1, kept.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(kept, Bytes(100, 0x42));
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 }
 
 }  // namespace

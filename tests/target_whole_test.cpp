@@ -82,11 +82,12 @@ TEST(TargetWholeRun, LoaderProgramFormatAndTheBuiltInImage)
     image_close(saved);
     std::remove(path);
 
-    // And the written disk boots: the monitor loads the boot sector and runs it.
+    // And the written disk boots into the program, which waits for the PC
+    // as after the typed loader.
+    std::size_t before = e.screen.transcript.size();
     ASSERT_TRUE(einstein_boot(&e));
-    EXPECT_EQ(einstein_run(&e, 10 * CPU_HZ), StopReason::Monitor);
-    std::string screen = e.screen.transcript;
-    EXPECT_NE(screen.find("TOBRIN system disk V1.00\r\n"), std::string::npos);
+    EXPECT_EQ(einstein_run(&e, 10 * CPU_HZ), StopReason::Starved);
+    EXPECT_EQ(e.screen.transcript.substr(before), "TOBRIN: System Disk Transfer V1.00\r\n[ Waiting to proceed\r");
     EXPECT_EQ(e.protected_writes, 0u);
 }
 

@@ -16,7 +16,12 @@ inline const std::string USAGE =
     "                default disc image contained within TOBRIN is used.\n"
     "  -notrans      Command line option to skip program transfer, this should only\n"
     "                be used if the Einstein TOBRIN is running (ie if an error occur\n"
-    "                during execution such as a disk error).\n";
+    "                during execution such as a disk error).\n"
+    "  -verify       Read every sector back after writing it and compare it with\n"
+    "                the image; a sector that differs is written again (up to\n"
+    "                three tries).  Costs about one read of the disk more.\n"
+    "  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n"
+    "                image file instead of writing a disk (no format).\n";
 inline const std::string PROMPT =
     "Press Y to proceed, any other key to exit :\r                                           \r";
 inline const std::string TYPE_LOADER =
