@@ -33,7 +33,7 @@ function(z80_assemble name)
   endif()
   add_custom_command(OUTPUT ${bin} ${lbl}
     COMMAND ${CMAKE_COMMAND} -E remove -f ${bin} ${lbl}
-    COMMAND ${Z80ASM_EXECUTABLE} -I ${srcdir} -i ${ARG_SOURCE} -o ${bin} --label=${lbl} --list=${lst}
+    COMMAND ${Z80ASM_EXECUTABLE} -I ${srcdir} -I ${Z80_GENERATED_DIR}/target -i ${ARG_SOURCE} -o ${bin} --label=${lbl} --list=${lst}
     ${check_cmd}
     DEPENDS ${ARG_SOURCE} ${ARG_DEPENDS} ${ARG_CHECK}
     WORKING_DIRECTORY ${srcdir}

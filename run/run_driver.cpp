@@ -24,6 +24,7 @@
 #include "run/prompts.h"
 #include "target/loader_listing.h"
 #include "target/target_program.h"
+#include "version.h"
 
 RunOptions run_options = {0, 0, 0, 0, ""};
 
@@ -39,7 +40,7 @@ static const std::uint8_t FORMAT_COMMAND = 0x2A;  // '*'
 
 void print_banner()
 {
-    std::printf("TOBRIN: Einstein System Disk Transfer V1.00\n\n");
+    std::printf("TOBRIN: Einstein System Disk Transfer V%s\n\n", TOBRIN_VERSION);
 }
 
 void print_usage()

@@ -13,7 +13,7 @@
 #   bash scripts/bench-faults.sh            drops and changes at 1e-3, 10 seeds
 #   bash scripts/bench-faults.sh 3          3 seeds
 #   SCENARIOS="drop" bash scripts/bench-faults.sh    one group only
-#     groups: drop change noisy ends
+#     groups: drop change noisy ends verify
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seeds="${1:-10}"
@@ -22,54 +22,17 @@ bash scripts/install-deps.sh >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default --target tobrin einstein-sim >/dev/null
 
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
-sim="$PWD/build/default/sim/einstein-sim"
-tobrin="$PWD/build/default/tobrin"
+source scripts/bench-common.sh
 head -c 819200 /dev/urandom >"$work/ds80.img"
 
-# run NAME "SIM OPTIONS" IMAGE(builtin or a path): one run, its results in $work/NAME.*
-run() {
-  local name=$1 options=$2 image=$3 args=(1)
-  [ "$image" != builtin ] && args+=("$image")
-  local dir="$work/$name"
-  mkdir -p "$dir"
-  # shellcheck disable=SC2086
-  "$sim" --quiet --expect "$image" $options </dev/null >"$dir/sim.log" 2>&1 &
-  local sim_pid=$!
-  for _ in $(seq 200); do grep -q "line on" "$dir/sim.log" && break; sleep 0.05; done
-  local line; line=$(sed -n 's/^einstein-sim: line on //p' "$dir/sim.log")
-  local start end status=0
-  start=$(date +%s.%N)
-  printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" "${args[@]}" >"$dir/tobrin.log" 2>&1 || status=$?
-  end=$(date +%s.%N)
-  sleep 0.5
-  kill -INT "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
-}
-
-# outcome NAME: identical, named, WRONG or hang
-outcome() {
-  local dir="$work/$1" status
-  status=$(cut -d' ' -f1 "$dir/result")
-  if [ "$status" = 124 ]; then echo hang; return; fi
-  if grep -aq "Disk formatted and disk image transferred" "$dir/tobrin.log"; then
-    if grep -aq "the disk matches the image" "$dir/sim.log"; then echo identical; else echo WRONG; fi
-  elif grep -aq "TOBRIN HALTED" "$dir/tobrin.log"; then echo named
-  else echo hang; fi
-}
-
-number() {  # number FILE REGEX: the first number after REGEX
-  grep -aoE "$2 [0-9.]+" "$1" | head -1 | grep -oE '[0-9.]+$' || echo 0
-}
-
-# scenario TITLE "SIM OPTIONS" IMAGE: the seeds' runs, two at a time, and a table line
+# scenario TITLE "SIM OPTIONS" IMAGE [TOBRIN OPTIONS...]: the seeds' runs,
+# two at a time, and a table line
 scenario() {
   local title=$1 options=$2 image=$3 tag
+  shift 3
   tag=$(echo "$title" | tr -c 'a-zA-Z0-9' '_')
   for seed in $(seq "$seeds"); do
-    run "$tag-$seed" "$options --seed $seed" "$image" &
+    run "$tag-$seed" "$options --seed $seed" "$image" "$@" &
     if (( seed % 2 == 0 )); then wait; fi
   done
   wait
@@ -111,6 +74,9 @@ for group in $scenarios; do
       ;;
     noisy)
       scenario "changes 1e-2 both ways: built-in, SS40" "--corrupt-to-einstein 0.01 --corrupt-from-einstein 0.01" builtin
+      ;;
+    verify)
+      scenario "changes 1e-3 both ways, -verify: random, DS80" "--tracks 80 --sides 2 --corrupt-to-einstein 0.001 --corrupt-from-einstein 0.001" "$work/ds80.img" -verify
       ;;
     ends)
       seeds_saved=$seeds; seeds=1

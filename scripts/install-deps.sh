@@ -18,6 +18,7 @@ packages=(
   wine wine64 tmux
   clang libclang-rt-14-dev
   libdsk-utils
+  dpkg-dev man-db groff-base
 )
 
 missing=()

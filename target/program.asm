@@ -59,7 +59,9 @@ program_start:
         ld   (from_boot_disk),a
         rst  08h
         defb MOS_PRINT
-        defm "TOBRIN: System Disk Transfer V1.00\r"
+        defm "TOBRIN: System Disk Transfer V"
+        include 'version.inc'
+        defm "\r"
         defb 0Ah+80h
         ld   hl,0                   ; no silence needed before the first command
         jr   command_prompt

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <sstream>
 
 #include "image/default_image.h"
@@ -156,6 +157,48 @@ TEST(EndToEnd, TheBuiltInImageOnAOneSided40TrackDriveBoots)
     std::printf("%s\n", figures.substr(figures.find("einstein-sim: emulated")).c_str());
     EXPECT_NE(figures.find("lost data 0"), std::string::npos);
     EXPECT_EQ(figures.find("stores into the monitor"), std::string::npos);
+    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
+{
+    // The TOBRIN boot disk, as `tobrin 1` writes it ...
+    std::string boot_disk;
+    {
+        VirtualEinstein einstein({});
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+        confirm_all(*tobrin, einstein);
+        ASSERT_EQ(tobrin->wait(120000), 0);
+        ASSERT_EQ(einstein.process().wait(60000), 0);
+        boot_disk = einstein.saved_path();
+    }
+    // ... boots another Einstein into the program: no loader typed.
+    VirtualEinstein einstein({"--disk", boot_disk, "--boot-disk"});
+    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
+    EXPECT_TRUE(einstein.shows("TOBRIN: System Disk Transfer V1.00"));
+    // Out with it, in with a blank disk: a second disk from the same boot,
+    // and the program waits again instead of restarting the machine.
+    einstein.process().type("swap\n");
+    std::unique_ptr<ChildProcess> second(start_tobrin(einstein, {"1", "-notrans"}));
+    confirm_all(*second, einstein, false);
+    ASSERT_EQ(second->wait(120000), 0);
+    EXPECT_NE(program_text(second->output()).find(DONE), std::string::npos) << second->output();
+    ASSERT_TRUE(einstein.process().wait_for_output("Einstein| [ Transfer successful reboot Einstein."));
+    std::vector<std::string> screen = einstein.screen();
+    auto done = std::find(screen.rbegin(), screen.rend(), "[ Transfer successful reboot Einstein.");
+    ASSERT_NE(done, screen.rend());
+    EXPECT_NE(std::find(screen.rbegin(), done, "[ Waiting to proceed"), done) << "the program waits for the next disk";
+    // The second disk boots too.
+    std::size_t before = einstein.process().output().size();
+    einstein.process().type("boot\n");
+    bool booted = false;
+    for (int i = 0; i < 2000 && !booted; ++i) {
+        booted = einstein.process().output().find("TOBRIN: System Disk Transfer V1.00", before) != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(booted) << einstein.process().output().substr(before);
+    einstein.process().type("quit\n");
+    ASSERT_EQ(einstein.process().wait(60000), 0);
     expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -72,6 +74,21 @@ TEST(RunDriver, WithoutArgumentsItShowsTheUsage)
     RunResult r = run_tobrin({}, "");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, BANNER + USAGE);
+}
+
+TEST(RunDriver, TheReadmeShowsTheUsageThatTobrinPrints)
+{
+    std::ifstream file(std::string(TOBRIN_SOURCE_DIR) + "/README.md");
+    std::stringstream readme;
+    readme << file.rdbuf();
+    std::string text = readme.str();
+    std::size_t marker = text.find("<!-- the usage of tobrin -? -->\n```\n");
+    ASSERT_NE(marker, std::string::npos) << "the README lost its usage block";
+    std::size_t start = text.find('\n', text.find("```", marker)) + 1;
+    std::string shown = text.substr(start, text.find("```\n", start) - start);
+    RunResult r = run_tobrin({"-?"}, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(BANNER + shown, r.out);
 }
 
 TEST(RunDriver, HelpWithAPortShowsTheUsageAndOpensNothing)

@@ -1,0 +1,47 @@
+# bench-common.sh - what the fault benchmarks share (sourced, not run):
+# whole runs of tobrin against einstein-sim with keys typed ahead, and what
+# they ended in.  Sets $work (removed at exit), $sim and $tobrin.
+
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+sim="$PWD/build/default/sim/einstein-sim"
+tobrin="$PWD/build/default/tobrin"
+
+# run NAME "SIM OPTIONS" IMAGE [TOBRIN OPTIONS...]: one run (IMAGE builtin
+# or a path), its results in $work/NAME/
+run() {
+  local name=$1 options=$2 image=$3 args=(1)
+  shift 3
+  [ "$image" != builtin ] && args+=("$image")
+  args+=("$@")
+  local dir="$work/$name"
+  mkdir -p "$dir"
+  # shellcheck disable=SC2086
+  "$sim" --quiet --expect "$image" $options </dev/null >"$dir/sim.log" 2>&1 &
+  local sim_pid=$!
+  for _ in $(seq 200); do grep -q "line on" "$dir/sim.log" && break; sleep 0.05; done
+  local line; line=$(sed -n 's/^einstein-sim: line on //p' "$dir/sim.log")
+  local start end status=0
+  start=$(date +%s.%N)
+  printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" "${args[@]}" >"$dir/tobrin.log" 2>&1 || status=$?
+  end=$(date +%s.%N)
+  sleep 0.5
+  kill -INT "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
+}
+
+# outcome NAME: identical, named, WRONG or hang
+outcome() {
+  local dir="$work/$1" status
+  status=$(cut -d' ' -f1 "$dir/result")
+  if [ "$status" = 124 ]; then echo hang; return; fi
+  if grep -aq "Disk formatted and disk image transferred" "$dir/tobrin.log"; then
+    if grep -aq "the disk matches the image" "$dir/sim.log"; then echo identical; else echo WRONG; fi
+  elif grep -aq "TOBRIN HALTED" "$dir/tobrin.log"; then echo named
+  else echo hang; fi
+}
+
+number() {  # number FILE REGEX: the first number after REGEX
+  grep -aoE "$2 [0-9.]+" "$1" | head -1 | grep -oE '[0-9.]+$' || echo 0
+}

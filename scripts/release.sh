@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds, tests and packages TOBRIN into dist/:
+#   tobrin-<version>-windows-x86_64.zip  tobrin.exe (static) and README-windows.txt
+#   tobrin_<version>_amd64.deb           tobrin, einstein-sim, their manual pages, the README
+#   SHA256SUMS                           of both
+# The version is the CMake project version, the one the banner shows.
+#
+#   bash scripts/release.sh           the test command first, then the packages
+#   bash scripts/release.sh --quick   the packages only, checked (run by the test command)
+#
+# Either way the packages are checked: their contents, the .deb's
+# dependencies, the manual pages render without a warning, the packaged
+# tobrin prints its usage (and, in the full run, tobrin.exe under wine).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+bash scripts/install-deps.sh
+[ "$quick" = 1 ] || bash scripts/test.sh
+
+echo "=== release: the Linux programs and the .deb"
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+(cd build/release && cpack -G DEB >/dev/null)
+echo "=== release: tobrin.exe and the .zip"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target tobrin >/dev/null
+
+rm -rf dist
+mkdir -p dist
+deb="tobrin_${version}_amd64.deb"
+zip="tobrin-${version}-windows-x86_64.zip"
+cp "build/release/$deb" dist/
+stage=build/release/zip/tobrin-${version}
+rm -rf build/release/zip
+mkdir -p "$stage"
+cp build/windows/tobrin.exe "$stage/"
+sed "s/@TOBRIN_VERSION@/${version}/" packaging/README-windows.txt | sed 's/$/\r/' >"$stage/README-windows.txt"
+(cd build/release/zip && cmake -E tar cf "../../../dist/$zip" --format=zip "tobrin-${version}")
+(cd dist && sha256sum "$deb" "$zip" >SHA256SUMS)
+
+echo "=== release: checks"
+fail() { echo "release: $*" >&2; exit 1; }
+contents=$(dpkg-deb -c "dist/$deb")
+for f in ./usr/bin/tobrin ./usr/bin/einstein-sim ./usr/share/man/man1/tobrin.1 ./usr/share/man/man1/einstein-sim.1 \
+         ./usr/share/doc/tobrin/README.md; do
+  grep -q " $f" <<<"$contents" || grep -q " $f.gz" <<<"$contents" || fail "$deb lacks $f"
+done
+depends=$(dpkg-deb -f "dist/$deb" Depends)
+grep -q "libz80ex1" <<<"$depends" || fail "$deb does not depend on libz80ex1 ($depends)"
+[ "$(dpkg-deb -f "dist/$deb" Version)" = "$version" ] || fail "$deb has the wrong version"
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "dist/$deb" "$unpacked"
+for page in tobrin einstein-sim; do
+  file="$unpacked/usr/share/man/man1/$page.1"
+  [ -f "$file" ] || file="$file.gz"
+  warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "the manual page $page(1) renders with warnings: $warnings"
+done
+usage=$("$unpacked/usr/bin/tobrin" -? || true)
+grep -q "^TOBRIN: Einstein System Disk Transfer V${version}\$" <<<"$usage" || fail "the packaged tobrin shows another version"
+grep -q "^  -read <file>" <<<"$usage" || fail "the packaged tobrin does not print its usage"
+listing=$(cd dist && cmake -E tar tf "$zip")
+for f in "tobrin-${version}/tobrin.exe" "tobrin-${version}/README-windows.txt"; do
+  grep -qx "$f" <<<"$listing" || fail "$zip lacks $f"
+done
+(cd dist && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
+if [ "$quick" = 0 ]; then
+  root=$PWD
+  (cd "$unpacked" && cmake -E tar xf "$root/dist/$zip")
+  WINEDEBUG=-all timeout 120 wine "$unpacked/tobrin-${version}/tobrin.exe" -? </dev/null | tr -d '\r' | grep -q "^  -read <file>" \
+    || fail "tobrin.exe does not print its usage under wine"
+fi
+ls -l dist
+echo "release: dist/ holds $deb, $zip and SHA256SUMS"
