@@ -2,7 +2,7 @@
 // settings, and single bytes through it in either direction.
 //
 // Everything that crosses the line to the Einstein goes through these byte
-// operations.  recv_byte waits without limit, as the first design had it;
+// operations.  recv_byte waits without limit, as it always did;
 // the run itself waits only through recv_byte_within, whose limits come
 // from link/link_limits.h, and send_byte gives up on a port that takes no
 // byte for LINK_WRITE_LIMIT_S (the Einstein holding CTS off).  After a

@@ -1,6 +1,11 @@
-# bench-common.sh - what the fault benchmarks share (sourced, not run):
-# whole runs of tobrin against einstein-sim with keys typed ahead, and what
-# they ended in.  Sets $work (removed at exit), $sim and $tobrin.
+# bench-common.sh - what the fault benchmarks share (sourced, not run, from
+# the checkout): the programs built, whole runs of tobrin against
+# einstein-sim with keys typed ahead, and what they ended in.  Sets $work
+# (removed at exit), $sim and $tobrin.
+
+bash scripts/install-deps.sh >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default --target tobrin einstein-sim >/dev/null
 
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT

@@ -17,11 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seeds="${1:-10}"
-scenarios="${SCENARIOS:-drop change noisy ends}"
-bash scripts/install-deps.sh >/dev/null
-cmake --preset default >/dev/null
-cmake --build --preset default --target tobrin einstein-sim >/dev/null
-
+scenarios="${SCENARIOS:-drop change noisy verify ends}"
 source scripts/bench-common.sh
 head -c 819200 /dev/urandom >"$work/ds80.img"
 

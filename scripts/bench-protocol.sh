@@ -14,9 +14,6 @@
 # and all later ones go in the fill form).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh >/dev/null
-cmake --preset default >/dev/null
-cmake --build --preset default --target tobrin einstein-sim >/dev/null
 source scripts/bench-common.sh
 head -c 204800 /dev/urandom >"$work/ss40.img"
 

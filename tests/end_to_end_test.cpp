@@ -300,45 +300,39 @@ TEST(EndToEnd, KeysAllTypedAheadStillFormatAndWrite)
     expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
 }
 
-TEST(EndToEnd, AByteLostOnTheLineIsRecoveredAndTheDiskIsTheImage)
+TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
 {
-    // The PC's byte 2576 is the fill value of sector 5 (after the format
-    // command, the geometry, the batch byte and sectors 0-4 in full): the
-    // Einstein takes the next sector's marker for it and loses step; it
-    // times out, says so, and the batch is resumed - without a new format,
-    // and with no key.
-    VirtualEinstein einstein({"--drop-byte", "2576"});
-    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
-    confirm_all(*tobrin, einstein);
-    ASSERT_EQ(tobrin->wait(120000), 0);
-    ASSERT_EQ(einstein.process().wait(60000), 0);
-    std::string out = program_text(tobrin->output());
-    EXPECT_NE(out.find("\n  + Line fault (the Einstein timed out): resuming at track 00 sector 00, try 1 of 5\n"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos);
-    EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE);
-    EXPECT_TRUE(einstein.shows("] Resuming"));
-    EXPECT_NE(einstein.process().output().find("dropped 1 to the Einstein"), std::string::npos);
-    EXPECT_EQ(einstein.process().output().find("] Formatting", einstein.process().output().find("] Resuming")),
-              std::string::npos) << "formatted again";
-    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
-}
-
-TEST(EndToEnd, ADamagedChecksumByteEndsInARecoveryAndTheImage)
-{
-    // The PC's byte 518 is its checksum of the boot sector: the Einstein
-    // disagrees while the PC has moved on.  They must not repeat the block
-    // for ever: the Einstein runs out of bytes, says so, and the batch is
-    // resumed.
-    VirtualEinstein einstein({"--change-byte", "518"});
-    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
-    confirm_all(*tobrin, einstein);
-    ASSERT_EQ(tobrin->wait(120000), 0);
-    ASSERT_EQ(einstein.process().wait(60000), 0);
-    std::string out = program_text(tobrin->output());
-    EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos) << out;
-    EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE);
-    expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+    struct Case {
+        std::vector<std::string> fault;
+        const char* what;
+    } cases[] = {
+        // The PC's byte 2576 is the fill value of sector 5 (after the format
+        // command, the geometry, the batch byte and sectors 0-4 in full):
+        // the Einstein takes the next sector's marker for it and loses step.
+        {{"--drop-byte", "2576"}, "a lost fill value"},
+        // Byte 518 is the PC's checksum of the boot sector: the Einstein
+        // disagrees while the PC has moved on - they must not repeat the
+        // block for ever.
+        {{"--change-byte", "518"}, "a damaged checksum"},
+    };
+    for (const auto& c : cases) {
+        // Either way the Einstein runs out of bytes, times out, says so, and
+        // the batch is resumed - without a new format, and with no key.
+        VirtualEinstein einstein(c.fault);
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+        confirm_all(*tobrin, einstein);
+        ASSERT_EQ(tobrin->wait(120000), 0) << c.what;
+        ASSERT_EQ(einstein.process().wait(60000), 0);
+        std::string out = program_text(tobrin->output());
+        EXPECT_NE(out.find("\n  + Line fault (the Einstein timed out): resuming at track 00 sector 00, try 1 of 5\n"),
+                  std::string::npos) << c.what << "\n" << out;
+        EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos) << c.what;
+        EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE) << c.what;
+        std::string screen = einstein.process().output();
+        EXPECT_TRUE(einstein.shows("] Resuming")) << c.what;
+        EXPECT_EQ(screen.find("] Formatting", screen.find("] Resuming")), std::string::npos) << "formatted again";
+        expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+    }
 }
 
 TEST(EndToEnd, VerifyRewritesAWeakSectorAndNamesABadOne)
