@@ -142,7 +142,7 @@ static int receive_passes(std::uint8_t* block, int length)
     }
 }
 
-int transfer_block_within(std::uint8_t* block, int length, const char* label, int send, double first_byte_seconds)
+int transfer_block(std::uint8_t* block, int length, const char* label, int send)
 {
     block_fault = BLOCK_OK;
     if (label != nullptr) {
@@ -162,7 +162,7 @@ int transfer_block_within(std::uint8_t* block, int length, const char* label, in
         result = send_passes(block, length, &notice_shown, label);
     } else {
         std::uint8_t marker = 0;
-        if (!recv_byte_within(&marker, first_byte_seconds)) return fail(BLOCK_NO_ANSWER);
+        if (!recv_byte_within(&marker, link_answer_s(1))) return fail(BLOCK_NO_ANSWER);
         result = receive_block_marked(marker, block, length);
     }
 
@@ -187,9 +187,4 @@ int receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length)
     }
     // any other marker: a full block
     return receive_passes(block, length);
-}
-
-int transfer_block(std::uint8_t* block, int length, const char* label, int send)
-{
-    return transfer_block_within(block, length, label, send, link_answer_s(1));
 }

@@ -46,12 +46,8 @@ const char* block_fault_text(BlockFault fault);
 
 // Sends (TRANSFER_SEND) or receives (TRANSFER_RECEIVE) the block of length
 // bytes.  Returns 1 once the block is across, 0 when it could not be (see
-// block_fault).  A received block's first byte is waited for
-// first_byte_seconds (the Einstein may have work to do first); every later
-// byte only as long as the line takes.
-int transfer_block_within(std::uint8_t* block, int length, const char* label, int send, double first_byte_seconds);
+// block_fault).  Every byte is waited for as long as the line takes.
+int transfer_block(std::uint8_t* block, int length, const char* label, int send);
 // The receiving half after the marker, which the caller has read (and
 // waited for as long as it knew the Einstein might take).
 int receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length);
-// The same, with the first byte waited for as long as any answer.
-int transfer_block(std::uint8_t* block, int length, const char* label, int send);
