@@ -4,8 +4,9 @@
 # emulation library of the virtual Einstein, the Windows cross compiler, and
 # wine and tmux, which run tobrin.exe and its tests (the Windows build
 # already runs its unit tests under wine to list them), clang with its
-# fuzzing runtime for the disc image reader's fuzz target, and libdsk's
-# tools, which the tests use to open the images that -read writes.
+# fuzzing runtime for the disc image reader's fuzz target, libdsk's tools
+# (the tests open the images that -read writes with them), what the
+# packages are made and checked with, and bc for the benchmark scripts.
 # Packages already installed are left alone.
 set -euo pipefail
 
@@ -19,6 +20,7 @@ packages=(
   clang libclang-rt-14-dev
   libdsk-utils
   dpkg-dev man-db groff-base
+  bc
 )
 
 missing=()
