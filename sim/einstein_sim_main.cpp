@@ -315,7 +315,10 @@ BlockWatch block_watch;
 void watch_blocks(Einstein* e)
 {
     namespace label = target_program_image_labels;
-    einstein_trap(e, label::recv_block, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
+    // A new block, and each new pass of a full block: only the pass that is
+    // taken counts.
+    for (std::uint16_t start : {label::recv_block, label::recv_block_pass})
+        einstein_trap(e, start, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
     einstein_trap(e, label::recv_block_agreed, [](Einstein* m) {
         if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.full_taken_changed++;
     });
