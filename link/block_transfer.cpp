@@ -22,6 +22,7 @@ const char* block_fault_text(BlockFault fault)
     case BLOCK_LOST_STEP: return "the exchange lost step";
     case BLOCK_EINSTEIN_TIMED_OUT: return "the Einstein timed out";
     case BLOCK_LINK_DEAD: return "the serial port stopped working";
+    case BLOCK_VERIFY_MISMATCH: return "a sector read back different from the image";
     }
     return "unknown";
 }

@@ -39,6 +39,7 @@ enum BlockFault {
     BLOCK_LOST_STEP,      // a byte that cannot be there: the two ends disagree on where they are
     BLOCK_EINSTEIN_TIMED_OUT, // the Einstein's time-out notice came
     BLOCK_LINK_DEAD,      // the port failed or took no byte
+    BLOCK_VERIFY_MISMATCH,// -verify: a sector read back different from what the PC sent
 };
 extern BlockFault block_fault;
 // The fault in words, for the console.

@@ -64,6 +64,7 @@ struct Transfer {
     int recoveries;              // recoveries in the whole transfer
     double recovery_seconds;     // and the time they took
     bool verify;                 // every sector is read back on the Einstein
+    int mismatch_resends;        // times the batch went again for a verify mismatch
     bool builtin;                // the built-in boot disk is sent
 };
 
@@ -220,6 +221,15 @@ static bool every_sector_failed(const Transfer* t, int first)
     return true;
 }
 
+// -verify: a sector of the batch still read back different after the
+// Einstein's rewrites.
+static bool mismatch_in_batch(const Transfer* t, int first)
+{
+    for (int k = 0; k < BATCH_SECTORS; ++k)
+        if (t->status[static_cast<std::size_t>(first + k)] == STATUS_VERIFY_MISMATCH) return true;
+    return false;
+}
+
 // -verify: the CRC-16 of each sector of the batch, high byte first.
 static bool send_batch_crcs(const Transfer* t)
 {
@@ -258,7 +268,13 @@ static bool send_batch(Transfer* t, int first, bool* waited_for_status)
     *waited_for_status = true;
     if (!receive_status(t, first)) return false;
     *waited_for_status = false;
-    return !every_sector_failed(t, first) || report_again(t, first);
+    if (every_sector_failed(t, first) && !report_again(t, first)) return false;
+    if (t->verify && t->mismatch_resends < LINK_MISMATCH_RESENDS && mismatch_in_batch(t, first)) {
+        ++t->mismatch_resends;
+        block_fault = BLOCK_VERIFY_MISMATCH;
+        return false;
+    }
+    return true;
 }
 
 // Has the Einstein resume writing at sector `first` of the drive: true when
@@ -382,6 +398,7 @@ int transfer_image(const char* name, int verify)
 
     for (int first = 0; first < t.total; first += BATCH_SECTORS) {
         t.fetched = 0;
+        t.mismatch_resends = 0;
         attempts = 0;
         bool waited_for_status = false;
         while (!send_batch(&t, first, &waited_for_status)) {

@@ -70,6 +70,13 @@ constexpr double LINK_QUIET_LIMIT_S = 60.0;
 constexpr double LINK_RESUME_ANSWER_S = link_answer_s(7) + 0.5;
 // Recoveries of one batch before the run gives up.
 constexpr int LINK_MAX_RECOVERIES = 5;
+// -verify: a batch in which a sector still read back different after the
+// Einstein's rewrites is sent again this many times (one of its
+// recoveries each).  The Einstein rewrote it from its own buffer, so a
+// block the line damaged in a way its checksum let through (or a fill
+// value, which has none) stays wrong until the PC sends it again; a disk
+// that keeps storing something else is named as a verify mismatch after.
+constexpr int LINK_MISMATCH_RESENDS = 1;
 
 // The program block through the loader: 2048 bytes of line time and more.
 constexpr double PROGRAM_SEND_S = 2048 * LINK_BYTE_S * 1.5 + 2.0;

@@ -304,23 +304,31 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
 {
     struct Case {
         std::vector<std::string> fault;
+        std::vector<std::string> options;
         const char* what;
     } cases[] = {
         // The PC's byte 2576 is the fill value of sector 5 (after the format
         // command, the geometry, the batch byte and sectors 0-4 in full):
         // the Einstein takes the next sector's marker for it and loses step.
-        {{"--drop-byte", "2576"}, "a lost fill value"},
+        {{"--drop-byte", "2576"}, {}, "a lost fill value"},
         // Byte 518 is the PC's checksum of the boot sector: the Einstein
         // disagrees while the PC has moved on - they must not repeat the
         // block for ever.
-        {{"--change-byte", "518"}, "a damaged checksum"},
+        {{"--change-byte", "518"}, {}, "a damaged checksum"},
+        // Byte 2602 is the fill value of sector 18, which has no checksum:
+        // the Einstein writes the wrong value, its rewrites cannot mend it,
+        // and only the PC sending the batch again can.
+        {{"--change-byte", "2602"}, {"-verify"}, "a damaged fill value, verified"},
     };
     for (const auto& c : cases) {
-        // Either way the exchange ends (the Einstein runs out of bytes and
-        // says so, or the checksums disagree too often) and the batch is
-        // resumed - without a new format, and with no key.
+        // Every way the exchange ends (the Einstein runs out of bytes and
+        // says so, the checksums disagree too often, a sector reads back
+        // wrong) the batch is resumed - without a new format, and with no
+        // key.
         VirtualEinstein einstein(c.fault);
-        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+        std::vector<std::string> args = {"1"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, args));
         confirm_all(*tobrin, einstein);
         ASSERT_EQ(tobrin->wait(120000), 0) << c.what;
         ASSERT_EQ(einstein.process().wait(60000), 0);
