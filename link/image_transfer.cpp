@@ -65,6 +65,7 @@ struct Transfer {
     double recovery_seconds;     // and the time they took
     bool verify;                 // every sector is read back on the Einstein
     int mismatch_resends;        // times the batch went again for a verify mismatch
+    int disagreements;           // faults of the batch in which the Einstein answered, but wrong
     bool builtin;                // the built-in boot disk is sent
 };
 
@@ -312,12 +313,14 @@ enum Recovery { RESUMED, BATCH_DONE, GAVE_UP };
 // the batch's first sector (or its late status block completes the batch).
 // GAVE_UP after a halt report when the Einstein cannot be brought back:
 // after LINK_MAX_RECOVERIES tries, or two tries in a row in which it said
-// nothing at all.
+// nothing at all.  The report says which: an Einstein that is gone, or
+// one that answered while the line spoiled the blocks.
 static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_status)
 {
     Clock::time_point start = Clock::now();
     int track = first / t->sectors_per_cylinder, sector = first % t->sectors_per_cylinder;
     BlockFault fault = block_fault;
+    if (fault == BLOCK_TOO_MANY_PASSES || fault == BLOCK_LOST_STEP) ++t->disagreements;
     int silent = 0;
     Recovery result = RESUMED;
     for (;;) {
@@ -328,6 +331,15 @@ static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_s
         if (++*attempts > LINK_MAX_RECOVERIES || silent >= 2) {
             char where[32];
             std::snprintf(where, sizeof where, "%02d sector %02d", track, sector);
+            if (silent < 2 && t->disagreements > 0) {
+                // The Einstein answered every time: the line spoils the blocks.
+                transfer_failed("The batch from track %s did not get across after five resumes: the Einstein answered, "
+                                "but the checksums kept disagreeing. The line is too noisy: check the cable (its "
+                                "length, its plugs, the adapter), then run TOBRIN again (with -notrans when the "
+                                "Einstein shows \"[ Waiting to proceed\")",
+                                where);
+                return GAVE_UP;
+            }
             transfer_failed("The Einstein stopped answering at track %s and did not take up the write again. "
                             "It may have been reset or switched off (its screen shows the monitor's prompt), or "
                             "it shows TIMEOUT. Check it and the cable, then run TOBRIN again (with -notrans when "
@@ -399,6 +411,7 @@ int transfer_image(const char* name, int verify)
     for (int first = 0; first < t.total; first += BATCH_SECTORS) {
         t.fetched = 0;
         t.mismatch_resends = 0;
+        t.disagreements = 0;
         attempts = 0;
         bool waited_for_status = false;
         while (!send_batch(&t, first, &waited_for_status)) {
