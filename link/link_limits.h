@@ -76,7 +76,7 @@ constexpr int LINK_MAX_RECOVERIES = 5;
 // block the line damaged in a way its checksum let through (or a fill
 // value, which has none) stays wrong until the PC sends it again; a disk
 // that keeps storing something else is named as a verify mismatch after.
-constexpr int LINK_MISMATCH_RESENDS = 1;
+constexpr int LINK_MISMATCH_RESENDS = 2;
 
 // The program block through the loader: 2048 bytes of line time and more.
 constexpr double PROGRAM_SEND_S = 2048 * LINK_BYTE_S * 1.5 + 2.0;
