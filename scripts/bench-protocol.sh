@@ -3,6 +3,8 @@
 # each kind where there are five (a byte changed by XOR 5Ah on its way), and
 # how each run ends: with the disk identical to the image, or with a named
 # failure - never for ever, never with a wrong success.  Also: how long a
+# The fill values are damaged once more in runs with -verify, which finds
+# them (a fill block has no checksum) and sends the batch again.
 # mistyped image name takes to be refused.
 #
 #   bash scripts/bench-protocol.sh
@@ -25,7 +27,7 @@ head -c 204800 /dev/urandom >"$work/ss40.img"
 batch_start() { echo $((4 + $1 * (1 + 80 * 514))); }
 block_start() { echo $(($(batch_start "$1") + 1 + 514 * $2)); }  # batch, sector: its marker
 
-declare -a cases  # "kind|sim options|image"
+declare -a cases  # "kind|sim options|image|tobrin options"
 for b in 0 1 2 3 4; do
   k=$((b * 17 % 80))
   cases+=("PC checksum|--change-byte $(($(block_start $b $k) + 513))|random")
@@ -35,21 +37,23 @@ for b in 0 1 2 3 4; do
   cases+=("status byte|--change-byte-from-einstein $((3 + b * 82 + 81))|random")
   # the built-in image: batch 0's fill blocks begin at byte 2575, later batches are all fills
   cases+=("fill value|--change-byte $((2576 + 2 * (b * 13 % 70)))|builtin")
+  cases+=("fill value, -verify|--change-byte $((2576 + 2 * (b * 13 % 70)))|builtin|-verify")
 done
 for g in 1 2 3; do cases+=("geometry byte|--change-byte $g|random"); done
 cases+=("drive flags|--change-byte-from-einstein 2|random")
 cases+=("end byte|--change-byte $(batch_start 5)|random")
 
-printf "%-18s %-40s %-10s %7s  %s\n" "kind" "fault" "outcome" "wall s" "first line of the report"
+printf "%-20s %-40s %-10s %7s  %s\n" "kind" "fault" "outcome" "wall s" "first line of the report"
 i=0
 for c in "${cases[@]}"; do
-  IFS='|' read -r kind options image <<<"$c"
+  IFS='|' read -r kind options image extra <<<"$c"
   [ "$image" = random ] && image="$work/ss40.img"
-  run "case$i" "$options" "$image"
+  # shellcheck disable=SC2086
+  run "case$i" "$options" "$image" $extra
   dir="$work/case$i"
   line=$(grep -a -A1 'TOBRIN HALTED' "$dir/tobrin.log" | grep -a 'Error ->' | head -1 | cut -c1-70 || true)
   [ -z "$line" ] && line=$(grep -ao '+ [0-9]* line faults\? recovered' "$dir/tobrin.log" | head -1 || true)
-  printf "%-18s %-40s %-10s %7.1f  %s\n" "$kind" "$options" "$(outcome "case$i")" "$(cut -d' ' -f2 "$dir/result")" "$line"
+  printf "%-20s %-40s %-10s %7.1f  %s\n" "$kind" "$options" "$(outcome "case$i")" "$(cut -d' ' -f2 "$dir/result")" "$line"
   i=$((i + 1))
 done
 
