@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Single damaged bytes at each kind of protocol position, five positions of
 # each kind where there are five (a byte changed by XOR 5Ah on its way), and
-# how each run ends: with the disk identical to the image, or with a named
-# failure - never for ever, never with a wrong success.  Also: how long a
-# The fill values are damaged once more in runs with -verify, which finds
-# them (a fill block has no checksum) and sends the batch again.
-# mistyped image name takes to be refused.
+# how each run ends: with the disk identical to the image, with a named
+# failure, or WRONG (success over a disk that differs) - never for ever.
+# A fill value has no checksum, so a damaged one is WRONG unless the run
+# has -verify, which finds it and sends the batch again: the fill values
+# are damaged once more in runs with -verify.  Also: how long a mistyped
+# image name takes to be refused.
 #
 #   bash scripts/bench-protocol.sh
 #
