@@ -332,7 +332,8 @@ static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_s
             char where[32];
             std::snprintf(where, sizeof where, "%02d sector %02d", track, sector);
             if (silent < 2 && t->disagreements > 0) {
-                // The Einstein answered every time: the line spoils the blocks.
+                // The Einstein kept answering: the line spoils the blocks.
+                static_assert(LINK_MAX_RECOVERIES == 5, "the report says five");
                 transfer_failed("The batch from track %s did not get across after five resumes: the Einstein answered, "
                                 "but the checksums kept disagreeing. The line is too noisy: check the cable (its "
                                 "length, its plugs, the adapter), then run TOBRIN again (with -notrans when the "
