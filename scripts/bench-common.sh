@@ -12,6 +12,12 @@ trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 sim="$PWD/build/default/sim/einstein-sim"
 tobrin="$PWD/build/default/tobrin"
 
+# line_of LOG: the line einstein-sim announces in its LOG, once it has
+line_of() {
+  for _ in $(seq 200); do grep -q "line on" "$1" && break; sleep 0.05; done
+  sed -n 's/^einstein-sim: line on //p' "$1"
+}
+
 # run NAME "SIM OPTIONS" IMAGE [TOBRIN OPTIONS...]: one run (IMAGE builtin
 # or a path), its results in $work/NAME/
 run() {
@@ -24,8 +30,7 @@ run() {
   # shellcheck disable=SC2086
   "$sim" --quiet --expect "$image" $options </dev/null >"$dir/sim.log" 2>&1 &
   local sim_pid=$!
-  for _ in $(seq 200); do grep -q "line on" "$dir/sim.log" && break; sleep 0.05; done
-  local line; line=$(sed -n 's/^einstein-sim: line on //p' "$dir/sim.log")
+  local line; line=$(line_of "$dir/sim.log")
   local start end status=0
   start=$(date +%s.%N)
   printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" "${args[@]}" >"$dir/tobrin.log" 2>&1 || status=$?

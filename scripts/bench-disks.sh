@@ -19,8 +19,8 @@ head -c 819200 /dev/urandom >"$work/ds80.img"
 seconds() { number "$work/$1/sim.log" 'emulated time'; }
 
 echo "-verify"
-for spec in "built-in, SS40||builtin" "random, DS80|--tracks 80 --sides 2|$work/ds80.img"; do
-  IFS='|' read -r title options image <<<"$spec"
+for setup in "built-in, SS40||builtin" "random, DS80|--tracks 80 --sides 2|$work/ds80.img"; do
+  IFS='|' read -r title options image <<<"$setup"
   run plain "$options" "$image"
   run verified "$options" "$image" -verify
   plain=$(seconds plain) verified=$(seconds verified)
@@ -30,16 +30,15 @@ for spec in "built-in, SS40||builtin" "random, DS80|--tracks 80 --sides 2|$work/
 done
 
 echo "-read of a disk TOBRIN wrote"
-for spec in "SS40||$work/ss40.img" "DS80|--tracks 80 --sides 2|$work/ds80.img"; do
-  IFS='|' read -r title options image <<<"$spec"
+for setup in "SS40||$work/ss40.img" "DS80|--tracks 80 --sides 2|$work/ds80.img"; do
+  IFS='|' read -r title options image <<<"$setup"
   dir="$work/read-$title"
   mkdir -p "$dir"
   run "write-$title" "$options --save $dir/written.dsk" "$image"
   # shellcheck disable=SC2086
   "$sim" --quiet $options --disk "$dir/written.dsk" </dev/null >"$dir/sim.log" 2>&1 &
   pid=$!
-  for _ in $(seq 200); do grep -q "line on" "$dir/sim.log" && break; sleep 0.05; done
-  line=$(sed -n 's/^einstein-sim: line on //p' "$dir/sim.log")
+  line=$(line_of "$dir/sim.log")
   printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" 1 -read "$dir/copy.dsk" >"$dir/tobrin.log" 2>&1 || true
   sleep 0.5; kill -INT "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
   # The copy against the original, through the virtual Einstein's own comparison.
@@ -65,8 +64,7 @@ mkfifo "$dir/commands"
 "$sim" --quiet --disk "$work/tobrin.dsk" --boot-disk <"$dir/commands" >"$dir/sim.log" 2>&1 &
 pid=$!
 exec 7>"$dir/commands"
-for _ in $(seq 200); do grep -q "line on" "$dir/sim.log" && break; sleep 0.05; done
-line=$(sed -n 's/^einstein-sim: line on //p' "$dir/sim.log")
+line=$(line_of "$dir/sim.log")
 for disk in a b; do
   echo swap >&7
   printf 'Y' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" 1 "$dir/$disk.img" -notrans >"$dir/$disk.log" 2>&1 || true

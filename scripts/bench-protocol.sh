@@ -61,8 +61,7 @@ done
 # A mistyped image name: refused before any prompt, the line untouched.
 "$sim" --quiet </dev/null >"$work/idle.log" 2>&1 &
 idle=$!
-for _ in $(seq 200); do grep -q "line on" "$work/idle.log" && break; sleep 0.05; done
-line=$(sed -n 's/^einstein-sim: line on //p' "$work/idle.log")
+line=$(line_of "$work/idle.log")
 start=$(date +%s.%N)
 TOBRIN_COM1="$line" "$tobrin" 1 "$work/mistyped.dsk" </dev/null >"$work/mistyped.log" 2>&1 || true
 end=$(date +%s.%N)
