@@ -1,9 +1,12 @@
 // console_keys.h - single key presses from the console.
 //
 // The run asks "Press Y to proceed" and takes one key: no echo, no Enter.
-// On a terminal the keys are taken raw for the whole run, so that a key
-// typed ahead of a prompt waits unseen and answers that prompt; the
-// terminal's own settings come back at exit, on a signal included.  When
+// On a terminal the keys are taken raw from the first prompt to the end of
+// the run, so that a key typed ahead of a later prompt waits unseen and
+// answers that prompt; the terminal's own settings come back at exit, on a
+// signal included.  A run that never prompts leaves the terminal alone, and
+// so does a run in the terminal's background (its input is taken as from a
+// pipe).  When
 // standard input is not a console (a pipe, a file) one byte is one key and
 // the end of input refuses.  One implementation per platform.
 #pragma once
@@ -11,8 +14,9 @@
 constexpr int KEY_SPECIAL = 0x100;       // a cursor or function key: not a character
 constexpr int KEY_END_OF_INPUT = -1;     // no key will ever come
 
-// Takes over the console for the run; does nothing when standard input is
-// not a console.  Safe to call more than once.
+// Takes over the console for the rest of the run; does nothing when
+// standard input is not a console, or not this run's (the background).
+// Safe to call more than once.
 void console_prepare();
 
 // Waits, without using the processor, for one key press and returns its

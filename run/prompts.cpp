@@ -18,6 +18,9 @@ static const char CONFIRM_PROMPT[] = "Press Y to proceed, any other key to exit 
 
 int confirm()
 {
+    // The first prompt takes the terminal (no echo from here on), before the
+    // prompt shows: a key typed once it is seen is never echoed.
+    console_prepare();
     std::printf("%s", CONFIRM_PROMPT);
     int key = read_key();
     // A carriage return, as many spaces as the prompt has characters and a

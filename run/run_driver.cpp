@@ -19,7 +19,6 @@
 #include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
-#include "platform/console_keys.h"
 #include "report/halt_report.h"
 #include "run/prompts.h"
 #include "target/loader_listing.h"
@@ -291,7 +290,6 @@ struct PortCloser {
 
 int run_main(int argc, char** argv)
 {
-    console_prepare();
     print_banner();
     // The ways out before the port is open release the list too: nothing
     // depends on it then, and leak checkers see a clean exit.

@@ -12,24 +12,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-# The prefix (about 700 MB) lives outside the checkout and is made once: in
-# the user's cache folder, or - without a usable HOME - in the temporary
-# folder.  Wine is given a HOME of its own choosing either way.
-cache="${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}"
-if [ -z "$cache" ] || ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
-  cache="${TMPDIR:-/tmp}/tobrin-cache-$(id -u)"
-  mkdir -p "$cache"
-fi
-export WINEPREFIX="${TOBRIN_WINE_PREFIX:-$cache/tobrin-wine}"
-if [ -z "${HOME:-}" ] || [ ! -d "$HOME" ] || [ ! -w "$HOME" ]; then export HOME="$cache"; fi
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Nothing here belongs to the caller's tmux session or display.
-unset TMUX TMUX_PANE DISPLAY WAYLAND_DISPLAY
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "=== windows: creating the wine prefix in $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  timeout 300 wineboot -i </dev/null >/dev/null 2>&1
-fi
+source scripts/wine-env.sh
 # COM1 and COM2 are links that the tests point at their pseudo-terminals.
 # (Map both: an unmapped COM2 would be the host's /dev/ttyS1.)
 ports="$WINEPREFIX/tobrin-ports"

@@ -2,8 +2,8 @@
 # Builds everything and runs every test: the Linux build, the same tests
 # under AddressSanitizer and UBSan, a 30-second fuzzing run of the disc
 # image reader (scripts/fuzz.sh), the Windows tobrin.exe under wine
-# (scripts/test-windows.sh), and the packages built and checked
-# (scripts/release.sh --quick).  Exits non-zero when anything fails.
+# (scripts/test-windows.sh), and the packages built and given every check of
+# the release command (scripts/release.sh --quick: all but this test command).  Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +26,6 @@ done
 echo "=== fuzz: the disc image reader, 30 s"
 bash scripts/fuzz.sh 30 || status=1
 bash scripts/test-windows.sh || status=1
-echo "=== release: the packages, quickly (scripts/release.sh --quick)"
+echo "=== release: the packages and their checks (scripts/release.sh --quick)"
 bash scripts/release.sh --quick || status=1
 exit $status

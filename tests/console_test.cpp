@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <termios.h>
+#include <unistd.h>
 
 #include "tests/support/child_process.h"
 #include "tests/support/expected_console.h"
@@ -95,6 +97,43 @@ TEST_F(ConsoleTest, ASignalDuringASerialWaitRestoresTheTerminal)
     child.send_signal(SIGTERM);
     EXPECT_EQ(child.wait(), 128 + SIGTERM);
     expect_terminal_restored(child);
+}
+
+TEST_F(ConsoleTest, TheTerminalIsTouchedOnlyByARunThatPromptsInTheForeground)
+{
+    // timeout(1), started by a shell, runs its command outside the
+    // terminal's foreground: a run there that changed the terminal, or read
+    // it, would be stopped by the system and killed by timeout (status 124)
+    // instead of ending.
+    TobrinLaunch launch = tobrin_launch({}, line.slave_path());
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+    } background[] = {
+        {{"-?"}, BANNER + USAGE},
+        {{"1", "-notrans"}, BANNER + WARNING + PROMPT},  // the prompt finds no key: it refuses
+    };
+    for (const auto& c : background) {
+        std::vector<std::string> args = {"-c", "timeout 2 \"$0\" \"$@\"", launch.program};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ChildProcess child("/bin/sh", args, launch.env, "", ChildProcess::Console::Terminal);
+        EXPECT_EQ(child.wait(3000), 1) << c.args[0] << ": 124 is a run stopped in the background";
+        EXPECT_EQ(program_text(child.output()), c.output);
+        expect_terminal_restored(child);
+    }
+
+    // In the foreground the prompt takes the terminal: no echo while it waits.
+    auto child = at_first_prompt({"1", "-notrans"});
+    int fd = open(child->terminal_path().c_str(), O_RDONLY | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    struct termios at_prompt;
+    ASSERT_EQ(tcgetattr(fd, &at_prompt), 0);
+    close(fd);
+    EXPECT_FALSE(at_prompt.c_lflag & ECHO);
+    EXPECT_FALSE(at_prompt.c_lflag & ICANON);
+    child->type("n");
+    EXPECT_EQ(child->wait(), 1);
+    expect_terminal_restored(*child);
 }
 
 }  // namespace

@@ -1,11 +1,19 @@
 // console_keys.cpp (POSIX) - single key presses from a terminal or a pipe.
 //
-// On a terminal, console_prepare switches echo and line editing off for the
-// whole run (signals stay on, so Ctrl-C still stops a long serial wait);
+// On a terminal, console_prepare (called by the first prompt) switches echo
+// and line editing off for the rest of the run (signals stay on, so Ctrl-C
+// still stops a long serial wait);
 // console_read_key also switches signals off while it waits, so that Ctrl-C
 // at a prompt is a key that refuses.  Keys typed before a prompt wait in the
 // terminal's queue unseen: no switch here flushes it.  The terminal's own
 // settings come back at exit and on a fatal signal.
+//
+// A terminal is touched only by a run that prompts, and only from the
+// terminal's foreground: a process in the background that changed the
+// terminal's settings (or read from it) would be stopped by the system.  In
+// the background the run takes its input as from a pipe, and a read that the
+// terminal refuses is the end of input: the prompt refuses instead of
+// stopping.
 #include "platform/console_keys.h"
 
 #include <cerrno>
@@ -18,10 +26,23 @@
 static struct termios saved_terminal;         // the settings found at start
 static volatile sig_atomic_t terminal_taken;  // 1 while ours are in force
 
+// Sets the terminal even when the run has been moved to the background
+// since (SIGTTOU held back, so the change is not stopped).
+static bool put_terminal(const struct termios* tio)
+{
+    sigset_t hold, before;
+    sigemptyset(&hold);
+    sigaddset(&hold, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &hold, &before);
+    bool done = tcsetattr(STDIN_FILENO, TCSANOW, tio) == 0;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return done;
+}
+
 void console_restore()
 {
     if (terminal_taken) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+        put_terminal(&saved_terminal);
         terminal_taken = 0;
     }
 }
@@ -29,25 +50,39 @@ void console_restore()
 // Restores the terminal, then lets the signal do what it would have done.
 static void restore_and_reraise(int sig)
 {
-    if (terminal_taken) tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+    if (terminal_taken) put_terminal(&saved_terminal);
     terminal_taken = 0;
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
-static int set_terminal(int signals_on)
+static bool set_terminal(bool signals_on)
 {
     struct termios tio = saved_terminal;
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | IEXTEN);
     if (!signals_on) tio.c_lflag &= ~ISIG;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    return tcsetattr(STDIN_FILENO, TCSANOW, &tio) == 0;
+    return put_terminal(&tio);
+}
+
+// Standard input is a terminal whose foreground this run is in.
+static bool in_terminal_foreground()
+{
+    if (!isatty(STDIN_FILENO)) return false;
+    pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground != -1 && foreground == getpgrp();
 }
 
 void console_prepare()
 {
-    if (terminal_taken || !isatty(STDIN_FILENO)) return;
+    if (terminal_taken) return;
+    if (!in_terminal_foreground()) {
+        // Input as from a pipe; a read of a background terminal fails (EIO)
+        // instead of stopping the run.
+        if (isatty(STDIN_FILENO)) signal(SIGTTIN, SIG_IGN);
+        return;
+    }
     if (tcgetattr(STDIN_FILENO, &saved_terminal) != 0) return;
     static int hooks_installed = 0;
     if (!hooks_installed) {
@@ -62,7 +97,7 @@ void console_prepare()
         }
     }
     terminal_taken = 1;
-    if (!set_terminal(1)) terminal_taken = 0;
+    if (!set_terminal(true)) terminal_taken = 0;
 }
 
 static int read_one(unsigned char* byte)
@@ -104,7 +139,7 @@ int console_read_key()
         // Not a terminal: one byte is one key, the end of input refuses.
         return read_one(&c) ? c : KEY_END_OF_INPUT;
     }
-    set_terminal(0);  // Ctrl-C at a prompt is a key, not a signal
+    set_terminal(false);  // Ctrl-C at a prompt is a key, not a signal
     int key = KEY_END_OF_INPUT;
     if (read_one(&c)) {
         key = c;
@@ -118,6 +153,6 @@ int console_read_key()
             key = KEY_SPECIAL;
         }
     }
-    set_terminal(1);
+    set_terminal(true);
     return key;
 }

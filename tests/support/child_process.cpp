@@ -75,6 +75,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     if (console != Console::Terminal) {
         if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
+        // The keys wait in the pipe before the program starts: one that ends
+        // before it reads them (a refusal before the first prompt) must not
+        // make the typing fail.  They fit the pipe's buffer.
+        in_fd_ = in_pipe[1];
+        if (keys.size() <= 4096) type(keys);
+        in_fd_ = -1;
     } else {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
@@ -112,7 +118,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         close(out_pipe[1]);
         in_fd_ = in_pipe[1];
         out_fd_ = out_pipe[0];
-        if (!keys.empty()) type(keys);
+        if (keys.size() > 4096) type(keys);
         if (console == Console::Pipe) {
             close(in_fd_);
             in_fd_ = -1;
