@@ -29,8 +29,8 @@ constexpr Image build_default_image()
 
     for (int t = 0; t < TRACKS; ++t) {
         int record = dsk::INFO_BLOCK_SIZE + t * dsk::RECORD_SIZE;
-        // The Track-Info block: the very one the reader synthesizes.
-        make_track_info(image.data() + record, t, 0);
+        // The Track-Info block of an Einstein track: IDs 0-9, 512 bytes each.
+        dsk::make_einstein_track_info(image.data() + record, t, 0, 0);
         int data = record + dsk::INFO_BLOCK_SIZE;
         for (int i = 0; i < SIDE_DATA_SIZE; ++i) image[data + i] = BLANK_BYTE;
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <sys/stat.h>
 
 #include "report/halt_report.h"
@@ -16,12 +17,12 @@ static const int RAW_80_TRACKS_2_SIDES = 160 * SIDE_DATA_SIZE;
 
 int image_track_count(const DiscImage* image)
 {
-    return image->disc_info[dsk::DISC_TRACKS];
+    return image->tracks;
 }
 
 int image_side_count(const DiscImage* image)
 {
-    return image->disc_info[dsk::DISC_SIDES];
+    return image->sides;
 }
 
 const std::uint8_t* blank_sector()
@@ -42,27 +43,6 @@ static DiscImageOwner image_new()
 void image_close(DiscImage* image)
 {
     delete image;  // a file's bytes go with it; borrowed bytes are not its own
-}
-
-// Copies up to n bytes from the read position; returns how many came.
-static int image_read(DiscImage* image, void* destination, int n)
-{
-    if (image->position >= image->length) return 0;
-    if (n > image->length - image->position) n = image->length - image->position;
-    std::memcpy(destination, image->bytes + image->position, static_cast<std::size_t>(n));
-    image->position += n;
-    return n;
-}
-
-// Moves the read position on by n bytes; false when the image ends first.
-static bool image_skip(DiscImage* image, int n)
-{
-    if (n > image->length - image->position) {
-        image->position = image->length;
-        return false;
-    }
-    image->position += n;
-    return true;
 }
 
 struct FileCloser {
@@ -97,39 +77,68 @@ static int detect_failed(const char* message)
     return 0;
 }
 
+static const char CONVERT_HINT[] = ": TOBRIN writes 10 sectors of 512 bytes to a side, as the Einstein's "
+                                   "format lays them down (the README shows how to convert other formats with "
+                                   "libdsk's dsktrans)";
+
+// A DSK image's tracks must be the Einstein's: 512-byte sectors, at most
+// 10 to a side.  1, or 0 after a report that says what the image has.
+static int check_einstein_tracks(const dsk::Disk& disk)
+{
+    for (std::size_t r = 0; r < disk.records.size(); ++r) {
+        const dsk::Track& track = disk.records[r];
+        int cylinder = static_cast<int>(r) / disk.sides, side = static_cast<int>(r) % disk.sides;
+        char what[160];
+        if (track.sectors.size() > static_cast<std::size_t>(SECTORS_PER_SIDE)) {
+            std::snprintf(what, sizeof what, "Disc image has %d sectors on track %d side %d",
+                          static_cast<int>(track.sectors.size()), cylinder, side);
+        } else {
+            what[0] = '\0';
+            for (const dsk::Sector& sector : track.sectors) {
+                bool stored_whole = sector.data.size() >= static_cast<std::size_t>(SECTOR_SIZE) ||
+                                    sector.data.empty();  // no data stored: a sector that is missing
+                if (sector.n != dsk::SIZE_CODE_512 || !stored_whole) {
+                    std::snprintf(what, sizeof what, "Disc image has sectors of %d bytes (track %d side %d)",
+                                  128 << (sector.n & 7), cylinder, side);
+                    break;
+                }
+            }
+        }
+        if (what[0] != '\0') {
+            std::string message = std::string(what) + CONVERT_HINT;
+            halt_report(message.c_str(), nullptr, HALT_FILE);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // Recognises the format, checks the geometry; 1, or 0 after a report.
 static int image_detect(DiscImage* image)
 {
-    if (image_read(image, image->disc_info, dsk::INFO_BLOCK_SIZE) < dsk::INFO_BLOCK_SIZE)
-        return detect_failed("Disc image is too small");
-
-    if (std::memcmp(image->disc_info, dsk::DISC_SIGNATURE, dsk::DISC_SIGNATURE_LENGTH) == 0) {
-        image->format = IMAGE_EXTENDED_DSK;
-        int sides = image_side_count(image);
-        if (sides != 1 && sides != 2)
-            return detect_failed("Disc image has an invalid number of sides");
-        if (image_track_count(image) == 0)
-            return detect_failed("Disc image has no tracks");
-        // The size table describes at most 204 track records.
-        if (image_track_count(image) * sides > dsk::DISC_TRACK_SIZE_ENTRIES)
-            image->disc_info[dsk::DISC_TRACKS] = static_cast<std::uint8_t>(dsk::DISC_TRACK_SIZE_ENTRIES / sides);
-        return 1;
+    switch (dsk::decode(image->bytes, static_cast<std::size_t>(image->length), &image->disk)) {
+    case dsk::DECODED:
+        image->format = image->disk.extended ? IMAGE_EXTENDED_DSK : IMAGE_STANDARD_DSK;
+        image->tracks = image->disk.tracks;
+        image->sides = image->disk.sides;
+        return check_einstein_tracks(image->disk);
+    case dsk::TOO_SMALL: return detect_failed("Disc image is too small");
+    case dsk::BAD_SIDES: return detect_failed("Disc image has an invalid number of sides");
+    case dsk::NO_TRACKS: return detect_failed("Disc image has no tracks");
+    case dsk::NOT_DSK: break;
     }
 
-    // A raw dump: the 256 bytes just read are sector data, read them again.
+    // A raw dump.
     image->format = IMAGE_RAW;
-    image->position = 0;
     std::int32_t size = image->length;
+    if (size < dsk::INFO_BLOCK_SIZE) return detect_failed("Disc image is too small");
     if (size % SECTOR_SIZE != 0) return detect_failed("Disc image contains incomplete sectors");
     if ((size / SECTOR_SIZE) % SECTORS_PER_SIDE != 0)
         return detect_failed("Disc image contains incomplete tracks");
-    int tracks, sides;
-    if (size == RAW_40_TRACKS) tracks = 40, sides = 1;
-    else if (size == RAW_80_TRACKS) tracks = 80, sides = 1;
-    else if (size == RAW_80_TRACKS_2_SIDES) tracks = 80, sides = 2;
+    if (size == RAW_40_TRACKS) image->tracks = 40, image->sides = 1;
+    else if (size == RAW_80_TRACKS) image->tracks = 80, image->sides = 1;
+    else if (size == RAW_80_TRACKS_2_SIDES) image->tracks = 80, image->sides = 2;
     else return detect_failed("Disc image is too big");
-    image->disc_info[dsk::DISC_TRACKS] = static_cast<std::uint8_t>(tracks);
-    image->disc_info[dsk::DISC_SIDES] = static_cast<std::uint8_t>(sides);
     return 1;
 }
 
@@ -140,8 +149,7 @@ static void print_image_geometry(const DiscImage* image)
     std::printf(" sided");
 }
 
-// Opens a file and recognises it, without the description line.
-static DiscImageOwner open_file_quietly(const char* name)
+DiscImage* image_load_file(const char* name)
 {
     DiscImageOwner image = image_new();
     if (!image) return nullptr;
@@ -152,23 +160,25 @@ static DiscImageOwner open_file_quietly(const char* name)
     image->bytes = image->file.data();
     image->length = static_cast<std::int32_t>(image->file.size());
     if (!image_detect(image.get())) return nullptr;
-    return image;
+    return image.release();
 }
 
-int image_check_file(const char* name)
+void image_describe(const DiscImage* image)
 {
-    return open_file_quietly(name) ? 1 : 0;
+    std::printf(" + Disc image ");
+    print_image_geometry(image);
+    const char* format = image->format == IMAGE_RAW            ? "RAW disc dump"
+                         : image->format == IMAGE_STANDARD_DSK ? "standard .DSK format"
+                                                               : "extended .DSK format";
+    std::printf(" (%s)\n", format);
+    std::fflush(stdout);
 }
 
 DiscImage* image_open_file(const char* name)
 {
-    DiscImageOwner image = open_file_quietly(name);
-    if (!image) return nullptr;
-    std::printf(" + Disc image ");
-    print_image_geometry(image.get());
-    std::printf(" (%s)\n", image->format == IMAGE_RAW ? "RAW disc dump" : "extended .DSK format");
-    std::fflush(stdout);
-    return image.release();
+    DiscImage* image = image_load_file(name);
+    if (image != nullptr) image_describe(image);
+    return image;
 }
 
 DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length)
@@ -182,54 +192,46 @@ DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length)
     return image.release();
 }
 
-static void image_reset_track(DiscImage* image, int cylinder)
-{
-    make_track_info(image->side[0].track_info, cylinder, 0);
-    make_track_info(image->side[1].track_info, cylinder, 1);
-}
-
-// Reads one side of the next track record into side[s]; false when the
-// record is absent or cannot be read whole.
-static bool image_read_side(DiscImage* image, int s)
+// Fills one side of the loaded cylinder: false when its record is absent
+// or damaged (the sectors that came whole are kept all the same).
+static bool load_side(DiscImage* image, int cylinder, int s)
 {
     TrackBuffer* side = &image->side[s];
-    if (image->format == IMAGE_RAW)
-        return image_read(image, side->sectors, SIDE_DATA_SIZE) == SIDE_DATA_SIZE;
-
-    // The size table entry, unsigned: 0 is a record the image leaves out;
-    // more than 21 (over 5120 data bytes) keeps the first 5120 and skips the
-    // rest, so that the records after it stay in step.
-    int entry = image->next_track < dsk::DISC_TRACK_SIZE_ENTRIES
-                    ? image->disc_info[dsk::DISC_TRACK_SIZES + image->next_track] : 0;
-    if (entry == 0) return false;
-    if (image_read(image, side->track_info, dsk::INFO_BLOCK_SIZE) < dsk::INFO_BLOCK_SIZE) return false;
-    int data = entry * dsk::RECORD_UNIT - dsk::INFO_BLOCK_SIZE;
-    int kept = data < SIDE_DATA_SIZE ? data : SIDE_DATA_SIZE;
-    if (image_read(image, side->sectors, kept) < kept) return false;
-    return image_skip(image, data - kept);
+    side->count = 0;
+    std::memset(side->sectors, BLANK_BYTE, SIDE_DATA_SIZE);
+    if (image->format == IMAGE_RAW) {
+        std::size_t at = static_cast<std::size_t>(cylinder * image->sides + s) * SIDE_DATA_SIZE;
+        std::memcpy(side->sectors, image->bytes + at, SIDE_DATA_SIZE);
+        for (int k = 0; k < SECTORS_PER_SIDE; ++k) side->ids[k] = static_cast<std::uint8_t>(k);
+        side->count = SECTORS_PER_SIDE;
+        return true;
+    }
+    std::size_t r = static_cast<std::size_t>(cylinder * image->sides + s);
+    if (r >= image->disk.records.size()) return false;
+    const dsk::Track& track = image->disk.records[r];
+    for (const dsk::Sector& sector : track.sectors) {
+        if (sector.data.empty()) continue;  // no data stored: not there
+        side->ids[side->count] = sector.r;
+        std::memcpy(side->sectors + SECTOR_SIZE * side->count, sector.data.data(), SECTOR_SIZE);
+        ++side->count;
+    }
+    return track.present && !track.damaged;
 }
 
 void image_load_track(DiscImage* image)
 {
-    std::memset(image->side[0].sectors, BLANK_BYTE, SIDE_DATA_SIZE);
-    std::memset(image->side[1].sectors, BLANK_BYTE, SIDE_DATA_SIZE);
-    int sides = image_side_count(image);
-    int cylinder = sides == 2 ? image->next_track / 2 : image->next_track;
-    bool failed = !image_read_side(image, 0);
-    image->next_track++;
-    if (sides == 2) {
-        if (!image_read_side(image, 1)) failed = true;
-        image->next_track++;
-    }
-    if (image->format == IMAGE_RAW || failed) image_reset_track(image, cylinder);
+    int cylinder = image->next_cylinder++;
+    bool failed = !load_side(image, cylinder, 0);
+    if (image->sides == 2 && !load_side(image, cylinder, 1)) failed = true;
     if (failed) std::printf("  + Warning track %d is invalid (and has been reset)\n", cylinder);
 }
 
-// The row of the side's Track-Info sector list that carries the ID, or -1.
-static int find_row(const TrackBuffer* side, int id)
+// The slot of the side that holds the sector ID (the first of two with
+// the same ID), or -1.
+static int find_slot(const TrackBuffer* side, int id)
 {
-    for (int row = 0; row < SECTORS_PER_SIDE; ++row)
-        if (side->track_info[dsk::TRACK_SECTOR_LIST + dsk::SECTOR_ROW_SIZE * row + dsk::ROW_ID] == id) return row;
+    for (int k = 0; k < side->count; ++k)
+        if (side->ids[k] == id) return k;
     return -1;
 }
 
@@ -239,12 +241,12 @@ const std::uint8_t* image_find_sector(DiscImage* image, int cylinder, int index)
     int s = index >= SECTORS_PER_SIDE ? 1 : 0;
     int wanted = index - s * SECTORS_PER_SIDE;
     const TrackBuffer* side = &image->side[s];
-    int row = find_row(side, wanted);
+    int slot = find_slot(side, wanted);
     // A real two-sided Einstein disk numbers side 1's sectors 10 to 19.
-    if (row < 0 && s == 1) row = find_row(side, index);
-    if (row < 0) {
+    if (slot < 0 && s == 1) slot = find_slot(side, index);
+    if (slot < 0) {
         std::printf("  + Track %02d, sector %02d not found\n", cylinder, wanted);
         return blank_sector();
     }
-    return side->sectors + SECTOR_SIZE * row;
+    return side->sectors + SECTOR_SIZE * slot;
 }

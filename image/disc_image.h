@@ -1,11 +1,14 @@
-// disc_image.h - disc images as the Einstein's sectors: an extended DSK
-// image or a raw sector dump, held whole in memory and read one cylinder at
-// a time into fixed track buffers.
+// disc_image.h - disc images as the Einstein's sectors: a DSK image
+// (standard or extended, through image/dsk_codec) or a raw sector dump,
+// held whole in memory and read one cylinder at a time into fixed track
+// buffers.
 //
 // An Einstein track side holds 10 sectors of 512 bytes with IDs 0 to 9 (the
 // format pass numbers side 1's sectors 10 to 19).  A cylinder's sectors are
 // asked for by index: 0 to 9 are side 0, 10 to 19 side 1.  Only opening can
-// fail, with a halt report; a track side that cannot be read, or a sector
+// fail, with a halt report - also for a DSK image whose sectors are not
+// 512 bytes or that has more than 10 to a side, which the Einstein's
+// format cannot lay down; a track side that cannot be read, or a sector
 // that is not there, is told on the console and comes back as E5h bytes.
 //
 // The caller owns what it opens: hold it in a DiscImageOwner, so that every
@@ -15,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "image/dsk_codec.h"
 #include "image/dsk_layout.h"
 
 using dsk::SECTOR_SIZE;
@@ -22,12 +26,13 @@ using dsk::SECTORS_PER_SIDE;
 using dsk::SIDE_DATA_SIZE;
 constexpr std::uint8_t BLANK_BYTE = 0xE5;
 
-enum ImageFormat { IMAGE_RAW = 1, IMAGE_EXTENDED_DSK = 2 };
+enum ImageFormat { IMAGE_RAW = 1, IMAGE_EXTENDED_DSK = 2, IMAGE_STANDARD_DSK = 3 };
 
 // One side of the loaded cylinder.
 struct TrackBuffer {
-    std::uint8_t track_info[dsk::INFO_BLOCK_SIZE];  // the side's Track-Info block, read or synthesized
-    std::uint8_t sectors[SIDE_DATA_SIZE];           // slot k: the sector of row k of track_info
+    int count;                                      // sectors found on the side (at most 10)
+    std::uint8_t ids[SECTORS_PER_SIDE];             // slot k: the ID of the sector in slot k
+    std::uint8_t sectors[SIDE_DATA_SIZE];           // slot k: that sector's 512 bytes
 };
 
 // An opened image.
@@ -36,19 +41,22 @@ struct DiscImage {
     const std::uint8_t* bytes;       // the whole image (file's bytes, or borrowed ones); never written
     std::int32_t length;             // bytes at `bytes`
     std::int32_t borrowed;           // nonzero: `bytes` belong to someone else (never freed)
-    std::int32_t position;           // read position within `bytes`; only grows
     std::int32_t format;             // an ImageFormat
-    std::int32_t next_track;         // track records gone through; index of the next size-table entry
-    std::uint8_t disc_info[dsk::INFO_BLOCK_SIZE];  // Disc-Info block: tracks, sides, size table
+    std::int32_t tracks;             // cylinders
+    std::int32_t sides;              // 1 or 2
+    dsk::Disk disk;                  // a DSK image's records, decoded once
+    std::int32_t next_cylinder;      // the cylinder image_load_track loads next
     TrackBuffer side[2];             // side 0, side 1 of the loaded cylinder
 };
 
-// Opens a file: reads it whole and prints its description line.  Null after
-// a halt report when it cannot be used.
+// Reads a file whole and checks that it is a disc image TOBRIN can send,
+// printing nothing: null after a halt report when it cannot be used.  The
+// file is not opened again: what was checked is what is sent.
+DiscImage* image_load_file(const char* name);
+// Prints the image's description line (" + Disc image 40 track, ...").
+void image_describe(const DiscImage* image);
+// image_load_file, then the description line.
 DiscImage* image_open_file(const char* name);
-// Checks that a file is a disc image TOBRIN can send: 1, or 0 after the
-// same halt report that image_open_file would make.  Prints nothing else.
-int image_check_file(const char* name);
 // Opens an image already in memory, without copying it or taking it over.
 DiscImage* image_open_memory(const std::uint8_t* bytes, std::int32_t length);
 void image_close(DiscImage* image);
@@ -66,13 +74,6 @@ struct DiscImageCloser {
 };
 using DiscImageOwner = std::unique_ptr<DiscImage, DiscImageCloser>;
 
-// The image's geometry, read from its Disc-Info block.
+// The image's geometry.
 int image_track_count(const DiscImage* image);
 int image_side_count(const DiscImage* image);
-// Fills a 256-byte Track-Info block as the reader synthesizes it for a
-// cylinder and side: sector rows 0-9 with IDs 0-9 of 512 bytes.  Usable at
-// compile time, so the built-in image carries exactly these blocks.
-constexpr void make_track_info(std::uint8_t* block, int track, int side)
-{
-    dsk::make_einstein_track_info(block, track, side, 0);
-}

@@ -24,7 +24,8 @@ constexpr int DISC_CREATOR = 34;              // 14 bytes: the program that made
 constexpr int DISC_CREATOR_LENGTH = 14;
 constexpr int DISC_TRACKS = 48;               // number of tracks (cylinders)
 constexpr int DISC_SIDES = 49;                // number of sides
-constexpr int DISC_TRACK_SIZES = 52;          // track size table: one byte per record, in units of 256
+constexpr int DISC_STANDARD_TRACK_SIZE = 50;  // a standard image's one record size (16 bits)
+constexpr int DISC_TRACK_SIZES = 52;          // an extended image's size table: one byte per record, in units of 256
 constexpr int DISC_TRACK_SIZE_ENTRIES = INFO_BLOCK_SIZE - DISC_TRACK_SIZES;  // 204
 
 // --- Track-Info block -----------------------------------------------------

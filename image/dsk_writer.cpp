@@ -7,6 +7,8 @@
 #include <memory>
 #include <system_error>
 
+#include "image/dsk_codec.h"
+#include "platform/files.h"
 #include "report/halt_report.h"
 
 // The monitor's error codes, and the controller status bits that say the
@@ -28,62 +30,89 @@ static void failure_status(std::uint8_t code, std::uint8_t* status1, std::uint8_
 
 std::vector<std::uint8_t> dsk_image_of(const DiskRead& disk)
 {
-    int records = disk.tracks * disk.sides;
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(dsk::INFO_BLOCK_SIZE + records * dsk::RECORD_SIZE), 0);
-    dsk::put_disc_info(image.data(), "TOBRIN", disk.tracks, disk.sides);
-    for (int r = 0; r < records && r < dsk::DISC_TRACK_SIZE_ENTRIES; ++r)
-        image[static_cast<std::size_t>(dsk::DISC_TRACK_SIZES + r)] = dsk::RECORD_SIZE / dsk::RECORD_UNIT;
-    for (int r = 0; r < records; ++r) {
+    dsk::Disk image{true, disk.tracks, disk.sides, {}};
+    for (int r = 0; r < disk.tracks * disk.sides; ++r) {
         int track = r / disk.sides, side = r % disk.sides;
-        std::uint8_t* record = image.data() + dsk::INFO_BLOCK_SIZE + static_cast<std::size_t>(r) * dsk::RECORD_SIZE;
-        dsk::make_einstein_track_info(record, track, side, side * dsk::SECTORS_PER_SIDE);
-        record[dsk::TRACK_FILLER] = 0xE5;
+        dsk::Track record{true, false, dsk::SIZE_CODE_512, dsk::GAP3_LENGTH, 0xE5, {}};
         for (int k = 0; k < dsk::SECTORS_PER_SIDE; ++k) {
             const ReadSector& sector = disk.sectors[static_cast<std::size_t>(r * dsk::SECTORS_PER_SIDE + k)];
-            std::uint8_t* row = record + dsk::TRACK_SECTOR_LIST + dsk::SECTOR_ROW_SIZE * k;
-            failure_status(sector.status, &row[dsk::ROW_FDC_STATUS1], &row[dsk::ROW_FDC_STATUS2]);
-            std::memcpy(record + dsk::INFO_BLOCK_SIZE + k * dsk::SECTOR_SIZE, sector.data, dsk::SECTOR_SIZE);
+            dsk::Sector s{static_cast<std::uint8_t>(track), static_cast<std::uint8_t>(side),
+                          static_cast<std::uint8_t>(side * dsk::SECTORS_PER_SIDE + k), dsk::SIZE_CODE_512, 0, 0,
+                          std::vector<std::uint8_t>(sector.data, sector.data + dsk::SECTOR_SIZE)};
+            failure_status(sector.status, &s.status1, &s.status2);
+            record.sectors.push_back(std::move(s));
         }
+        image.records.push_back(std::move(record));
     }
-    return image;
+    return dsk::encode(image, "TOBRIN");
 }
 
 NewImageFile::~NewImageFile()
 {
-    if (!done && !temporary.empty()) {
+    stream.reset();
+    if (!keep && !temporary.empty()) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
     }
 }
 
+NewImageTarget new_image_check(const char* path)
+{
+    switch (path_kind(path)) {
+    case PATH_NONE: return NEW_IMAGE_NEW;
+    case PATH_FILE:
+    case PATH_LINK: return NEW_IMAGE_REPLACES;
+    default:
+        halt_report("'%s' is a folder or a device, not a file: name a new file, or a file to replace", path,
+                    HALT_FILE);
+        return NEW_IMAGE_REFUSED;
+    }
+}
+
+// The partial file, created new: "<file>.part", or "<file>.N.part" when a
+// name before it is taken (by anything: a file, a link, a folder).
+static bool create_partial(NewImageFile* file)
+{
+    constexpr int TRIES = 100;
+    for (int n = 1; n <= TRIES; ++n) {
+        std::string name = n == 1 ? file->path + ".part" : file->path + "." + std::to_string(n) + ".part";
+        file->stream.reset(file_create_new(name.c_str()));
+        if (file->stream) {
+            file->temporary = name;
+            return true;
+        }
+        if (path_kind(name.c_str()) == PATH_NONE) break;  // not a name taken: the folder refuses
+    }
+    return false;
+}
+
 int new_image_begin(NewImageFile* file, const char* path)
 {
     file->path = path;
-    file->temporary = file->path + ".part";
-    std::FILE* f = std::fopen(file->temporary.c_str(), "wb");
-    if (f == nullptr) {
-        file->temporary.clear();  // nothing of ours to remove
-        halt_report("Cannot write the image file '%s'", path, HALT_FILE);
+    if (!create_partial(file)) {
+        halt_report("Cannot create a file beside '%s' to write the image into", path, HALT_FILE);
         return 0;
     }
-    std::fclose(f);
     return 1;
 }
 
 int new_image_finish(NewImageFile* file, const std::vector<std::uint8_t>& bytes)
 {
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file->temporary.c_str(), "wb"));
-    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-    ok = f && std::fclose(f.release()) == 0 && ok;
-    std::error_code error;
-    if (ok) std::filesystem::rename(file->temporary, file->path, error);
-    if (!ok || error) {
+    std::FILE* f = file->stream.get();
+    bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && file_sync(f);
+    ok = f != nullptr && std::fclose(file->stream.release()) == 0 && ok;
+    if (!ok) {
         halt_report("Cannot write the image file '%s'", file->path.c_str(), HALT_FILE);
         return 0;
     }
-    file->done = true;
+    std::error_code error;
+    std::filesystem::rename(file->temporary, file->path, error);
+    if (error) {
+        file->keep = true;
+        std::string both = file->path + "' (" + error.message() + "); the image is kept as '" + file->temporary;
+        halt_report("Cannot give the image its name '%s'", both.c_str(), HALT_FILE);
+        return 0;
+    }
+    file->keep = true;
     return 1;
 }

@@ -7,11 +7,13 @@
 // (or E5h bytes) and the floppy controller's status bits of the failure in
 // its sector row, as the extended format allows.
 //
-// The file is written under a temporary name beside the final one and
+// The file is written under a partial name beside the final one and
 // renamed only when it is complete: a run that fails leaves no
 // half-written image under the name the user gave (nor overwrites one).
 #pragma once
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,17 +36,32 @@ struct DiskRead {
 // The extended DSK image of the disk.
 std::vector<std::uint8_t> dsk_image_of(const DiskRead& disk);
 
-// A new image file on its way: created under a temporary name at once (so
-// that a folder that cannot be written is known before the Einstein is
-// asked to read), renamed to its name when complete, removed otherwise.
+// A new image file on its way.  Its name is checked before anything is
+// asked of the Einstein (new_image_check); the data goes first into a
+// partial file beside it, created new and exclusively (never through a
+// link, never over a file that exists), which is put on the disk and then
+// renamed to the name; a partial file that is not renamed is removed,
+// unless the rename itself failed: then it is kept, and named.
+struct StreamCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
 struct NewImageFile {
     std::string path;       // the name the user gave
-    std::string temporary;  // where it is written first
-    bool done = false;      // renamed into place
+    std::string temporary;  // the partial file, once created
+    std::unique_ptr<std::FILE, StreamCloser> stream;  // open on it from its creation to the rename
+    bool keep = false;      // renamed into place, or kept after a failed rename
     ~NewImageFile();
 };
 
-// Creates the temporary file: 1, or 0 after a halt report.
+// What the user's name is now.
+enum NewImageTarget {
+    NEW_IMAGE_REFUSED = 0,   // a folder, a device...: after a halt report
+    NEW_IMAGE_NEW = 1,       // nothing has the name
+    NEW_IMAGE_REPLACES = 2,  // a file, or a link (replaced, never followed)
+};
+NewImageTarget new_image_check(const char* path);
+// Creates the partial file: 1, or 0 after a halt report.
 int new_image_begin(NewImageFile* file, const char* path);
-// Writes the bytes and gives the file its name: 1, or 0 after a halt report.
+// Writes the bytes, puts them on the disk and gives the file its name: 1,
+// or 0 after a halt report.
 int new_image_finish(NewImageFile* file, const std::vector<std::uint8_t>& bytes);

@@ -28,7 +28,7 @@
 #include "image/default_image.h"
 #include "image/disc_image.h"
 #include "link/block_transfer.h"
-#include "link/crc16.h"
+#include "image/dsk_codec.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
@@ -126,18 +126,24 @@ void print_sector_failures(const std::vector<std::uint8_t>& status, int spc)
         }
 }
 
+// The most tracks an Einstein drive has, and the geometry byte takes.
+static const int MAX_TRACKS = 80;
+
 static int drive_tracks(std::uint8_t flags)
 {
     return (flags & DRIVE_80_TRACKS) ? 80 : 40;
 }
 
 // Takes the drive flags: the number of sectors to send follows from them.
+// The status table only grows: a batch being received may lie past the end
+// of a drive that the new flags make smaller (its bytes are not counted
+// at the end).
 static bool take_flags(Transfer* t, std::uint8_t flags)
 {
     t->flags = flags;
     t->total = drive_tracks(flags) * t->sectors_per_cylinder;
     try {
-        t->status.resize(static_cast<std::size_t>(t->total));
+        if (t->status.size() < static_cast<std::size_t>(t->total)) t->status.resize(static_cast<std::size_t>(t->total));
     } catch (const std::bad_alloc&) {
         halt_report("Cannot allocate status buffer", nullptr, HALT_RESOURCE);
         return false;
@@ -236,7 +242,7 @@ static bool send_batch_crcs(const Transfer* t)
 {
     std::uint8_t crcs[2 * BATCH_SECTORS];
     for (int k = 0; k < BATCH_SECTORS; ++k) {
-        std::uint16_t crc = crc16_ccitt(&t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE], SECTOR_SIZE);
+        std::uint16_t crc = dsk::crc16(&t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE], SECTOR_SIZE);
         crcs[2 * k] = static_cast<std::uint8_t>(crc >> 8);
         crcs[2 * k + 1] = static_cast<std::uint8_t>(crc & 0xFF);
     }
@@ -365,26 +371,71 @@ static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_s
     return result;
 }
 
+static int send_image(DiscImage* image, const char* name, int verify);
+
 int transfer_image(const char* name, int verify)
 {
     DiscImageOwner image;
     if (name != nullptr) {
         std::printf("2) Sending disk image %s, please wait.\n", name);
         std::fflush(stdout);
-        image.reset(image_open_file(name));
-    } else {
+        image.reset(image_load_file(name));
+        if (!image) return 0;
+        image_describe(image.get());
+    }
+    return send_image(image.get(), name, verify);
+}
+
+// An image larger than the drive is written as far as the drive goes: the
+// tracks (and the side) it has no room for are left out, and said so.  The
+// sectors sent already stop at the drive's last track; the geometry byte
+// is the image's tracks, but never more than the Einstein takes (80).
+static void fit_to_drive(Transfer* t)
+{
+    int tracks = drive_tracks(t->flags);
+    bool one_side = (t->flags & DRIVE_TWO_SIDES) == 0;
+    int left_out = t->image_tracks > tracks ? t->image_tracks - tracks : 0;
+    bool side_left_out = one_side && t->sectors_per_cylinder == 2 * SECTORS_PER_SIDE;
+    if (t->image_tracks > MAX_TRACKS) t->image_tracks = MAX_TRACKS;
+    if (side_left_out) t->sectors_per_cylinder = SECTORS_PER_SIDE;  // each cylinder's side 0 only
+    if (left_out > 0 && side_left_out)
+        std::printf("  + The image is larger than the drive (%d tracks, one side): %d track%s and side 1 left out\n",
+                    tracks, left_out, left_out == 1 ? "" : "s");
+    else if (left_out > 0)
+        std::printf("  + The image is larger than the drive (%d tracks): %d track%s left out\n", tracks, left_out,
+                    left_out == 1 ? "" : "s");
+    else if (side_left_out)
+        std::printf("  + The image is larger than the drive (one side): side 1 left out\n");
+    std::fflush(stdout);
+}
+
+int transfer_loaded_image(DiscImage* image, const char* name, int verify)
+{
+    if (name != nullptr) {
+        std::printf("2) Sending disk image %s, please wait.\n", name);
+        image_describe(image);
+    }
+    return send_image(image, name, verify);
+}
+
+static int send_image(DiscImage* loaded, const char* name, int verify)
+{
+    DiscImageOwner builtin;
+    DiscImage* image = loaded;
+    if (name == nullptr) {
         std::printf("2) Sending standard disk image, please wait\n");
         std::fflush(stdout);
-        image.reset(image_open_memory(default_image, default_image_length));
+        builtin.reset(image_open_memory(default_image, default_image_length));
+        image = builtin.get();
+        if (image == nullptr) return 0;
     }
-    if (!image) return 0;
 
     Transfer t{};
     t.verify = verify != 0;
     t.builtin = name == nullptr;
-    t.image = image.get();
-    t.image_tracks = image_track_count(image.get());
-    t.sectors_per_cylinder = image_side_count(image.get()) * SECTORS_PER_SIDE;
+    t.image = image;
+    t.image_tracks = image_track_count(image);
+    t.sectors_per_cylinder = image_side_count(image) * SECTORS_PER_SIDE;
     try {
         t.batch.resize(static_cast<std::size_t>(BATCH_SECTORS) * SECTOR_SIZE);
     } catch (const std::bad_alloc&) {
@@ -397,6 +448,8 @@ int transfer_image(const char* name, int verify)
     bool have_flags = recv_byte_within(&flags, link_answer_s(1));
     if (!have_flags && serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
     if (have_flags) {
+        t.flags = flags;
+        fit_to_drive(&t);
         if (!take_flags(&t, flags)) return 0;
         send_byte(static_cast<std::uint8_t>(t.image_tracks));
         send_byte(static_cast<std::uint8_t>(t.sectors_per_cylinder));
@@ -423,6 +476,7 @@ int transfer_image(const char* name, int verify)
     }
     send_byte(END_BYTE);
 
+    t.status.resize(static_cast<std::size_t>(t.total));  // the drive's sectors, as its last flags said
     int failed_sectors = 0, rewritten = 0;
     for (std::uint8_t s : t.status) {
         if (!sector_written(s)) ++failed_sectors;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/disc_image.h"
+
 constexpr int BATCH_SECTORS = 80;
 constexpr std::uint8_t BATCH_BYTE = 0;
 constexpr std::uint8_t END_BYTE = 2;
@@ -38,6 +40,9 @@ constexpr std::uint8_t DRIVE_TWO_SIDES = 0x01;
 // memory, link lost, the Einstein gone, sectors not written).
 // With verify, every sector is read back on the Einstein and compared.
 int transfer_image(const char* name, int verify = 0);
+// The same for an image already read (image_load_file) under that name,
+// or the built-in disk when image is null; the image stays the caller's.
+int transfer_loaded_image(DiscImage* image, const char* name, int verify);
 // The cause of a failed sector's status byte, in words.
 const char* sector_failure_text(std::uint8_t status);
 // The failed sectors of a disk's status table (spc to a cylinder): one line

@@ -3,25 +3,51 @@
 #include "link/serial_port.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "link/link_limits.h"
 
 SerialPort serial_port = {DEVICE_NONE, 0, 0};
 char port_name[5] = "COM?";
+char port_device[256] = "";
+static char open_error[600];
+
+const char* serial_open_error()
+{
+    return open_error;
+}
 
 int serial_open(int port, int baud, int data_bits, int parity, int stop_bits, int handshake)
 {
     serial_port.handle = DEVICE_NONE;
     serial_port.is_open = 0;
     serial_port.failed = 0;
-    if (port != 1 && port != 2) return 0;
+    if (port != 1 && port != 2) {
+        std::snprintf(open_error, sizeof open_error,
+                      "COM%d: a port number opens COM1 or COM2 only; give the port as COM%d to open it", port, port);
+        return 0;
+    }
     port_name[3] = static_cast<char>('0' + port);
+    return serial_open_device(port_name, baud, data_bits, parity, stop_bits, handshake);
+}
+
+int serial_open_device(const char* name, int baud, int data_bits, int parity, int stop_bits, int handshake)
+{
+    serial_port.handle = DEVICE_NONE;
+    serial_port.is_open = 0;
+    serial_port.failed = 0;
+    std::snprintf(port_device, sizeof port_device, "%s", name);
+    const char* path = serial_device_path(name);
+    std::snprintf(open_error, sizeof open_error, "%s: the line settings are not valid", path ? path : name);
     if (parity < PARITY_NONE || parity > PARITY_SPACE) return 0;
     if (stop_bits != 1 && stop_bits != 2) return 0;
 
     SerialLine line = {baud, data_bits, parity, stop_bits, handshake};
-    if (!serial_device_open(port_name, &line, &serial_port.handle)) return 0;
+    if (!serial_device_open(name, &line, &serial_port.handle)) {
+        std::snprintf(open_error, sizeof open_error, "%s: %s", path ? path : name, serial_device_error());
+        return 0;
+    }
     serial_port.is_open = 1;
     return 1;
 }

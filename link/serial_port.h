@@ -24,11 +24,20 @@ extern SerialPort serial_port;
 // The device name template "COM?"; serial_open puts the port's digit in
 // place of the '?'.
 extern char port_name[5];
+// The name of the device opened (or last tried): "COM1", "COM12",
+// "/dev/ttyUSB0".
+extern char port_device[256];
 
 // Opens COM<port> (1 or 2) with the given settings: parity 0 none, 1 odd,
 // 2 even, 3 mark, 4 space; stop_bits 1 or 2; handshake 1 RTS/CTS, 2
-// XON/XOFF, any other none.  1 when open, 0 otherwise (nothing printed).
+// XON/XOFF, any other none.  1 when open, 0 otherwise (nothing printed;
+// serial_open_error() says why).
 int serial_open(int port, int baud, int data_bits, int parity, int stop_bits, int handshake);
+// The same for a device named "COMn" (n from 1 to 256) or by its path.
+int serial_open_device(const char* name, int baud, int data_bits, int parity, int stop_bits, int handshake);
+// Why the last open failed, in words, naming the device tried:
+// "/dev/ttyUSB0: Permission denied".
+const char* serial_open_error();
 // Closes the port if it is open; does nothing otherwise.
 void serial_close();
 // 1 when the byte was written, 0 when the write failed or the port took no

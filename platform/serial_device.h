@@ -8,6 +8,8 @@
 // platform/win32 (CreateFileA and a DCB).
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // An open device: a file descriptor on POSIX, a HANDLE on Windows.
 typedef std::intptr_t DeviceHandle;
@@ -33,10 +35,11 @@ enum SerialIo {
     SERIAL_IO_FAILED = 2,   // the device refused: line error, hang-up, gone
 };
 
-// Opens and configures the device that port_name ("COM1" or "COM2") stands
-// for, exclusively, for blocking single-byte reads and writes.  Returns 1
-// with *handle set, or 0 with *handle DEVICE_INVALID; a device that it had
-// opened before a setting was refused is closed again.
+// Opens and configures the device that port_name stands for ("COM1" to
+// "COM256", or a device path), exclusively, for blocking single-byte reads
+// and writes.  Returns 1 with *handle set, or 0 with *handle DEVICE_INVALID
+// and serial_device_error() telling why; a device that it had opened before
+// a setting was refused is closed again.
 int serial_device_open(const char* port_name, const SerialLine* line, DeviceHandle* handle);
 void serial_device_close(DeviceHandle handle);
 // Moves one byte, waiting at most timeout_ms for the device (a negative
@@ -49,6 +52,30 @@ int serial_device_output_pending(DeviceHandle handle);
 // Drops what has been received and not read yet.
 void serial_device_discard_input(DeviceHandle handle);
 
+// "COMn" with n from 1 to 256, in any case and nothing after it: n, else 0.
+inline int serial_com_number(const char* name)
+{
+    if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm') return 0;
+    int n = 0, digits = 0;
+    for (const char* p = name + 3; *p != '\0'; ++p, ++digits) {
+        if (*p < '0' || *p > '9' || digits == 3) return 0;
+        n = n * 10 + (*p - '0');
+    }
+    return digits > 0 && n >= 1 && n <= 256 ? n : 0;
+}
+
 // The device path that a port name stands for on this platform, for
-// messages and documentation ("/dev/ttyS0" or $TOBRIN_COM1; "COM1").
+// messages and documentation: "COMn" is /dev/ttyS(n-1) or $TOBRIN_COMn on
+// POSIX, \\.\COMn on Windows; a path stands for itself.  Null when the
+// name cannot be made a path (serial_device_error() says why).
 const char* serial_device_path(const char* port_name);
+// Why the last serial_device_open failed, in the system's words.
+const char* serial_device_error();
+
+// A serial port the system knows of.
+struct SerialDeviceInfo {
+    std::string path;         // what to give TOBRIN as the port ("/dev/ttyUSB0", "COM5")
+    std::string description;  // the adapter's or driver's name, when the system gives one
+};
+// The serial ports this system has, sorted by path.
+std::vector<SerialDeviceInfo> serial_device_list();

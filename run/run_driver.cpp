@@ -2,14 +2,14 @@
 // loader steps with their confirmations, the program send, the format
 // warning, the format command and its two status bytes, the image transfer,
 // and the closing path.  Exit status 1 for every way out before the format
-// command is sent, 0 after it.
+// (or read) command is sent; after it, 0 when the disk was written (or read)
+// whole and 2 when it was not.
 #include "run/run_driver.h"
 
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -25,13 +25,14 @@
 #include "target/target_program.h"
 #include "version.h"
 
-RunOptions run_options = {0, 0, 0, 0, ""};
+RunOptions run_options = {0, 0, 0, 0, "", 0};
 
 const OptionSpec option_table[] = {
     {"?", OPT_TOGGLE, &run_options.help, {.integer = 0}},
     {"notrans", OPT_TOGGLE, &run_options.notrans, {.integer = 0}},
     {"verify", OPT_TOGGLE, &run_options.verify, {.integer = 0}},
     {"read", OPT_STRING, run_options.read_image, {.text = nullptr}},
+    {"ports", OPT_TOGGLE, &run_options.ports, {.integer = 0}},
     {nullptr, OPT_TOGGLE, nullptr, {.integer = 0}},
 };
 
@@ -45,11 +46,15 @@ void print_banner()
 void print_usage()
 {
     std::printf("Usage:\n");
-    std::printf("  TOBRIN <port> [<disc image>] [-notrans]\n");
+    std::printf("  TOBRIN <port> [<disc image>] [-notrans] [-verify]\n");
+    std::printf("  TOBRIN <port> -read <file> [-notrans]\n");
+    std::printf("  TOBRIN -ports\n");
     std::printf("\n");
     std::printf("Where:\n");
     std::printf("  <port>        Serial port number (COM <port>) which is connected to the\n");
     std::printf("                Einstein.\n");
+    std::printf("                Or the port's name: COM1 to COM256, or a device such as\n");
+    std::printf("                /dev/ttyUSB0 (tobrin -ports lists them).\n");
     std::printf("  <disc image>  Optional disc image to use, if this is not supplied then the\n");
     std::printf("                default disc image contained within TOBRIN is used.\n");
     std::printf("  -notrans      Command line option to skip program transfer, this should only\n");
@@ -60,6 +65,10 @@ void print_usage()
     std::printf("                three tries).  Costs about one read of the disk more.\n");
     std::printf("  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n");
     std::printf("                image file instead of writing a disk (no format).\n");
+    std::printf("  -ports        List the serial ports of this computer.\n");
+    std::printf("\n");
+    std::printf("Exit status: 0 the disk was written (or read) whole; 1 the Einstein was not\n");
+    std::printf("asked to do anything; 2 the run failed after the format (or read) began.\n");
 }
 
 int parse_port(const char* text)
@@ -75,6 +84,25 @@ int parse_port(const char* text)
         if (value <= 1000) value = value * 10 + (*text - '0');
     if (negative) value = -value;
     return (value >= 1 && value <= 4) ? static_cast<int>(value) : 0;
+}
+
+bool port_names_device(const char* text)
+{
+    return serial_com_number(text) != 0 || std::strchr(text, '/') != nullptr || std::strchr(text, '\\') != nullptr;
+}
+
+// tobrin -ports: the serial ports the system knows, with their adapters.
+static void list_ports()
+{
+    std::vector<SerialDeviceInfo> ports = serial_device_list();
+    if (ports.empty()) {
+        std::printf("No serial ports found.\n");
+        return;
+    }
+    std::printf("Serial ports:\n");
+    for (const SerialDeviceInfo& port : ports)
+        std::printf("  %-16s %s\n", port.path.c_str(), port.description.c_str());
+    std::printf("\nName one as the port: tobrin %s\n", ports.front().path.c_str());
 }
 
 int send_program_block(const unsigned char* image, std::int32_t length)
@@ -175,59 +203,68 @@ static bool format_status(std::uint8_t* status, double seconds, const char* wait
     return false;
 }
 
-// Formats the disk: 1 when both status bytes came back 0.
-static int format_disk()
+enum FormatResult { FORMATTED, FORMAT_FAILED, FORMAT_NOT_SENT };
+
+// Formats the disk: FORMATTED when both status bytes came back 0.
+static FormatResult format_disk()
 {
     let_line_fall_quiet();
     std::printf("1) Formatting, please wait.\n");
     std::fflush(stdout);
-    send_byte(FORMAT_COMMAND);
+    if (!send_byte(FORMAT_COMMAND)) {
+        halt_report("The format command could not be sent: the port took no byte. Check that the Einstein "
+                    "shows \"[ Waiting to proceed\" and that the cable carries RTS and CTS",
+                    nullptr, HALT_EINSTEIN);
+        return FORMAT_NOT_SENT;
+    }
     std::uint8_t status = 0;
     if (!format_status(&status, FORMAT_CHECK_S,
                        "No answer to the format command within %s s. Check that the Einstein shows "
                        "\"[ Waiting to proceed\" and that the cable is in, then run TOBRIN again "
                        "(with -notrans when the Einstein shows that line)"))
-        return 0;
+        return FORMAT_FAILED;
     if (status == 0 &&
         !format_status(&status, FORMAT_S,
                        "The format did not end within %s s: the Einstein stopped answering (its screen may "
                        "show TIMEOUT). Check the drive and the cable, then run TOBRIN again with -notrans"))
-        return 0;
+        return FORMAT_FAILED;
     if (status != 0) {
         halt_report("Formatting disk has failed.", nullptr, HALT_EINSTEIN_RUN);
-        return 0;
+        return FORMAT_FAILED;
     }
-    return 1;
+    return FORMATTED;
 }
 
 // -read: the disk in drive 0 into a new image file, after the port is
-// open; returns the exit status (0 once the read command went out).
+// open; returns the exit status.  The name is judged before anything is
+// asked of the Einstein, and nothing is created before the last answer.
 static int read_steps(const ArgList* list)
 {
     const char* path = run_options.read_image;
     if (arg_item(list, 1) != nullptr) {
         halt_report("Name a disc image to write, or -read and a file to read the disk into, not both", nullptr,
                     HALT_SYNTAX);
-        return 1;
+        return EXIT_NOTHING_DONE;
     }
-    std::error_code error;
-    if (std::filesystem::exists(path, error)) {
+    NewImageTarget target = new_image_check(path);
+    if (target == NEW_IMAGE_REFUSED) return EXIT_NOTHING_DONE;
+    if (target == NEW_IMAGE_REPLACES) {
         std::printf("The file %s exists already: reading the disk replaces it.\n", path);
-        if (!confirm()) return 1;
+        if (!confirm()) return EXIT_NOTHING_DONE;
     }
-    NewImageFile file;
-    if (!new_image_begin(&file, path)) return 1;
-    if (run_options.notrans == 0 && !load_target_program()) return 1;
+    if (run_options.notrans == 0 && !load_target_program()) return EXIT_NOTHING_DONE;
 
     std::printf("\nAbout to read the disk in Einstein drive 0: into %s.\n\n", path);
-    if (!confirm()) return 1;
+    if (!confirm()) return EXIT_NOTHING_DONE;
+    NewImageFile file;
+    if (!new_image_begin(&file, path)) return EXIT_NOTHING_DONE;
     let_line_fall_quiet();
     std::printf("1) Reading disk, please wait.\n");
     std::fflush(stdout);
     DiskRead disk;
     if (!read_disk(&disk)) {
         halt_report("Reading the disk has failed; no image was written.", nullptr, HALT_EINSTEIN_RUN);
-        return 0;
+        return EXIT_FAILED;
     }
     std::vector<std::uint8_t> status;
     for (const ReadSector& s : disk.sectors) status.push_back(s.status);
@@ -238,47 +275,76 @@ static int read_steps(const ArgList* list)
         print_sector_failures(status, disk.sides * SECTORS_PER_SIDE);
         std::printf("  + %d sector(s) could not be read: kept as read (or E5h), flagged in the image\n", unreadable);
     }
-    if (!new_image_finish(&file, dsk_image_of(disk))) return 0;
+    if (!new_image_finish(&file, dsk_image_of(disk))) return EXIT_FAILED;
     std::printf("\nDisk read into %s (%d tracks, %s sided).\n", path, disk.tracks, disk.sides == 2 ? "double" : "single");
-    return 0;
+    return unreadable > 0 ? EXIT_FAILED : EXIT_DONE;
+}
+
+// Opens the port the first argument names: a device by its name, or COM1
+// and COM2 by number.  Returns EXIT_DONE when open, else the exit status
+// after saying why.
+static int open_port(const char* argument)
+{
+    bool opened;
+    if (port_names_device(argument)) {
+        run_options.port = 0;
+        opened = serial_open_device(argument, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS) != 0;
+    } else {
+        run_options.port = parse_port(argument);
+        if (run_options.port == 0) {
+            halt_report("Unknown port number", nullptr, HALT_RESOURCE);
+            return EXIT_NOTHING_DONE;
+        }
+        opened = serial_open(run_options.port, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS) != 0;
+    }
+    if (!opened) {
+        std::printf("ERROR: Cannot open serial port.\n");
+        std::printf("  + %s\n", serial_open_error());
+        return EXIT_NOTHING_DONE;
+    }
+    return EXIT_DONE;
 }
 
 // The run from the command line on; returns the exit status.
 static int run_steps(const ArgList* list)
 {
-    if (run_options.help != 0 || arg_count(list) == 0) {
+    if (run_options.help != 0 || (arg_count(list) == 0 && run_options.ports == 0)) {
         print_usage();
-        return 1;
+        return EXIT_NOTHING_DONE;
     }
-    run_options.port = parse_port(arg_item(list, 0));
-    if (run_options.port == 0) {
-        halt_report("Unknown port number", nullptr, HALT_RESOURCE);
-        return 1;
+    if (run_options.ports != 0) {
+        list_ports();
+        return EXIT_DONE;
     }
-    if (!serial_open(run_options.port, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS)) {
-        std::printf("ERROR: Cannot open serial port.\n");
-        return 1;
-    }
+    int opened = open_port(arg_item(list, 0));
+    if (opened != EXIT_DONE) return opened;
     line_quiet_since = std::chrono::steady_clock::now();
     if (run_options.read_image[0] != '\0') return read_steps(list);
-    // The image is checked before the Einstein is asked to do anything: a
-    // mistyped name must not cost a formatted disk.
+    // The image is read and checked before the Einstein is asked to do
+    // anything (a mistyped name must not cost a formatted disk), and never
+    // read again: what was checked is what is written.
     const char* image_name = arg_item(list, 1);
-    if (image_name != nullptr && !image_check_file(image_name)) return 1;
+    DiscImageOwner image;
+    if (image_name != nullptr) {
+        image.reset(image_load_file(image_name));
+        if (!image) return EXIT_NOTHING_DONE;
+    }
 
-    if (run_options.notrans == 0 && !load_target_program()) return 1;
+    if (run_options.notrans == 0 && !load_target_program()) return EXIT_NOTHING_DONE;
 
     std::printf("\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n");
     std::printf("         in the drive and its the one you want to use as a system disk.\n\n");
-    if (!confirm()) return 1;
+    if (!confirm()) return EXIT_NOTHING_DONE;
 
-    if (format_disk()) {
-        if (transfer_image(image_name, run_options.verify))
-            std::printf("\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
-        else
-            halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);
+    FormatResult formatted = format_disk();
+    if (formatted == FORMAT_NOT_SENT) return EXIT_NOTHING_DONE;
+    if (formatted == FORMAT_FAILED) return EXIT_FAILED;
+    if (!transfer_loaded_image(image.get(), image_name, run_options.verify)) {
+        halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);
+        return EXIT_FAILED;
     }
-    return 0;
+    std::printf("\n\nDisk formatted and disk image transferred. Reset the Einstein.\n");
+    return EXIT_DONE;
 }
 
 // The serial port's owner for the run: whatever way the run ends, the port

@@ -43,14 +43,14 @@ DiskSector* disk_find_sector(FloppyDisk* disk, int track, int side, int r);
 // bytes written by F5h) into the track side's sectors.
 void disk_decode_track(FloppyDisk* disk, int track, int side, const std::vector<std::uint8_t>& bytes,
                        const std::vector<bool>& sync);
-// Saves as an extended DSK image: every drive track and side, sectors in
-// their order on the track with their true IDs; an unformatted track side
-// is an empty record.  False when the file cannot be written.
+// Saves as an extended DSK image (image/dsk_codec): every drive track and
+// side, sectors in their order on the track with their true IDs and a data
+// CRC error flagged in their status bits; an unformatted track side is a
+// record left out.  False when the file cannot be written.
 bool disk_save_dsk(const FloppyDisk* disk, const std::string& path);
-// Puts an extended DSK image onto the disk (as a disk written elsewhere):
-// every record's sectors with their IDs, in the order of its sector list,
-// laid round the track as a format would.  The drive keeps its own tracks
-// and sides.  False when the file cannot be read or is not such an image.
+// Puts a DSK image, standard or extended (image/dsk_codec), onto the disk
+// (as a disk written elsewhere): every record's sectors with their IDs, in
+// the order of its sector list, laid round the track as a format would.
+// The drive keeps its own tracks and sides.  False when the file cannot be
+// read or is not such an image.
 bool disk_load_dsk(FloppyDisk* disk, const std::string& path);
-// The CRC-16 the controller computes (CCITT, preset FFFFh).
-std::uint16_t disk_crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc = 0xFFFF);

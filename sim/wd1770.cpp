@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "image/dsk_codec.h"
+
 void wd1770_init(Wd1770* fdc)
 {
     *fdc = Wd1770{};
@@ -95,7 +97,7 @@ static void write_byte_time(Wd1770* fdc, std::uint64_t at)
         // bytes themselves count, as a reading controller counts them.
         static const std::uint8_t sync_byte = 0xA1;
         bool run_continues = !fdc->disc_sync.empty() && fdc->disc_sync.back();
-        fdc->crc = disk_crc16(&sync_byte, 1, run_continues ? fdc->crc : 0xFFFF);
+        fdc->crc = dsk::crc16(&sync_byte, 1, run_continues ? fdc->crc : 0xFFFF);
         put_disc_byte(fdc, 0xA1, true);
     } else if (value == 0xF6) {
         put_disc_byte(fdc, 0xC2, false);
@@ -103,7 +105,7 @@ static void write_byte_time(Wd1770* fdc, std::uint64_t at)
         put_disc_byte(fdc, static_cast<std::uint8_t>(fdc->crc >> 8), false);
         fdc->crc_bytes_pending = 1;
     } else {
-        fdc->crc = disk_crc16(&value, 1, fdc->crc);
+        fdc->crc = dsk::crc16(&value, 1, fdc->crc);
         put_disc_byte(fdc, value, false);
     }
     fdc->drq = true;  // the register is free for the next byte

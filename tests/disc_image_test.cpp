@@ -3,6 +3,7 @@
 // sectors are found by ID.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -119,12 +120,40 @@ TEST(DiscImageOpen, AnExtendedImageIsDescribedByItsHeader)
 
 TEST(DiscImageOpen, ARawDumpThatHappensToCarryTheSignatureIsReadAsExtended)
 {
+    // The signature decides: read as an extended image, whose "records"
+    // (sector data) are then not Einstein tracks.
     Bytes dump = raw_dump(40);
     Bytes header = disc_info(40, 1, Bytes(40, 21));
     std::memcpy(dump.data(), header.data(), 256);
     Opened o = open_bytes(dump);
-    ASSERT_NE(o.image, nullptr);
-    EXPECT_EQ(o.image->format, IMAGE_EXTENDED_DSK);
+    EXPECT_EQ(o.image, nullptr);
+    EXPECT_EQ(o.console.rfind("*** TOBRIN HALTED ***\nFile Error -> Disc image has ", 0), 0u) << o.console;
+}
+
+TEST(DiscImageOpen, ImagesOfOtherSectorsThanTheEinsteinsAreRefusedSayingWhatTheyHave)
+{
+    const std::string hint = ": TOBRIN writes 10 sectors of 512 bytes to a side, as the Einstein's format lays "
+                             "them down (the README shows how to convert other formats with libdsk's dsktrans)";
+    Bytes small = extended_image(2, 1);
+    for (int k = 0; k < 10; ++k) small[256 + 5376 + 24 + 8 * k + 3] = 1;  // track 1: N = 1
+    Bytes eleven = extended_image(1, 2);
+    eleven[256 + 5376 + 21] = 11;  // track 0 side 1 lists an eleventh row
+    Bytes standard = standard_image(1, 1, ids_from(0));
+    standard[256 + 20] = 3;  // 1024-byte sectors: the record holds five
+    for (int k = 0; k < 10; ++k) standard[256 + 24 + 8 * k + 3] = 3;
+    struct Case {
+        Bytes bytes;
+        std::string message;
+    } cases[] = {
+        {small, "Disc image has sectors of 256 bytes (track 1 side 0)"},
+        {eleven, "Disc image has 11 sectors on track 0 side 1"},
+        {standard, "Disc image has sectors of 1024 bytes (track 0 side 0)"},
+    };
+    for (const auto& c : cases) {
+        Opened o = open_bytes(c.bytes);
+        EXPECT_EQ(o.image, nullptr);
+        EXPECT_EQ(o.console, refusal(c.message + hint));
+    }
 }
 
 TEST(DiscImageOpen, TheBuiltInImageOpensSilently)
@@ -151,9 +180,23 @@ TEST(DiscImageRead, ARawDumpServesItsSectorsInStoredOrderOnBothSides)
             EXPECT_EQ(text, "");
         }
     }
-    // Its synthesized Track-Info blocks are those of the cylinder, per side.
-    EXPECT_EQ(o.image->side[1].track_info[16], 2);
-    EXPECT_EQ(o.image->side[1].track_info[17], 1);
+}
+
+TEST(DiscImageRead, AStandardImageIsReadByItsSectorIds)
+{
+    // Stored in an interleaved order; found by ID, side 1 numbered 10-19.
+    std::array<int, 10> order = {0, 5, 1, 6, 2, 7, 3, 8, 4, 9};
+    Opened o = open_bytes(standard_image(3, 2, order, 10));
+    ASSERT_NE(o.image, nullptr);
+    EXPECT_EQ(o.console, " + Disc image 03 track, double sided (standard .DSK format)\n");
+    for (int cylinder = 0; cylinder < 3; ++cylinder) {
+        EXPECT_EQ(load(o.image), "");
+        for (int index = 0; index < 20; ++index) {
+            auto [bytes, text] = find(o.image, cylinder, index);
+            EXPECT_EQ(bytes, sector_pattern(cylinder, index / 10, index)) << cylinder << " " << index;
+            EXPECT_EQ(text, "");
+        }
+    }
 }
 
 TEST(DiscImageRead, ATwoSidedImageFindsEachSideThroughItsOwnIds)
@@ -255,16 +298,18 @@ TEST(DiscImageRead, ATrackCountBeyondTheSizeTableIsBounded)
     EXPECT_EQ(find(two.image, 109, 3).first, BLANK);
 }
 
-TEST(DiscImageFind, TheLowerOfTwoRowsWithTheWantedIdWins)
+TEST(DiscImageFind, TheFirstOfTwoRowsWithTheWantedIdWins)
 {
     std::array<int, 10> ids = {4, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     Bytes image = disc_info(1, 1, {21});
     Bytes r = track_record(0, 0, ids);
+    std::fill(r.begin() + 256 + 4 * 512, r.begin() + 256 + 5 * 512, 0x44);  // row 4's data differs from row 0's
     image.insert(image.end(), r.begin(), r.end());
     Opened o = open_bytes(image);
     load(o.image);
     auto [bytes, text] = find(o.image, 0, 4);
-    EXPECT_EQ(std::memcmp(bytes.data(), o.image->side[0].sectors, 512), 0);  // row 0's data
+    EXPECT_EQ(bytes, sector_pattern(0, 0, 4));  // row 0's data
+    EXPECT_EQ(text, "");
 }
 
 TEST(DiscImageFind, SectorsNumberedOneToTenLoseSectorZero)
@@ -300,9 +345,9 @@ TEST(DiscImageFind, AMissingSide1SectorIsToldByItsId)
     EXPECT_EQ(text, "  + Track 05, sector 03 not found\n");
 }
 
-TEST(DiscImageFind, RowsPastTheSectorCountAreScannedToo)
+TEST(DiscImageFind, RowsPastTheSectorCountAreNotSectors)
 {
-    // A track of three sectors: rows 3-9 are zeros and so carry ID 0.
+    // A track of three sectors: rows 3-9 are zeros, and no sector of ID 0.
     Bytes image = disc_info(1, 1, {21});
     Bytes r = track_record(0, 0, {5, 6, 7, 0, 0, 0, 0, 0, 0, 0});
     for (int k = 3; k < 10; ++k) std::memset(r.data() + 24 + 8 * k, 0, 8);
@@ -310,9 +355,10 @@ TEST(DiscImageFind, RowsPastTheSectorCountAreScannedToo)
     image.insert(image.end(), r.begin(), r.end());
     Opened o = open_bytes(image);
     load(o.image);
-    auto [bytes, text] = find(o.image, 0, 0);
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(std::memcmp(bytes.data(), o.image->side[0].sectors + 3 * 512, 512), 0);
+    auto [zero, text] = find(o.image, 0, 0);
+    EXPECT_EQ(zero, BLANK);
+    EXPECT_EQ(text, "  + Track 00, sector 00 not found\n");
+    EXPECT_EQ(find(o.image, 0, 6).first, sector_pattern(0, 0, 6));
 }
 
 }  // namespace

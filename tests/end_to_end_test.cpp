@@ -243,7 +243,7 @@ TEST(EndToEnd, AWriteProtectedDiskThenTheRestWithoutSendingTheProgramAgain)
     VirtualEinstein einstein({"--write-protect"});
     std::unique_ptr<ChildProcess> first(start_tobrin(einstein, {"1"}));
     confirm_all(*first, einstein);
-    ASSERT_EQ(first->wait(60000), 0);
+    ASSERT_EQ(first->wait(60000), 2);
     EXPECT_EQ(program_text(first->output()),
               BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING + FORMAT_FAILED);
     EXPECT_FALSE(einstein.shows("] Writing disk image"));
@@ -351,7 +351,7 @@ TEST(EndToEnd, VerifyRewritesAWeakSectorAndNamesABadOne)
     VirtualEinstein einstein({"--weak-sector", "3:7", "--bad-read", "5:2"});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path, "-verify"}));
     confirm_all(*tobrin, einstein);
-    ASSERT_EQ(tobrin->wait(240000), 0);
+    ASSERT_EQ(tobrin->wait(240000), 2);
     ASSERT_EQ(einstein.process().wait(60000), 0);
     std::string out = program_text(tobrin->output());
     const std::string tail = "\r - WRITE 0: Track 39 Sector 09\n  + 399 sectors verified, 1 needed a rewrite\n"
@@ -450,7 +450,7 @@ TEST(EndToEnd, ATransferThatCannotGoOnEndsTheRunWithItsReason)
         std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path}));
         confirm_all(*tobrin, einstein);
         auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(tobrin->wait(180000), 0) << c.reason;
+        ASSERT_EQ(tobrin->wait(180000), 2) << c.reason;
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::string out = program_text(tobrin->output());
         EXPECT_NE(out.find(c.reason), std::string::npos) << out;

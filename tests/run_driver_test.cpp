@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -108,7 +109,8 @@ TEST(RunDriver, HelpGivenTwiceIsOffAndTheRunGoesOn)
 
 TEST(RunDriver, PortNumbersOutsideOneToFourAreUnknown)
 {
-    for (const char* port : {"0", "5", "-1", "COM1", "x", "99999999999999999999", "4294967297", "-4294967295"}) {
+    for (const char* port : {"0", "5", "-1", "COM0", "COM257", "COM1x", "x", "99999999999999999999", "4294967297",
+                             "-4294967295"}) {
         RunResult r = run_tobrin({port}, "");
         EXPECT_EQ(r.status, 1) << port;
         EXPECT_EQ(r.out, BANNER + UNKNOWN_PORT) << port;
@@ -120,7 +122,40 @@ TEST(RunDriver, PortsThreeAndFourPassTheCheckButDoNotOpen)
     for (const char* port : {"3", "4", " +4"}) {
         RunResult r = run_tobrin({port}, "");
         EXPECT_EQ(r.status, 1) << port;
-        EXPECT_EQ(r.out, BANNER + NO_PORT) << port;
+        std::string com = std::string("COM") + port[std::strlen(port) - 1];
+        EXPECT_EQ(r.out, BANNER + NO_PORT + "  + " + com + ": a port number opens COM1 or COM2 only; give the port as " +
+                             com + " to open it\n")
+            << port;
+    }
+}
+
+TEST(RunDriver, APortNamedByItsDeviceOpensThatDevice)
+{
+    // COMn by name (any case) and a device path open that device; one that
+    // does not open says which device was tried and why.
+    PtyLine line;
+    std::string file = write_temp_file(Bytes(10, 0), "not-a-port");
+    std::string long_name(300, 'x');
+    struct Case {
+        std::string port;
+        std::string com1;  // what COM1 stands for
+        std::string after_banner;
+        bool native_only;  // paths and the system's words are POSIX's
+    } cases[] = {
+        {"COM1", line.slave_path(), TYPE_LOADER + PROMPT, false},
+        {"com2", line.slave_path(), TYPE_LOADER + PROMPT, false},
+        {line.slave_path(), "/nonexistent/com1", TYPE_LOADER + PROMPT, true},
+        {"/nonexistent/ttyUSB9", line.slave_path(),
+         NO_PORT + "  + /nonexistent/ttyUSB9: No such file or directory\n", true},
+        {file, line.slave_path(), NO_PORT + "  + " + file + ": not a serial device\n", true},
+        {"COM1", long_name, NO_PORT + "  + COM1: TOBRIN_COM1 is longer than 255 characters\n", true},
+    };
+    for (const auto& c : cases) {
+        if (c.native_only && tobrin_under_wine()) continue;
+        TobrinLaunch launch = tobrin_launch({c.port}, c.com1, line.slave_path());
+        ChildProcess child(launch.program, launch.args, launch.env, "N");
+        EXPECT_EQ(child.wait(), 1) << c.port;
+        EXPECT_EQ(tobrin_text(child.output()), BANNER + c.after_banner) << c.port;
     }
 }
 
@@ -174,19 +209,20 @@ TEST(RunDriver, SkippingTheTransferStartsAtTheFormatWarning)
         EXPECT_EQ(l.receive_byte(), 0x2A);
         l.send_byte(0x04);  // drive not ready: the second byte is never read
     });
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.peer_error, "");
     EXPECT_EQ(r.out, BANNER + WARNING + PROMPT + FORMATTING + FORMAT_FAILED);
 }
 
-TEST(RunDriver, AFailedFormatAfterTheDriveCheckEndsWithStatusZero)
+TEST(RunDriver, AFailedFormatAfterTheDriveCheckEndsWithStatusTwo)
 {
+    // The disk may have changed: a script must not take this for success.
     RunResult r = run_tobrin({"1", "/NOTRANS"}, "Y", [](PtyLine& l) {
         EXPECT_EQ(l.receive_byte(), 0x2A);
         l.send({0x00, 0xFF});
         EXPECT_TRUE(l.drain(300).empty());
     });
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.peer_error, "");
     EXPECT_EQ(r.out, BANNER + WARNING + PROMPT + FORMATTING + FORMAT_FAILED);
 }
@@ -233,7 +269,7 @@ TEST(RunDriver, ChecksumRetriesAndFailedWritesThroughTheWholeProgram)
         return status;
     };
     RunResult r = run_tobrin({"-notrans", "1", path}, "Y", formats_and_writes(script, seen));
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2) << "a sector not written is a failed run";
     EXPECT_EQ(r.peer_error, "");
     ASSERT_EQ(seen.sectors.size(), 400u);
     EXPECT_EQ(seen.sectors[3], sector_pattern(0, 0, 3));

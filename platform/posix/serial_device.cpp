@@ -2,36 +2,65 @@
 //
 // COMn is /dev/ttyS(n-1) unless the environment variable TOBRIN_COMn names
 // another device: a USB adapter such as /dev/ttyUSB0, or a pseudo-terminal
-// (the virtual Einstein, the tests).  The line is raw: 8 data bits, no
+// (the virtual Einstein, the tests); any other name is a device path.  The line is raw: 8 data bits, no
 // parity, 2 stop bits at 9600 baud for TOBRIN, hardware flow control, DTR
 // on; reads and writes wait in poll() for as long as the caller allows.
 #include "platform/serial_device.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+static char last_error[320];  // why the last open failed
+
+const char* serial_device_error()
+{
+    return last_error;
+}
+
+static void set_error(const char* text)
+{
+    std::snprintf(last_error, sizeof last_error, "%s", text);
+}
 
 const char* serial_device_path(const char* port_name)
 {
     static char path[256];
+    int number = serial_com_number(port_name);
+    if (number == 0) {
+        if (std::strlen(port_name) >= sizeof path) {
+            set_error("the device name is longer than 255 characters");
+            return nullptr;
+        }
+        std::snprintf(path, sizeof path, "%s", port_name);
+        return path;
+    }
     char variable[32];
-    std::snprintf(variable, sizeof variable, "TOBRIN_%s", port_name);
+    std::snprintf(variable, sizeof variable, "TOBRIN_COM%d", number);
     const char* named = std::getenv(variable);
     if (named != nullptr && named[0] != '\0') {
+        if (std::strlen(named) >= sizeof path) {
+            std::snprintf(last_error, sizeof last_error, "%s is longer than 255 characters", variable);
+            return nullptr;
+        }
         std::snprintf(path, sizeof path, "%s", named);
         return path;
     }
-    // "COM1" -> /dev/ttyS0
-    int number = (port_name[0] != '\0' && port_name[1] != '\0' && port_name[2] != '\0')
-                     ? std::atoi(port_name + 3) : 0;
-    std::snprintf(path, sizeof path, "/dev/ttyS%d", number > 0 ? number - 1 : 0);
+    std::snprintf(path, sizeof path, "/dev/ttyS%d", number - 1);  // "COM1" -> /dev/ttyS0
     return path;
 }
 
@@ -97,6 +126,7 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
 {
     *handle = DEVICE_INVALID;
     const char* path = serial_device_path(port_name);
+    if (path == nullptr) return 0;
     // O_NONBLOCK: the open must not wait for a carrier that the Einstein
     // never raises (CLOCAL is not set yet), and no read or write may wait
     // longer than its caller allows.
@@ -104,11 +134,20 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
     do {
         fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+        set_error(std::strerror(errno));
+        return 0;
+    }
 
     struct termios tio;
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &tio) != 0 ||
-        !apply_line(&tio, line) || tcsetattr(fd, TCSANOW, &tio) != 0) {
+    const char* refusal = nullptr;
+    if (!isatty(fd)) refusal = "not a serial device";
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0) refusal = "in use by another program";
+    else if (tcgetattr(fd, &tio) != 0) refusal = std::strerror(errno);
+    else if (!apply_line(&tio, line)) refusal = "the device does not take the line settings";
+    else if (tcsetattr(fd, TCSANOW, &tio) != 0) refusal = std::strerror(errno);
+    if (refusal != nullptr) {
+        set_error(refusal);
         close(fd);
         return 0;
     }
@@ -190,4 +229,65 @@ int serial_device_output_pending(DeviceHandle handle)
 void serial_device_discard_input(DeviceHandle handle)
 {
     tcflush(static_cast<int>(handle), TCIFLUSH);
+}
+
+// --- The ports this system has ---------------------------------------------
+
+#ifdef __linux__
+// A /dev/ttyS device with a UART behind it (the kernel creates ttyS0-31
+// whether or not there is one).
+static bool real_uart(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct serial_struct info {};
+    bool real = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    close(fd);
+    return real;
+}
+#endif
+
+// The names in a folder that begin with one of the prefixes, as paths.
+static std::vector<std::string> devices_named(const char* folder, std::initializer_list<const char*> prefixes)
+{
+    std::vector<std::string> found;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder), closedir);
+    if (!dir) return found;
+    while (struct dirent* entry = readdir(dir.get())) {
+        for (const char* prefix : prefixes)
+            if (std::strncmp(entry->d_name, prefix, std::strlen(prefix)) == 0) {
+                found.push_back(std::string(folder) + "/" + entry->d_name);
+                break;
+            }
+    }
+    return found;
+}
+
+std::vector<SerialDeviceInfo> serial_device_list()
+{
+    std::vector<SerialDeviceInfo> ports;
+#ifdef __linux__
+    // The adapters' names: /dev/serial/by-id holds a link named after each
+    // USB adapter to its device.
+    std::vector<std::pair<std::string, std::string>> names;  // device, adapter name
+    for (const std::string& link : devices_named("/dev/serial/by-id", {""})) {
+        char target[PATH_MAX];
+        if (realpath(link.c_str(), target) != nullptr)
+            names.emplace_back(target, link.substr(link.rfind('/') + 1));
+    }
+    for (const std::string& path : devices_named("/dev", {"ttyUSB", "ttyACM", "ttyS"})) {
+        bool uart = path.compare(0, 9, "/dev/ttyS") == 0;
+        if (uart && !real_uart(path)) continue;
+        SerialDeviceInfo port{path, ""};
+        for (const auto& [device, name] : names)
+            if (device == path) port.description = name;
+        if (uart) port.description = "COM" + std::to_string(std::atoi(path.c_str() + 9) + 1) + ", a UART on the board";
+        ports.push_back(port);
+    }
+#else
+    for (const std::string& path : devices_named("/dev", {"cu."})) ports.push_back({path, path.substr(8)});
+#endif
+    std::sort(ports.begin(), ports.end(),
+              [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.path < b.path; });
+    return ports;
 }

@@ -9,22 +9,62 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+static char last_error[320];  // why the last open failed
+
+const char* serial_device_error()
+{
+    return last_error;
+}
+
+// The system's words for an error code, without the line end.
+static void set_system_error(DWORD code)
+{
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                             last_error, sizeof last_error, nullptr);
+    if (n == 0) std::snprintf(last_error, sizeof last_error, "system error %lu", static_cast<unsigned long>(code));
+    for (char* end = last_error + std::strlen(last_error); end > last_error && (end[-1] == '\n' || end[-1] == '\r' || end[-1] == ' ' || end[-1] == '.');)
+        *--end = '\0';
+}
+
+// COMn goes through the device namespace, \\.\COMn: only that way do
+// COM10 and above open.
 const char* serial_device_path(const char* port_name)
 {
-    return port_name;
+    static char path[MAX_PATH];
+    int number = serial_com_number(port_name);
+    if (number != 0) {
+        std::snprintf(path, sizeof path, "\\\\.\\COM%d", number);
+        return path;
+    }
+    if (std::strlen(port_name) >= sizeof path) {
+        std::snprintf(last_error, sizeof last_error, "the device name is longer than %d characters", MAX_PATH - 1);
+        return nullptr;
+    }
+    std::snprintf(path, sizeof path, "%s", port_name);
+    return path;
 }
 
 int serial_device_open(const char* port_name, const SerialLine* line, DeviceHandle* handle)
 {
     *handle = DEVICE_INVALID;
-    HANDLE h = CreateFileA(port_name, GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
+    const char* path = serial_device_path(port_name);
+    if (path == nullptr) return 0;
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
                            OPEN_EXISTING, 0 /* synchronous */, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    if (h == INVALID_HANDLE_VALUE) {
+        set_system_error(GetLastError());
+        return 0;
+    }
 
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) {
+        set_system_error(GetLastError());  // not a serial device
         CloseHandle(h);
         return 0;
     }
@@ -51,6 +91,7 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
         dcb.fRtsControl = RTS_CONTROL_ENABLE;
     }
     if (!SetCommState(h, &dcb)) {
+        set_system_error(GetLastError());
         CloseHandle(h);
         return 0;
     }
@@ -123,4 +164,30 @@ int serial_device_output_pending(DeviceHandle handle)
 void serial_device_discard_input(DeviceHandle handle)
 {
     PurgeComm(reinterpret_cast<HANDLE>(handle), PURGE_RXCLEAR);
+}
+
+// The ports the system has: the SERIALCOMM device map names each port
+// ("COM5") after its driver's device ("\\Device\\VCP0" for a USB adapter,
+// "\\Device\\Serial0" for a UART).
+std::vector<SerialDeviceInfo> serial_device_list()
+{
+    std::vector<SerialDeviceInfo> ports;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD i = 0;; ++i) {
+        char name[256], value[256];
+        DWORD name_length = sizeof name, value_length = sizeof value - 1, type = 0;
+        LONG r = RegEnumValueA(key, i, name, &name_length, nullptr, &type, reinterpret_cast<BYTE*>(value), &value_length);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r != ERROR_SUCCESS || type != REG_SZ) continue;
+        value[value_length] = '\0';
+        ports.push_back({value, name});
+    }
+    RegCloseKey(key);
+    // COM2 before COM10.
+    std::sort(ports.begin(), ports.end(), [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) {
+        return a.path.size() != b.path.size() ? a.path.size() < b.path.size() : a.path < b.path;
+    });
+    return ports;
 }

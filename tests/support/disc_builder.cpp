@@ -70,6 +70,25 @@ Bytes extended_image(int tracks, int sides, int side1_first)
     return image;
 }
 
+Bytes standard_image(int tracks, int sides, const std::array<int, 10>& ids, int side1_first)
+{
+    Bytes image(256, 0);
+    std::memcpy(image.data(), "MV - CPCEMU Disk-File\r\nDisk-Info\r\n", 34);
+    image[48] = static_cast<std::uint8_t>(tracks);
+    image[49] = static_cast<std::uint8_t>(sides);
+    image[50] = 0x00;  // 256 + 10 x 512 = 1500h bytes a record
+    image[51] = 0x15;
+    for (int t = 0; t < tracks; ++t)
+        for (int s = 0; s < sides; ++s) {
+            std::array<int, 10> side_ids = ids;
+            for (int& id : side_ids) id += s == 0 ? 0 : side1_first;
+            Bytes r = track_record(t, s, side_ids);
+            for (int k = 0; k < 10; ++k) r[24 + 8 * k + 6] = r[24 + 8 * k + 7] = 0;  // no lengths in this form
+            image.insert(image.end(), r.begin(), r.end());
+        }
+    return image;
+}
+
 Bytes raw_dump(int track_sides)
 {
     Bytes image;

@@ -27,6 +27,11 @@ Bytes disc_info(int tracks, int sides, const Bytes& size_table);
 // numbered from side1_first), every size-table entry 21.
 Bytes extended_image(int tracks, int sides, int side1_first = 0);
 
+// A whole standard (not extended) image: one record size in its
+// Disc-Info block, each side's sectors stored in the order `ids` gives
+// (side 1's numbered from side1_first + the same order).
+Bytes standard_image(int tracks, int sides, const std::array<int, 10>& ids, int side1_first = 0);
+
 // A raw dump of `track_sides` track sides, in record order.
 Bytes raw_dump(int track_sides);
 

@@ -7,11 +7,15 @@
 inline const std::string BANNER = "TOBRIN: Einstein System Disk Transfer V1.00\n\n";
 inline const std::string USAGE =
     "Usage:\n"
-    "  TOBRIN <port> [<disc image>] [-notrans]\n"
+    "  TOBRIN <port> [<disc image>] [-notrans] [-verify]\n"
+    "  TOBRIN <port> -read <file> [-notrans]\n"
+    "  TOBRIN -ports\n"
     "\n"
     "Where:\n"
     "  <port>        Serial port number (COM <port>) which is connected to the\n"
     "                Einstein.\n"
+    "                Or the port's name: COM1 to COM256, or a device such as\n"
+    "                /dev/ttyUSB0 (tobrin -ports lists them).\n"
     "  <disc image>  Optional disc image to use, if this is not supplied then the\n"
     "                default disc image contained within TOBRIN is used.\n"
     "  -notrans      Command line option to skip program transfer, this should only\n"
@@ -21,7 +25,11 @@ inline const std::string USAGE =
     "                the image; a sector that differs is written again (up to\n"
     "                three tries).  Costs about one read of the disk more.\n"
     "  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n"
-    "                image file instead of writing a disk (no format).\n";
+    "                image file instead of writing a disk (no format).\n"
+    "  -ports        List the serial ports of this computer.\n"
+    "\n"
+    "Exit status: 0 the disk was written (or read) whole; 1 the Einstein was not\n"
+    "asked to do anything; 2 the run failed after the format (or read) began.\n";
 inline const std::string PROMPT =
     "Press Y to proceed, any other key to exit :\r                                           \r";
 inline const std::string TYPE_LOADER =

@@ -2,6 +2,7 @@
 
 #include <z80ex/z80ex.h>
 
+#include "image/dsk_codec.h"
 #include "target/target_program.h"
 #include "tests/support/scripted_peer.h"
 
@@ -145,7 +146,7 @@ void SimRig::preformat()
                 std::size_t mark = bytes.size();
                 for (int i = 0; i < 3; ++i) put(0xA1, true);
                 for (std::uint8_t v : {std::uint8_t(0xFE), std::uint8_t(t), std::uint8_t(s), std::uint8_t(id), std::uint8_t(2)}) put(v);
-                std::uint16_t crc = disk_crc16(&bytes[mark], 8);
+                std::uint16_t crc = dsk::crc16(&bytes[mark], 8);
                 put(static_cast<std::uint8_t>(crc >> 8));
                 put(static_cast<std::uint8_t>(crc));
                 for (int i = 0; i < 22; ++i) put(0x4E);
@@ -154,7 +155,7 @@ void SimRig::preformat()
                 for (int i = 0; i < 3; ++i) put(0xA1, true);
                 put(0xFB);
                 for (int i = 0; i < 512; ++i) put(0xE5);
-                crc = disk_crc16(&bytes[mark], 516);
+                crc = dsk::crc16(&bytes[mark], 516);
                 put(static_cast<std::uint8_t>(crc >> 8));
                 put(static_cast<std::uint8_t>(crc));
                 for (int i = 0; i < 44; ++i) put(0x4E);
