@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -238,6 +239,50 @@ TEST(EndToEnd, ARawDumpOfBothSides)
     expect_same_sectors(einstein.saved_disk(), source, 80, 20);
 }
 
+TEST(EndToEnd, ImagesAsUsersBringThemAreWrittenSectorForSector)
+{
+    // A standard DSK image with its sectors stored interleaved, the port
+    // named by its path; an image removed while the disk is formatted (it
+    // was read once, before the loader); an image of 82 tracks on an
+    // 80-track drive (written as far as the drive goes: no line fault).
+    std::array<int, 10> interleaved = {0, 5, 1, 6, 2, 7, 3, 8, 4, 9};
+    struct Case {
+        Bytes image;
+        std::vector<std::string> drive;
+        bool port_as_path;
+        bool remove_during_format;
+        std::string line;  // a line the console must show
+        int cylinders;
+    } cases[] = {
+        {standard_image(40, 1, interleaved), {}, true, false,
+         " + Disc image 40 track, single sided (standard .DSK format)\n", 40},
+        {extended_image(40, 1), {}, false, true, " + Disc image 40 track, single sided (extended .DSK format)\n", 40},
+        {extended_image(82, 1), {"--tracks", "80"}, false, false,
+         "  + The image is larger than the drive (80 tracks): 2 tracks left out\n", 80},
+    };
+    for (const auto& c : cases) {
+        std::string path = write_temp_file(c.image, "brought.dsk");
+        std::string kept = write_temp_file(c.image, "kept.dsk");
+        VirtualEinstein einstein(c.drive);
+        std::unique_ptr<ChildProcess> tobrin(
+            start_tobrin(einstein, {c.port_as_path ? einstein.line() : std::string("1"), path}));
+        confirm_all(*tobrin, einstein);
+        if (c.remove_during_format) {
+            ASSERT_TRUE(tobrin->wait_for_output("1) Formatting"));
+            std::remove(path.c_str());
+        }
+        ASSERT_EQ(tobrin->wait(240000), 0) << c.line;
+        ASSERT_EQ(einstein.process().wait(60000), 0);
+        std::string out = program_text(tobrin->output());
+        EXPECT_NE(out.find(c.line), std::string::npos) << out;
+        EXPECT_EQ(out.find("Line fault"), std::string::npos) << out;
+        StdoutCapture quiet;
+        DiscImage* source = image_open_file(kept.c_str());
+        quiet.finish();
+        expect_same_sectors(einstein.saved_disk(), source, c.cylinders, 10);
+    }
+}
+
 TEST(EndToEnd, AWriteProtectedDiskThenTheRestWithoutSendingTheProgramAgain)
 {
     VirtualEinstein einstein({"--write-protect"});
@@ -426,6 +471,26 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
         expected.insert(expected.end(), sector.begin(), sector.end());
     }
     EXPECT_EQ(raw_bytes, expected);
+}
+
+TEST(EndToEnd, AReadThatFailsEndsWithStatusTwoAndLeavesNoFile)
+{
+    std::string copy = write_temp_file({}, "never.dsk");
+    std::remove(copy.c_str());
+    VirtualEinstein einstein({"--no-disk"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
+    ASSERT_TRUE(tobrin->wait_for_output(PROMPT.substr(0, 40)));
+    tobrin->type("YYY");
+    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
+    ASSERT_TRUE(tobrin->wait_for_output("About to read the disk"));
+    tobrin->type("Y");
+    ASSERT_EQ(tobrin->wait(180000), 2);
+    std::string out = program_text(tobrin->output());
+    EXPECT_NE(out.find("Einstein Error -> Reading the disk has failed; no image was written.\n"), std::string::npos)
+        << out;
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_FALSE(std::filesystem::exists(copy + ".part"));
+    einstein.process().send_signal(SIGTERM);
 }
 
 TEST(EndToEnd, ATransferThatCannotGoOnEndsTheRunWithItsReason)

@@ -311,24 +311,43 @@ TEST(RunDriver, AnImageThatCannotBeSentIsRefusedBeforeTheEinsteinIsTouched)
         }
 }
 
-TEST(RunDriver, ReadingIntoAFileThatExistsAsksFirst)
+TEST(RunDriver, ReadingJudgesItsFileBeforeTheEinsteinIsAsked)
 {
-    // N at the question: the file stays as it was, nothing is left beside
-    // it, and not one byte goes to the Einstein.
-    std::string path = write_temp_file(Bytes(100, 0x42), "mine.dsk");
-    RunResult r = run_tobrin({"1", "-read", path, "-notrans"}, "N", [](PtyLine& l) {
-        EXPECT_TRUE(l.drain(300).empty()) << "a byte went to the Einstein";
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.peer_error, "");
-    EXPECT_EQ(r.out, BANNER + "The file " + path + " exists already: reading the disk replaces it.\n" + PROMPT);
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // An existing file is replaced only after Y; a folder is refused at
+    // once; nothing is created before the last answer.  Not one byte goes
+    // to the Einstein in any of these.
+    std::string existing = write_temp_file(Bytes(100, 0x42), "mine.dsk");
+    std::string folder = write_temp_file({}, "a-folder");
+    std::remove(folder.c_str());
+    std::filesystem::create_directory(folder);
+    std::string fresh = folder + "/new.dsk";
+    struct Case {
+        std::string path;
+        std::string keys;
+        std::string after_banner;
+    } cases[] = {
+        {existing, "N", "The file " + existing + " exists already: reading the disk replaces it.\n" + PROMPT},
+        {folder, "YY",
+         "*** TOBRIN HALTED ***\nFile Error -> '" + folder +
+             "' is a folder or a device, not a file: name a new file, or a file to replace\n"},
+        {fresh, "N", "\nAbout to read the disk in Einstein drive 0: into " + fresh + ".\n\n" + PROMPT},
+    };
+    for (const auto& c : cases) {
+        RunResult r = run_tobrin({"1", "-read", c.path, "-notrans"}, c.keys, [](PtyLine& l) {
+            EXPECT_TRUE(l.drain(300).empty()) << "a byte went to the Einstein";
+        });
+        EXPECT_EQ(r.status, 1) << c.path;
+        EXPECT_EQ(r.peer_error, "");
+        EXPECT_EQ(r.out, BANNER + c.after_banner);
+        EXPECT_FALSE(std::filesystem::exists(c.path + ".part")) << c.path;
+    }
+    std::FILE* f = std::fopen(existing.c_str(), "rb");
     ASSERT_NE(f, nullptr);
     Bytes kept(200);
     kept.resize(std::fread(kept.data(), 1, kept.size(), f));
     std::fclose(f);
     EXPECT_EQ(kept, Bytes(100, 0x42));
-    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+    EXPECT_FALSE(std::filesystem::exists(fresh));
 }
 
 }  // namespace
