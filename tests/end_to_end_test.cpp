@@ -146,14 +146,14 @@ TEST(EndToEnd, TheBuiltInImageOnAOneSided40TrackDriveBoots)
     EXPECT_EQ(program_text(tobrin->output()), BANNER + ALL_LOADER_STEPS + WARNING + PROMPT + FORMATTING +
                                                   "2) Sending standard disk image, please wait\n" +
                                                   progress_labels(400, 10) + DONE);
-    for (const char* line : {"TOBRIN: System Disk Transfer V1.00", "] Formatting", "] Writing disk image",
-                             "[ Transfer successful reboot Einstein."})
+    for (const std::string& line : {EINSTEIN_BANNER, std::string("] Formatting"), std::string("] Writing disk image"),
+                             std::string("[ Transfer successful reboot Einstein.")})
         EXPECT_TRUE(einstein.shows(line)) << line;
     // The written disk boots into the program, as the typed loader started it.
     std::vector<std::string> screen = einstein.screen();
     auto booted = std::find(screen.begin(), screen.end(), "[ Transfer successful reboot Einstein.");
     ASSERT_NE(booted, screen.end());
-    EXPECT_NE(std::find(booted, screen.end(), "TOBRIN: System Disk Transfer V1.00"), screen.end());
+    EXPECT_NE(std::find(booted, screen.end(), EINSTEIN_BANNER), screen.end());
     std::string figures = einstein.process().output();
     std::printf("%s\n", figures.substr(figures.find("einstein-sim: emulated")).c_str());
     EXPECT_NE(figures.find("lost data 0"), std::string::npos);
@@ -176,7 +176,7 @@ TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
     // ... boots another Einstein into the program: no loader typed.
     VirtualEinstein einstein({"--disk", boot_disk, "--boot-disk"});
     ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
-    EXPECT_TRUE(einstein.shows("TOBRIN: System Disk Transfer V1.00"));
+    EXPECT_TRUE(einstein.shows(EINSTEIN_BANNER));
     // Out with it, in with a blank disk: a second disk from the same boot,
     // and the program waits again instead of restarting the machine.
     einstein.process().type("swap\n");
@@ -194,7 +194,7 @@ TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
     einstein.process().type("boot\n");
     bool booted = false;
     for (int i = 0; i < 2000 && !booted; ++i) {
-        booted = einstein.process().output().find("TOBRIN: System Disk Transfer V1.00", before) != std::string::npos;
+        booted = einstein.process().output().find(EINSTEIN_BANNER, before) != std::string::npos;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(booted) << einstein.process().output().substr(before);

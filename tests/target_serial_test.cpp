@@ -7,6 +7,7 @@
 
 #include "target/monitor_loader.h"
 #include "target/target_program.h"
+#include "tests/support/expected_console.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/sim_rig.h"
 
@@ -83,7 +84,7 @@ TEST_F(TargetSerialTest, ShowsItsBannerAndIgnoresEveryByteButTheFormatCommand)
 {
     rig.start_program();
     ASSERT_EQ(rig.run_until_starved(), StopReason::Starved);
-    EXPECT_EQ(rig.screen_transcript(), "TOBRIN: System Disk Transfer V1.00\r\n" + WAITING);
+    EXPECT_EQ(rig.screen_transcript(), EINSTEIN_BANNER + "\r\n" + WAITING);
     rig.send({0x00, 0x02, 0xFF});
     ASSERT_EQ(rig.run_until_starved(), StopReason::Starved);
     EXPECT_EQ(count(rig.screen_transcript(), WAITING), 4);

@@ -11,6 +11,7 @@
 #include "image/disc_image.h"
 #include "target/monitor_loader.h"
 #include "target/target_program.h"
+#include "tests/support/expected_console.h"
 #include "tests/support/sim_rig.h"
 #include "tests/support/stdout_capture.h"
 
@@ -54,7 +55,7 @@ TEST(TargetWholeRun, LoaderProgramFormatAndTheBuiltInImage)
     }
     std::vector<std::string> lines = rig.screen_lines();
     ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "TOBRIN: System Disk Transfer V1.00");
+    EXPECT_EQ(lines[0], EINSTEIN_BANNER);
     EXPECT_EQ(lines[1], "] Formatting");
     EXPECT_EQ(lines[2], "] Writing disk image");
     EXPECT_EQ(lines[3], "[ Transfer successful reboot Einstein.");
@@ -87,7 +88,7 @@ TEST(TargetWholeRun, LoaderProgramFormatAndTheBuiltInImage)
     std::size_t before = e.screen.transcript.size();
     ASSERT_TRUE(einstein_boot(&e));
     EXPECT_EQ(einstein_run(&e, 10 * CPU_HZ), StopReason::Starved);
-    EXPECT_EQ(e.screen.transcript.substr(before), "TOBRIN: System Disk Transfer V1.00\r\n[ Waiting to proceed\r");
+    EXPECT_EQ(e.screen.transcript.substr(before), EINSTEIN_BANNER + "\r\n[ Waiting to proceed\r");
     EXPECT_EQ(e.protected_writes, 0u);
 }
 
@@ -115,12 +116,13 @@ TEST(TargetWholeRun, AFormatCommandRightBehindTheProgramIsKept)
     EXPECT_EQ(e.restores, 2) << "no second format";
 }
 
-TEST(TargetWholeRun, ADiskWithoutABootSectorDoesNotBoot)
+TEST(TargetWholeRun, ADiskWithoutSectorZeroDoesNotBoot)
 {
+    // The monitor checks nothing in the header (no signature, no
+    // checksum): only a sector 0 it cannot read stops the boot.
     SimRig rig;
-    rig.preformat();  // E5h everywhere: the load addresses make no sense...
-    disk_find_sector(&rig.e().disk, 0, 0, 0)->data.assign(512, 0);
-    rig.e().disk.track[0][0].sectors.clear();  // ... or there is no sector 0 at all
+    rig.preformat();
+    rig.e().disk.track[0][0].sectors.clear();
     EXPECT_FALSE(einstein_boot(&rig.e()));
     EXPECT_NE(rig.screen_transcript().find("DISK ERROR"), std::string::npos);
 }

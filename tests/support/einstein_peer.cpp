@@ -43,7 +43,7 @@ void play_einstein(PtyLine& line, const EinsteinScript& script, EinsteinTranscri
 {
     line.send_byte(script.flags);
     transcript.geometry = line.receive(3);
-    std::size_t batch = transcript.geometry[2];
+    std::size_t batch_size = transcript.geometry[2];
     for (;;) {
         std::uint8_t command = line.receive_byte();
         if (command == 0x02) {
@@ -51,21 +51,21 @@ void play_einstein(PtyLine& line, const EinsteinScript& script, EinsteinTranscri
             return;
         }
         if (command == 0x01) {  // the flags and the last status block again
-            int batch = transcript.batches - 1;
+            int last_batch = transcript.batches - 1;
             ++transcript.reports;
             line.send_byte(script.flags_again == 0xFF ? script.flags : script.flags_again);
-            Bytes last = script.status ? script.status(batch) : Bytes(batch, 0);
-            einstein_send_block(line, script.status_again ? script.status_again(batch) : last);
+            Bytes last = script.status ? script.status(last_batch) : Bytes(batch_size, 0);
+            einstein_send_block(line, script.status_again ? script.status_again(last_batch) : last);
             continue;
         }
         if (command != 0x00) throw std::runtime_error("unexpected batch byte");
-        for (std::size_t k = 0; k < batch; ++k) {
+        for (std::size_t k = 0; k < batch_size; ++k) {
             bool fill = false;
             int bad = script.bad_passes ? script.bad_passes(static_cast<int>(transcript.sectors.size())) : 0;
             transcript.sectors.push_back(einstein_receive_block(line, 512, bad, &fill));
             transcript.sent_as_fill.push_back(fill);
         }
-        Bytes status = script.status ? script.status(transcript.batches) : Bytes(batch, 0);
+        Bytes status = script.status ? script.status(transcript.batches) : Bytes(batch_size, 0);
         einstein_send_block(line, status);
         ++transcript.batches;
     }

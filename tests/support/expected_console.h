@@ -4,7 +4,12 @@
 #include <cstdio>
 #include <string>
 
-inline const std::string BANNER = "TOBRIN: Einstein System Disk Transfer V1.00\n\n";
+#include "version.h"
+
+// The version comes from the build, as the programs' own banners take it.
+inline const std::string BANNER = std::string("TOBRIN: Einstein System Disk Transfer V") + TOBRIN_VERSION + "\n\n";
+// The banner the program shows on the Einstein's screen.
+inline const std::string EINSTEIN_BANNER = std::string("TOBRIN: System Disk Transfer V") + TOBRIN_VERSION;
 inline const std::string USAGE =
     "Usage:\n"
     "  TOBRIN <port> [<disc image>] [-notrans] [-verify]\n"
