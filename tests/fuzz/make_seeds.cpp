@@ -1,7 +1,7 @@
 // Writes the fuzz target's seeds into a folder: valid one- and two-sided
 // extended images (side 1 numbered 0-9 and 10-19), one with a record left
-// out and one with an oversized record, the built-in image's first tracks,
-// and raw dumps.
+// out and one with an oversized record, a standard image with interleaved
+// sectors, the built-in image's first tracks, and raw dumps.
 #include <cstdio>
 #include <string>
 
@@ -30,7 +30,8 @@ int main(int argc, char** argv)
     bool ok = write(folder, "one-sided.dsk", extended_image(3, 1)) &&
               write(folder, "two-sided.dsk", extended_image(2, 2)) &&
               write(folder, "two-sided-10-19.dsk", extended_image(2, 2, 10)) &&
-              write(folder, "gapped.dsk", gapped) && write(folder, "builtin-start.dsk", builtin) &&
+              write(folder, "gapped.dsk", gapped) &&
+              write(folder, "standard.dsk", standard_image(2, 2, {0, 5, 1, 6, 2, 7, 3, 8, 4, 9}, 10)) && write(folder, "builtin-start.dsk", builtin) &&
               write(folder, "raw-40.img", raw_dump(40)) && write(folder, "raw-160.img", raw_dump(160));
     return ok ? 0 : 1;
 }
