@@ -27,8 +27,8 @@
 
 #include "image/default_image.h"
 #include "image/disc_image.h"
-#include "link/block_transfer.h"
 #include "image/dsk_codec.h"
+#include "link/block_transfer.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
@@ -411,6 +411,7 @@ static void fit_to_drive(Transfer* t)
 
 int transfer_loaded_image(DiscImage* image, const char* name, int verify)
 {
+    if (name != nullptr && image == nullptr) return 0;  // nothing was loaded under that name
     if (name != nullptr) {
         std::printf("2) Sending disk image %s, please wait.\n", name);
         image_describe(image);

@@ -19,6 +19,7 @@
 #include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
+#include "platform/serial_device.h"
 #include "report/halt_report.h"
 #include "run/prompts.h"
 #include "target/loader_listing.h"

@@ -73,10 +73,15 @@ root=$PWD
 (cd "$unpacked" && cmake -E tar xf "$root/dist/$zip")
 (
   source scripts/wine-env.sh
-  # A server of its own, its output not in the pipe below; ended after.
-  wineserver -p >/dev/null 2>&1 </dev/null || true
+  # A server of its own and its services started first, their output to
+  # /dev/null: wine's services outlive the program and would hold a pipe
+  # open.  The usage goes to a file for the same reason.  Ended after.
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-  exe_usage=$(timeout 120 wine "$unpacked/tobrin-${version}/tobrin.exe" -? </dev/null 2>&1 | tr -d '\r' || true)
+  wineserver -p >/dev/null 2>&1 </dev/null || true
+  timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  printed="$unpacked/usage.txt"
+  timeout 120 wine "$unpacked/tobrin-${version}/tobrin.exe" -? </dev/null >"$printed" 2>/dev/null || true
+  exe_usage=$(tr -d '\r' <"$printed")
   grep -q "^TOBRIN: Einstein System Disk Transfer V${version}\$" <<<"$exe_usage" || fail "tobrin.exe under wine shows another version"
   grep -q "^  -read <file>" <<<"$exe_usage" || fail "tobrin.exe does not print its usage under wine"
 )

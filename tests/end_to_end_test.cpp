@@ -114,6 +114,17 @@ void confirm_all(ChildProcess& tobrin, VirtualEinstein& einstein, bool with_load
     tobrin.type("y");
 }
 
+// The same for -read: the loader confirmations, then the question before
+// reading.
+void confirm_read(ChildProcess& tobrin, VirtualEinstein& einstein)
+{
+    ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40)));
+    tobrin.type("YYY");
+    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
+    ASSERT_TRUE(tobrin.wait_for_output("About to read the disk"));
+    tobrin.type("Y");
+}
+
 // Compares every sector of two images, cylinder by cylinder, as TOBRIN reads them.
 void expect_same_sectors(DiscImage* written, DiscImage* source, int cylinders, int spc)
 {
@@ -429,11 +440,7 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
     std::remove(copy.c_str());
     VirtualEinstein einstein({"--disk", written});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
-    ASSERT_TRUE(tobrin->wait_for_output(PROMPT.substr(0, 40)));
-    tobrin->type("YYY");
-    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
-    ASSERT_TRUE(tobrin->wait_for_output("About to read the disk"));
-    tobrin->type("Y");
+    confirm_read(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(180000), 0);
     std::string out = program_text(tobrin->output());
     EXPECT_NE(out.find("1) Reading disk, please wait.\n\r - READ 0: Track 00 Sector 00"), std::string::npos) << out;
@@ -479,11 +486,7 @@ TEST(EndToEnd, AReadThatFailsEndsWithStatusTwoAndLeavesNoFile)
     std::remove(copy.c_str());
     VirtualEinstein einstein({"--no-disk"});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
-    ASSERT_TRUE(tobrin->wait_for_output(PROMPT.substr(0, 40)));
-    tobrin->type("YYY");
-    ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
-    ASSERT_TRUE(tobrin->wait_for_output("About to read the disk"));
-    tobrin->type("Y");
+    confirm_read(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(180000), 2);
     std::string out = program_text(tobrin->output());
     EXPECT_NE(out.find("Einstein Error -> Reading the disk has failed; no image was written.\n"), std::string::npos)
