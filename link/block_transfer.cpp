@@ -1,8 +1,6 @@
 // block_transfer.cpp - the checksummed block exchange, PC side.
 #include "link/block_transfer.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -40,46 +38,26 @@ static bool all_equal(const std::uint8_t* block, int length)
     return true;
 }
 
-// How long the Einstein took to answer the PC's last passes: the wait for
-// an answer is three times the longest of them (at least
-// LINK_ANSWER_FLOOR_S), and never more than the line's own bound - so that
-// a lost byte costs a fraction of a second where the line answers fast,
-// and a slow adapter is still waited for.
-static double answer_times[16];
-static int answers_seen = 0;
-
-static double answer_wait(double line_bound)
-{
-    if (answers_seen < 4) return line_bound;  // not enough seen yet
-    double longest = *std::max_element(answer_times, answer_times + std::min(answers_seen, 16));
-    return std::min(line_bound, std::max(LINK_ANSWER_FLOOR_S, 3 * longest));
-}
-
-static void answer_took(double seconds)
-{
-    answer_times[answers_seen++ % 16] = seconds;
-    if (answers_seen >= 32) answers_seen = 16;  // keeps the index in range; the table stays full
-}
-
 // The Einstein's checksum after the PC's pass of `written` bytes, whose
 // own sum is `mine`.  When it does not come, bytes were lost on the way and
 // the Einstein still counts: pad bytes, one at a time, complete its count.
 // The first pad is the PC's checksum itself, so that an answer that was
 // only late (the pad then ends the Einstein's pass as the PC's checksum)
 // still leaves both ends in step.  *padded tells that pads went out.
+//
+// Every wait covers the line time of what is in flight and the adapter's
+// slack, however fast the line answered before: a real line is never
+// faster than its bytes.  A pad sent to an answer that was merely late
+// would be taken, after the first, as the next block's marker (pads are
+// 00h, the full-block marker), and the exchange would lose step.
 static bool einstein_checksum(int written, std::uint8_t mine, std::uint8_t* theirs, bool* padded)
 {
-    using Clock = std::chrono::steady_clock;
     *padded = false;
-    Clock::time_point sent = Clock::now();
-    if (recv_byte_within(theirs, answer_wait(link_answer_s(written)))) {
-        answer_took(std::chrono::duration<double>(Clock::now() - sent).count());
-        return true;
-    }
+    if (recv_byte_within(theirs, link_answer_s(written))) return true;
     for (int pad = 0; pad < LINK_MAX_PADS && !serial_port.failed; ++pad) {
         if (!send_byte(pad == 0 ? mine : LINK_PAD_BYTE)) return false;
         *padded = true;
-        if (recv_byte_within(theirs, answer_wait(LINK_PAD_WAIT_S))) return true;
+        if (recv_byte_within(theirs, LINK_PAD_WAIT_S)) return true;
     }
     return false;
 }

@@ -44,14 +44,9 @@ constexpr double link_answer_s(int bytes)
     return bytes * LINK_BYTE_S * 1.25 + LINK_ANSWER_SLACK_S;
 }
 
-// Where the line answers fast (a serial port on the motherboard, the
-// virtual Einstein) the wait for an answer adapts to three times the
-// longest answer seen lately, but never less than this.
-constexpr double LINK_ANSWER_FLOOR_S = 0.05;
-
 // Lost bytes in a block: the PC sends pad bytes one at a time, each given
-// this long (or the adapted wait) to bring the Einstein's checksum, and at
-// most this many.
+// this long (its line time both ways and the slack) to bring the
+// Einstein's checksum, and at most this many.
 constexpr double LINK_PAD_WAIT_S = 2 * LINK_BYTE_S + 0.3;
 constexpr int LINK_MAX_PADS = 4;
 constexpr std::uint8_t LINK_PAD_BYTE = 0x00;  // never a command

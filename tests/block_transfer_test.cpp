@@ -2,6 +2,8 @@
 // exact bytes on the wire and the exact progress text on the console.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "link/block_transfer.h"
@@ -171,6 +173,31 @@ TEST_F(BlockTransferTest, AReceivedBlockIsReadAgainIntoTheSamePlace)
     });
     EXPECT_EQ(block, good);
     EXPECT_EQ(console, "");  // no label: nothing, even after a second pass
+}
+
+TEST_F(BlockTransferTest, ALateAnswerAfterFastOnesIsWaitedForWithoutAPad)
+{
+    // Answers at once for five blocks, then 0.3 s late (an emulation that
+    // slowed down, a busy adapter): still within the line time of the
+    // block, so no pad goes out, and the block ends with the PC's checksum
+    // alone - nothing is left on the line to be taken for a marker.
+    Bytes block(512, 0x21);
+    block[100] = 0x22;
+    for (int n = 0; n < 6; ++n) {
+        bool late = n == 5;
+        Bytes extra;
+        int result = 0;
+        run(block, nullptr, 1, [&](PtyLine& l) {
+            Bytes wire = l.receive(513);
+            if (late) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            extra = l.drain(0);  // what came while the Einstein was late
+            l.send_byte(block_checksum(Bytes(wire.begin() + 1, wire.end())));
+            EXPECT_EQ(l.receive_byte(), block_checksum(block));
+        }, &result);
+        EXPECT_EQ(result, 1) << n;
+        EXPECT_TRUE(extra.empty()) << "a pad went to an answer that was only late";
+        EXPECT_TRUE(line.drain(100).empty()) << n;
+    }
 }
 
 TEST_F(BlockTransferTest, ADeadLineEndsTheExchangeInsteadOfRepeatingForEver)
