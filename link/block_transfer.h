@@ -21,11 +21,7 @@
 #pragma once
 #include <cstdint>
 
-constexpr std::uint8_t FILL_MARKER = 0x03;
-constexpr std::uint8_t FULL_MARKER = 0x00;
-// The Einstein sends this when one of its poll limits ran out and it went
-// back to its command loop (never in a run without faults).
-constexpr std::uint8_t TIMEOUT_NOTICE = 0x15;
+#include "link/wire_protocol.h"  // the markers and the time-out notice
 
 // The direction flag of transfer_block.
 constexpr int TRANSFER_SEND = 1;     // the PC sends the block

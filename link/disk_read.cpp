@@ -4,13 +4,12 @@
 #include <cstdio>
 
 #include "link/block_transfer.h"
-#include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
+#include "link/wire_protocol.h"
 #include "report/halt_report.h"
 
-static_assert(READ_COMMAND == target_program_image_labels::READ_COMMAND);
 
 static const int LABEL_SIZE = 80;
 
@@ -45,17 +44,28 @@ static Start start_reading(DiskRead* disk, int n, bool* heard)
     return STARTED;
 }
 
-// One sector: its status byte, then the block.
+// One sector: its position, its status byte, then the block.  A position
+// other than n is a stream out of step (a block the Einstein sent again
+// after the PC's answer was damaged on the line): the read goes on from n.
 static bool read_sector(DiskRead* disk, int n)
 {
     int spc = disk->sides * SECTORS_PER_SIDE;
     ReadSector* sector = &disk->sectors[static_cast<std::size_t>(n)];
-    if (!recv_byte_within(&sector->status, link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S * 1.2)) {
+    std::uint8_t track = 0, index = 0;
+    if (!recv_byte_within(&track, link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S * 1.2)) {
         block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
         return false;
     }
-    if (sector->status == TIMEOUT_NOTICE) {
+    if (track == TIMEOUT_NOTICE && n / spc != TIMEOUT_NOTICE) {
         block_fault = BLOCK_EINSTEIN_TIMED_OUT;
+        return false;
+    }
+    if (!recv_byte_within(&index, link_answer_s(1)) || !recv_byte_within(&sector->status, link_answer_s(1))) {
+        block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
+        return false;
+    }
+    if (track != n / spc || index != n % spc) {
+        block_fault = BLOCK_LOST_STEP;
         return false;
     }
     char label[LABEL_SIZE];
@@ -63,12 +73,20 @@ static bool read_sector(DiskRead* disk, int n)
     return transfer_block(sector->data, SECTOR_SIZE, label, TRANSFER_RECEIVE) == 1;
 }
 
+static const RecoveryTexts READ_RECOVERY = {
+    "reading on from",
+    "Serial link to the Einstein lost (at track %s)",
+    "The Einstein stopped answering at track %s. It may have been reset or switched off, or it shows TIMEOUT. "
+    "Check it and the cable, then read again (with -notrans when it shows \"[ Waiting to proceed\")",
+    nullptr,
+};
+
 int read_disk(DiskRead* disk)
 {
     disk->sectors.clear();
     disk->tracks = 0;
     disk->sides = 1;
-    int attempts = 0, silent = 0;
+    RecoveryState state{};
     bool heard = false;
     Start start = start_reading(disk, 0, &heard);
     int n = 0;
@@ -77,34 +95,22 @@ int read_disk(DiskRead* disk)
         if (start == STARTED) {
             while (n < static_cast<int>(disk->sectors.size()) && read_sector(disk, n)) {
                 ++n;
-                attempts = 0;
+                state = RecoveryState{};
             }
             if (!disk->sectors.empty() && n == static_cast<int>(disk->sectors.size())) return 1;
         } else {
             block_fault = BLOCK_NO_ANSWER;
         }
         // A fault on the line: back to the command loop, and on from sector n.
-        silent = heard ? 0 : silent + 1;
         int spc = disk->sides * SECTORS_PER_SIDE;
-        if (serial_port.failed || ++attempts > LINK_MAX_RECOVERIES || silent >= 2) {
-            char where[32];
-            std::snprintf(where, sizeof where, "%02d sector %02d", n / spc, n % spc);
-            std::printf("\n");
-            halt_report(serial_port.failed ? "Serial link to the Einstein lost (at track %s)"
-                                           : "The Einstein stopped answering at track %s. It may have been reset "
-                                             "or switched off, or it shows TIMEOUT. Check it and the cable, then "
-                                             "read again (with -notrans when it shows \"[ Waiting to proceed\")",
-                        where, HALT_EINSTEIN);
+        auto restart = [&](int, BlockFault fault, bool* restart_heard) {
+            if (!wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, restart_heard)) return NOT_TAKEN;
+            start = start_reading(disk, n, restart_heard);
+            return start == STARTED ? RESTARTED : start == CANNOT_READ ? RESTART_FATAL : NOT_TAKEN;
+        };
+        bool done_after_all = false;
+        if (!recover_at(&state, block_fault, heard, n / spc, n % spc, READ_RECOVERY, restart, &done_after_all))
             return 0;
-        }
-        std::printf("\n  + Line fault (%s): reading on from track %02d sector %02d, try %d of %d\n",
-                    block_fault_text(block_fault), n / spc, n % spc, attempts, LINK_MAX_RECOVERIES);
-        std::fflush(stdout);
-        heard = false;
-        if (!wait_for_command_loop(block_fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) {
-            start = NO_ANSWER;
-            continue;
-        }
-        start = start_reading(disk, n, &heard);
+        heard = true;  // the Einstein took up the read again
     }
 }

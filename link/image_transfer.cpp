@@ -34,14 +34,6 @@
 #include "link/serial_port.h"
 #include "report/halt_report.h"
 
-static_assert(RESUME_COMMAND == target_program_image_labels::RESUME_COMMAND);
-static_assert(END_BYTE == target_program_image_labels::END_BYTE);
-static_assert(REPORT_COMMAND == target_program_image_labels::REPORT_COMMAND);
-static_assert(VERIFY_BATCH == target_program_image_labels::VERIFY_BATCH);
-static_assert(STATUS_VERIFY_MISMATCH == target_program_image_labels::VERIFY_MISMATCH);
-static_assert(STATUS_READ_FAILED == target_program_image_labels::READ_FAILED);
-static_assert(STATUS_VERIFIED_AFTER_REWRITE == target_program_image_labels::VERIFIED_AFTER_REWRITE);
-static_assert(BATCH_SECTORS == target_program_image_labels::MAX_BATCH);
 
 static const int LABEL_SIZE = 80;
 
@@ -65,23 +57,8 @@ struct Transfer {
     double recovery_seconds;     // and the time they took
     bool verify;                 // every sector is read back on the Einstein
     int mismatch_resends;        // times the batch went again for a verify mismatch
-    int disagreements;           // faults of the batch in which the Einstein answered, but wrong
     bool builtin;                // the built-in boot disk is sent
 };
-
-const char* sector_failure_text(std::uint8_t status)
-{
-    if (status == STATUS_VERIFY_MISMATCH) return "verify mismatch";
-    if ((status & 0xE0) == STATUS_READ_FAILED) return "read error";
-    switch (status) {
-    case MOS_BAD_DATA: return "data error";
-    case MOS_WRITE_PROTECTED: return "write-protected";
-    case MOS_NOT_FOUND: return "sector not found";
-    case MOS_NOT_READY: return "not ready";
-    case MOS_NO_DRIVE: return "no drive";
-    default: return "error";
-    }
-}
 
 // Written (and, with -verify, shown right, at once or after rewrites)?
 static bool sector_written(std::uint8_t status)
@@ -313,62 +290,36 @@ static bool late_status(Transfer* t, int first)
     return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], BATCH_SECTORS) == 1;
 }
 
-enum Recovery { RESUMED, BATCH_DONE, GAVE_UP };
+static const RecoveryTexts WRITE_RECOVERY = {
+    "resuming at",
+    "Serial link to the Einstein lost",
+    "The Einstein stopped answering at track %s and did not take up the write again. It may have been reset or "
+    "switched off (its screen shows the monitor's prompt), or it shows TIMEOUT. Check it and the cable, then run "
+    "TOBRIN again (with -notrans when it shows \"[ Waiting to proceed\")",
+    "The batch from track %s did not get across after five resumes: the Einstein answered, but the checksums kept "
+    "disagreeing. The line is too noisy: check the cable (its length, its plugs, the adapter), then run TOBRIN "
+    "again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
+};
+static_assert(LINK_MAX_RECOVERIES == 5, "the report says five");
 
 // Recovers from a batch that did not get across: the Einstein resumes at
-// the batch's first sector (or its late status block completes the batch).
-// GAVE_UP after a halt report when the Einstein cannot be brought back:
-// after LINK_MAX_RECOVERIES tries, or two tries in a row in which it said
-// nothing at all.  The report says which: an Einstein that is gone, or
-// one that answered while the line spoiled the blocks.
-static Recovery recover(Transfer* t, int first, int* attempts, bool waited_for_status)
+// the batch's first sector, or - the first time the PC gave up waiting for
+// the status block - its late status block completes the batch
+// (*batch_done).  False after a halt report.
+static bool recover(Transfer* t, int first, RecoveryState* state, bool waited_for_status, bool* batch_done)
 {
     Clock::time_point start = Clock::now();
-    int track = first / t->sectors_per_cylinder, sector = first % t->sectors_per_cylinder;
-    BlockFault fault = block_fault;
-    if (fault == BLOCK_TOO_MANY_PASSES || fault == BLOCK_LOST_STEP) ++t->disagreements;
-    int silent = 0;
-    Recovery result = RESUMED;
-    for (;;) {
-        if (fault == BLOCK_LINK_DEAD) {
-            transfer_failed("Serial link to the Einstein lost", nullptr);
-            return GAVE_UP;
-        }
-        if (++*attempts > LINK_MAX_RECOVERIES || silent >= 2) {
-            char where[32];
-            std::snprintf(where, sizeof where, "%02d sector %02d", track, sector);
-            if (silent < 2 && t->disagreements > 0) {
-                // The Einstein kept answering: the line spoils the blocks.
-                static_assert(LINK_MAX_RECOVERIES == 5, "the report says five");
-                transfer_failed("The batch from track %s did not get across after five resumes: the Einstein answered, "
-                                "but the checksums kept disagreeing. The line is too noisy: check the cable (its "
-                                "length, its plugs, the adapter), then run TOBRIN again (with -notrans when the "
-                                "Einstein shows \"[ Waiting to proceed\")",
-                                where);
-                return GAVE_UP;
-            }
-            transfer_failed("The Einstein stopped answering at track %s and did not take up the write again. "
-                            "It may have been reset or switched off (its screen shows the monitor's prompt), or "
-                            "it shows TIMEOUT. Check it and the cable, then run TOBRIN again (with -notrans when "
-                            "it shows \"[ Waiting to proceed\")",
-                            where);
-            return GAVE_UP;
-        }
-        std::printf("\n  + Line fault (%s): resuming at track %02d sector %02d, try %d of %d\n",
-                    block_fault_text(fault), track, sector, *attempts, LINK_MAX_RECOVERIES);
-        std::fflush(stdout);
-        if (waited_for_status && fault == BLOCK_NO_ANSWER && *attempts == 1 && late_status(t, first)) {
-            result = BATCH_DONE;
-            break;
-        }
-        bool heard = false;
-        if (resume_einstein(t, first, fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
-        silent = heard ? 0 : silent + 1;
-        fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
-    }
+    auto restart = [&](int attempt, BlockFault fault, bool* heard) {
+        if (waited_for_status && fault == BLOCK_NO_ANSWER && attempt == 1 && late_status(t, first))
+            return ALREADY_DONE;
+        return resume_einstein(t, first, fault == BLOCK_EINSTEIN_TIMED_OUT, heard) ? RESTARTED : NOT_TAKEN;
+    };
+    if (!recover_at(state, block_fault, true, first / t->sectors_per_cylinder, first % t->sectors_per_cylinder,
+                    WRITE_RECOVERY, restart, batch_done))
+        return false;
     ++t->recoveries;
     t->recovery_seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    return result;
+    return true;
 }
 
 static int send_image(DiscImage* image, const char* name, int verify);
@@ -444,7 +395,8 @@ static int send_image(DiscImage* loaded, const char* name, int verify)
         return 0;
     }
 
-    int attempts = 0;
+    RecoveryState state{};
+    bool batch_done = false;
     std::uint8_t flags = 0;
     bool have_flags = recv_byte_within(&flags, link_answer_s(1));
     if (!have_flags && serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
@@ -460,19 +412,17 @@ static int send_image(DiscImage* loaded, const char* name, int verify)
         t.flags = 0;
         t.total = 0;
         block_fault = BLOCK_NO_ANSWER;
-        if (!take_flags(&t, 0) || recover(&t, 0, &attempts, false) == GAVE_UP) return 0;
+        if (!take_flags(&t, 0) || !recover(&t, 0, &state, false, &batch_done)) return 0;
     }
 
     for (int first = 0; first < t.total; first += BATCH_SECTORS) {
         t.fetched = 0;
         t.mismatch_resends = 0;
-        t.disagreements = 0;
-        attempts = 0;
+        state = RecoveryState{};
         bool waited_for_status = false;
         while (!send_batch(&t, first, &waited_for_status)) {
-            Recovery r = recover(&t, first, &attempts, waited_for_status);
-            if (r == GAVE_UP) return 0;
-            if (r == BATCH_DONE) break;
+            if (!recover(&t, first, &state, waited_for_status, &batch_done)) return 0;
+            if (batch_done) break;
         }
     }
     send_byte(END_BYTE);

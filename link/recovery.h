@@ -1,8 +1,51 @@
 // recovery.h - what the image write and the disk read share to bring the
-// Einstein back after a fault on the line: silence until its command loop
-// waits again, then a command with a check byte.
+// Einstein back after a fault on the line: one loop that counts the tries,
+// gives up after LINK_MAX_RECOVERIES of them or two in a row in which the
+// Einstein said nothing, and says why; silence until its command loop
+// waits again; a command with a check byte.  The restart itself (resume
+// the write, read on) is the caller's step.
 #pragma once
 #include <cstdint>
+#include <functional>
+
+#include "link/block_transfer.h"
+
+// The tries at one position (a batch, a sector): the caller keeps it for as
+// long as the position has not got across.
+struct RecoveryState {
+    int attempts;       // recoveries tried so far
+    int disagreements;  // faults in which the Einstein answered, but the checksums disagreed
+};
+
+// What the caller's restart step did.
+enum RestartResult {
+    RESTARTED = 0,       // the Einstein took up the work at the position again
+    ALREADY_DONE = 1,    // nothing to restart: the work got across after all
+    NOT_TAKEN = 2,       // no answer (yet): another try
+    RESTART_FATAL = 3,   // the Einstein answered that it cannot go on (reported already)
+};
+
+// The words of one kind of work, for its console lines and halt reports;
+// "%s" in the reports is the position, "tt sector ss".
+struct RecoveryTexts {
+    const char* restarting;     // "resuming at", "reading on from"
+    const char* link_lost;      // the port failed
+    const char* einstein_gone;  // the Einstein stopped answering
+    const char* too_noisy;      // it answered, but the checksums kept disagreeing (null: as einstein_gone)
+};
+
+// One try of the restart: bring the Einstein back (wait_for_command_loop)
+// and send the command; *heard set when it said anything meanwhile.
+using RestartStep = std::function<RestartResult(int attempt, BlockFault fault, bool* heard)>;
+
+// Recovers from `fault` at track/sector: a line "  + Line fault (...):
+// <restarting> track tt sector ss, try n of 5" for every try, then the
+// restart step.  `heard` tells whether the Einstein said anything in the
+// exchange that failed (a silent one counts as the first silent try).
+// True when the work goes on (*done_after_all: it got across without a
+// restart); false after a halt report.
+bool recover_at(RecoveryState* state, BlockFault fault, bool heard, int track, int sector,
+                const RecoveryTexts& texts, const RestartStep& restart, bool* done_after_all);
 
 // Waits until the line has been silent long enough for the Einstein to be
 // back in its command loop: its poll limit and a margin, or - after its

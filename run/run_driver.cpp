@@ -37,7 +37,6 @@ const OptionSpec option_table[] = {
     {nullptr, OPT_TOGGLE, nullptr, {.integer = 0}},
 };
 
-static const std::uint8_t FORMAT_COMMAND = 0x2A;  // '*'
 
 void print_banner()
 {

@@ -10,8 +10,10 @@
 ; status byte (0 = the drive is there and ready; write protection is no
 ; matter) and, when it is 0, the drive flags byte; then for each sector
 ; from the position on, side 0's IDs 0-9 and side 1's 10-19 of each track,
-; its status byte (the monitor's error code, 0 = read) and the sector as a
-; block - E5h bytes where nothing could be read.
+; its position (track, sector: the PC checks that the stream is in step -
+; a block sent again after a damaged answer would otherwise be taken for
+; the next sector), its status byte (the monitor's error code, 0 = read)
+; and the sector as a block - E5h bytes where nothing could be read.
 read_disk:
         ld   hl,resume_track
         ld   b,2
@@ -50,6 +52,10 @@ read_quiet:
         ld   (mos_error),a
         rst  08h
         defb MOS_READ_SECTOR
+        ld   a,(mos_track)          ; the sector's position
+        call put_byte
+        ld   a,(mos_sector)
+        call put_byte
         call take_mos_error
         call put_byte               ; the sector's status byte
         ld   hl,sector_buffer
