@@ -254,6 +254,7 @@ static std::vector<std::string> devices_named(const char* folder, std::initializ
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder), closedir);
     if (!dir) return found;
     while (struct dirent* entry = readdir(dir.get())) {
+        if (entry->d_name[0] == '.') continue;  // the folder itself and its parent
         for (const char* prefix : prefixes)
             if (std::strncmp(entry->d_name, prefix, std::strlen(prefix)) == 0) {
                 found.push_back(std::string(folder) + "/" + entry->d_name);
