@@ -79,7 +79,13 @@ void usage()
         "                       the monitor waits at its prompt (until tobrin closes the line)\n"
         "Running:\n"
         "  While the Einstein waits for tobrin, its time passes as fast as the wall clock's,\n"
-        "  so its poll limits last as long as on the machine.\n"
+        "  so its poll limits last as long as on the machine.  Otherwise it runs as fast\n"
+        "  as it can, unless:\n"
+        "  --pace real          its time never runs ahead of the wall clock (every answer\n"
+        "                       as late as on the machine)\n"
+        "  --pace varying       as fast as it can, but stalled every 10 to 30 emulated\n"
+        "                       seconds for 0.1 to 0.4 s of wall time, drawn from --seed\n"
+        "                       (a busy host: an answer now and then merely late)\n"
         "  --save FILE          save the disk as an extended DSK image at the end\n"
         "  --expect IMAGE       compare the disk with a disc image at the end, sector by\n"
         "                       sector, as tobrin sends it (\"builtin\": tobrin's own disk)\n"
@@ -94,8 +100,17 @@ void usage()
         "the faults made and how many blocks the program took in with a changed byte.\n");
 }
 
+// How the emulation keeps pace with the wall clock between its waits for
+// the PC.
+enum class Pace {
+    FAST,     // as fast as the host runs it
+    REAL,     // never ahead of the wall clock
+    VARYING,  // fast, with seeded stalls
+};
+
 struct Options {
     EinsteinConfig config;
+    Pace pace = Pace::FAST;
     std::string save_path;
     std::string expect_path;
     std::string disk_path;
@@ -154,6 +169,11 @@ bool parse(int argc, char** argv, Options* o)
             (a == "--weak-sector" ? o->config.weak_sectors : o->config.bad_reads).emplace_back(t, r);
         } else if (a == "--fail-write") {
             if (!value(&o->config.fail_write_call)) return false;
+        } else if (a == "--pace" && i + 1 < argc) {
+            std::string pace = argv[++i];
+            if (pace == "real") o->pace = Pace::REAL;
+            else if (pace == "varying") o->pace = Pace::VARYING;
+            else if (pace != "fast") return false;
         } else if (a == "--seed" && i + 1 < argc) {
             o->config.line.seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (a == "--drop-to-einstein") {
@@ -268,6 +288,48 @@ double seconds(std::uint64_t t)
     return static_cast<double>(t) / CPU_HZ;
 }
 
+static double wall_since(const struct timespec& start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// The emulation's pace (--pace): `draw` is the stalls' seeded generator,
+// `next_stall` the emulated time of the next stall.
+struct PaceState {
+    Pace pace;
+    std::uint64_t draw;
+    std::uint64_t next_stall;
+};
+
+static unsigned pace_draw(PaceState* p)
+{
+    p->draw = p->draw * 6364136223846793005u + 1442695040888963407u;  // a 64-bit LCG
+    return static_cast<unsigned>(p->draw >> 33);
+}
+
+// 10 to 30 emulated seconds on: rare enough that the answers the PC has
+// seen lately are all fast ones when the next stall comes.
+static std::uint64_t next_stall_after(PaceState* p, std::uint64_t clock)
+{
+    return clock + static_cast<std::uint64_t>(CPU_HZ) * (10 + pace_draw(p) % 21);
+}
+
+// After a run of the emulation: hold it back as the pace says.  Real: until
+// the wall clock has caught up with the emulated clock.  Varying: at each
+// stall's time, 0.1 to 0.4 s of wall time.
+static void keep_pace(PaceState* p, const Einstein* e, const struct timespec& wall_start)
+{
+    if (p->pace == Pace::REAL) {
+        double ahead = seconds(e->clock) - wall_since(wall_start);
+        if (ahead > 0) usleep(static_cast<useconds_t>(ahead * 1e6));
+    } else if (p->pace == Pace::VARYING && e->clock >= p->next_stall) {
+        usleep(100000 + pace_draw(p) % 300001);
+        p->next_stall = next_stall_after(p, e->clock);
+    }
+}
+
 // Compares the disk with a disc image as tobrin sends it (the image's
 // sectors per cylinder over the drive's tracks, blank sectors past the
 // image's end).  Prints the outcome; true when every sector matches.
@@ -375,8 +437,11 @@ int main(int argc, char** argv)
     clock_gettime(CLOCK_MONOTONIC, &wall_start);
     // Line bytes (both ways) when the format and the write phase began.
     std::uint64_t bytes_at_format = UINT64_MAX, bytes_at_write = UINT64_MAX;
+    PaceState pace{o.pace, o.config.line.seed * 2654435761u + 1, 0};
+    pace.next_stall = next_stall_after(&pace, 0);
     while (!quit_requested) {
         StopReason why = einstein_run(&e, CPU_HZ / 20);
+        keep_pace(&pace, &e, wall_start);
         // The Z80 waits for tobrin: wait for it in wall time (or a
         // command), then let the Z80 poll for as long.
         if (why == StopReason::Starved) why = einstein_catch_up(&e, host_link_wait(&e.host, 0.05, commands_open ? 0 : -1));

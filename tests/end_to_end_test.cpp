@@ -255,7 +255,10 @@ TEST(EndToEnd, ImagesAsUsersBringThemAreWrittenSectorForSector)
     // A standard DSK image with its sectors stored interleaved, the port
     // named by its path; an image removed while the disk is formatted (it
     // was read once, before the loader); an image of 82 tracks on an
-    // 80-track drive (written as far as the drive goes: no line fault).
+    // 80-track drive (written as far as the drive goes: no line fault); an
+    // Einstein whose emulation stalls now and then, after many fast
+    // answers (each stall makes one answer merely late: no pad, no line
+    // fault).
     std::array<int, 10> interleaved = {0, 5, 1, 6, 2, 7, 3, 8, 4, 9};
     struct Case {
         Bytes image;
@@ -270,6 +273,8 @@ TEST(EndToEnd, ImagesAsUsersBringThemAreWrittenSectorForSector)
         {extended_image(40, 1), {}, false, true, " + Disc image 40 track, single sided (extended .DSK format)\n", 40},
         {extended_image(82, 1), {"--tracks", "80"}, false, false,
          "  + The image is larger than the drive (80 tracks): 2 tracks left out\n", 80},
+        {extended_image(40, 1), {"--pace", "varying", "--seed", "1"}, false, false,
+         " + Disc image 40 track, single sided (extended .DSK format)\n", 40},
     };
     for (const auto& c : cases) {
         std::string path = write_temp_file(c.image, "brought.dsk");
