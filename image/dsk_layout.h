@@ -1,14 +1,16 @@
-// dsk_layout.h - the extended DSK disc-image layout, as TOBRIN reads and
-// writes it: the one place that knows its offsets, signatures and sizes.
+// dsk_layout.h - the DSK disc-image layout (extended, and the standard
+// form where it differs), as TOBRIN reads and writes it: the one place that
+// knows its offsets, signatures and sizes (image/dsk_codec applies them).
 //
 // An image is a 256-byte Disc-Info block followed by one track record per
 // track side (track 0 side 0, track 0 side 1, track 1 side 0, ...; a
 // one-sided image has side 0 records only).  A record is a 256-byte
 // Track-Info block, whose sector list names each sector's ID, then the
 // sectors' data in the order of that list.  Multi-byte values are
-// little-endian.  The disc image reader, the built-in system disk (at
-// compile time), the image written by -read and the virtual Einstein's
-// saved disk all use these names.
+// little-endian.  The codec, and through it the disc image reader, the
+// image written by -read and the virtual Einstein's disk, use these names;
+// so does the built-in system disk, at compile time.  (The standard form's
+// signature, "MV - CPC", is the codec's: nothing here writes that form.)
 #pragma once
 #include <cstdint>
 
