@@ -40,11 +40,11 @@ using RestartStep = std::function<RestartResult(int attempt, BlockFault fault, b
 
 // Recovers from `fault` at track/sector: a line "  + Line fault (...):
 // <restarting> track tt sector ss, try n of 5" for every try, then the
-// restart step.  `heard` tells whether the Einstein said anything in the
-// exchange that failed (a silent one counts as the first silent try).
+// restart step.  `heard_in_fault` tells whether the Einstein said anything
+// in the exchange that failed (a silent one counts as the first silent try).
 // True when the work goes on (*done_after_all: it got across without a
 // restart); false after a halt report.
-bool recover_at(RecoveryState* state, BlockFault fault, bool heard, int track, int sector,
+bool recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int track, int sector,
                 const RecoveryTexts& texts, const RestartStep& restart, bool* done_after_all);
 
 // Waits until the line has been silent long enough for the Einstein to be

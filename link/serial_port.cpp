@@ -10,7 +10,6 @@
 
 SerialPort serial_port = {DEVICE_NONE, 0, 0};
 char port_name[5] = "COM?";
-char port_device[256] = "";
 static char open_error[600];
 
 const char* serial_open_error()
@@ -37,7 +36,6 @@ int serial_open_device(const char* name, int baud, int data_bits, int parity, in
     serial_port.handle = DEVICE_NONE;
     serial_port.is_open = 0;
     serial_port.failed = 0;
-    std::snprintf(port_device, sizeof port_device, "%s", name);
     const char* path = serial_device_path(name);
     std::snprintf(open_error, sizeof open_error, "%s: the line settings are not valid", path ? path : name);
     if (parity < PARITY_NONE || parity > PARITY_SPACE) return 0;

@@ -24,9 +24,6 @@ extern SerialPort serial_port;
 // The device name template "COM?"; serial_open puts the port's digit in
 // place of the '?'.
 extern char port_name[5];
-// The name of the device opened (or last tried): "COM1", "COM12",
-// "/dev/ttyUSB0".
-extern char port_device[256];
 
 // Opens COM<port> (1 or 2) with the given settings: parity 0 none, 1 odd,
 // 2 even, 3 mark, 4 space; stop_bits 1 or 2; handshake 1 RTS/CTS, 2

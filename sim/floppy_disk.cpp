@@ -1,8 +1,6 @@
 #include "sim/floppy_disk.h"
 
 #include <cstdio>
-#include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "image/dsk_codec.h"
