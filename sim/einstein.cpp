@@ -59,6 +59,7 @@ void write_port(Z80EX_CONTEXT*, Z80EX_WORD port16, Z80EX_BYTE value, void* user)
 {
     Einstein* e = static_cast<Einstein*>(user);
     int port = port16 & 0xFF;
+    if (port == PORT_USART_DATA) einstein_disk_work(e, DiskWork::None);
     if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) usart_write(&e->usart, port, value, access_time(e));
     else if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST)
         wd1770_write(&e->fdc, port - PORT_FDC_FIRST, value, access_time(e));
@@ -81,6 +82,7 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->stop = StopReason::Limit;
     e->unknown_mos_call = 0;
     e->restores = e->sector_writes = e->sector_reads = 0;
+    e->disk_times = DiskTimes{};
     e->weak_written.clear();
     e->protected_writes = 0;
     e->booted = false;
@@ -101,6 +103,16 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     screen_init(&e->screen);
     e->cpu = z80ex_create(read_memory, e, write_memory, e, read_port, e, write_port, e, read_interrupt_vector, e);
     mos_install(e);
+}
+
+void einstein_disk_work(Einstein* e, DiskWork work, int track, int side)
+{
+    DiskTimes& d = e->disk_times;
+    if (work != DiskWork::None) (work == DiskWork::Writing ? d.sides_written : d.sides_read).insert({track, side});
+    if (work == d.now) return;
+    if (d.now != DiskWork::None) (d.now == DiskWork::Writing ? d.writing : d.reading) += e->clock - d.since;
+    d.now = work;
+    d.since = e->clock;
 }
 
 void einstein_select_drive(Einstein* e, std::uint8_t latch)

@@ -36,6 +36,22 @@ enum class StopReason {
     Reset,     // the machine was reset: the program is gone, the monitor waits at its prompt
 };
 
+// Where the disk's time went: figures only, nothing here changes the
+// machine.  A stretch of disk work begins at a monitor sector call and ends
+// when the Einstein next sends a byte on the line; within it, the time from
+// a write call to the next read call counts as writing, from a read call to
+// the next write call as reading (the program's own work between the calls,
+// a verify's checks included, counts with them).
+enum class DiskWork { None, Writing, Reading };
+struct DiskTimes {
+    std::uint64_t writing;              // T-states
+    std::uint64_t reading;
+    std::set<std::pair<int, int>> sides_written;  // (track, side) written
+    std::set<std::pair<int, int>> sides_read;     // ... and read
+    DiskWork now;                       // the stretch being timed
+    std::uint64_t since;                // ... since then
+};
+
 // The drive and the faults to arrange.
 struct EinsteinConfig {
     int tracks = 40;                // drive 0: 40 or 80 tracks
@@ -69,6 +85,7 @@ struct Einstein {
     int restores;                   // MOS drive checks made
     int sector_writes;              // MOS sector writes made
     int sector_reads;               // MOS sector reads made
+    DiskTimes disk_times;           // where the disk's time went
     std::set<std::pair<int, int>> weak_written; // weak sectors whose first write was lost already
     std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
@@ -106,6 +123,10 @@ bool einstein_boot(Einstein* e);
 int einstein_watch(Einstein* e, std::uint16_t address);
 std::uint64_t einstein_watch_time(const Einstein* e, int index);
 std::uint16_t einstein_pc(const Einstein* e);
+
+// Times the disk's work: a sector call of the given kind begins (on the
+// track side), or (None) the line is used again.
+void einstein_disk_work(Einstein* e, DiskWork work, int track = 0, int side = 0);
 
 // Writes the drive/side latch (port 23h) and hands the controller the
 // selected drive and side.  Only drive 0 exists.

@@ -53,6 +53,7 @@ void disk_decode_track(FloppyDisk* disk, int track, int side, const std::vector<
         std::size_t size = 128u << (s.n & 3);
         for (std::size_t j = i + 10; j < i + 10 + 43 && j + 4 + size + 2 <= bytes.size(); ++j) {
             if (!address_mark_at(bytes, sync, j, 0xFB)) continue;
+            s.data_offset = static_cast<int>(j + 4);
             s.data.assign(bytes.begin() + static_cast<long>(j + 4), bytes.begin() + static_cast<long>(j + 4 + size));
             std::uint16_t dcrc = dsk::crc16(&bytes[j], 4 + size);
             s.data_crc_ok = bytes[j + 4 + size] == (dcrc >> 8) && bytes[j + 5 + size] == (dcrc & 0xFF);
@@ -109,14 +110,16 @@ bool disk_load_dsk(FloppyDisk* disk, const std::string& path)
         DiskTrackSide& t = disk->track[track][side];
         t.formatted = true;
         t.sectors.clear();
-        int k = 0;
+        int at = 47;  // the first ID address mark, as the program's format lays it
         for (const dsk::Sector& s : record.sectors) {
             DiskSector sector{};
             sector.c = s.c;
             sector.h = s.h;
             sector.r = s.r;
             sector.n = s.n;
-            sector.id_offset = 32 + k++ * 614;  // where a format puts the k-th ID field
+            sector.id_offset = at;
+            sector.data_offset = at + 45;    // the ID field, the gap, the sync bytes and the data mark
+            at += 106 + static_cast<int>(s.data.size());  // the next one, after this one's data and gap
             sector.id_crc_ok = true;
             sector.data_crc_ok = (s.status2 & dsk::STATUS2_DATA_ERROR_IN_DATA) == 0;
             sector.data = s.data;

@@ -17,6 +17,7 @@ constexpr int DISK_BYTES_PER_TRACK = 6250;  // 300 rpm at 250 kbit/s, MFM
 struct DiskSector {
     std::uint8_t c, h, r, n;        // the ID field
     int id_offset;                  // disc byte of the ID address mark from the index
+    int data_offset;                // disc byte of the first data byte (after the data address mark)
     bool id_crc_ok;                 // the ID field's CRC was right
     bool data_crc_ok;               // the data field's CRC was right
     std::vector<std::uint8_t> data; // 128 << n bytes; empty when no data field followed

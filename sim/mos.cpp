@@ -15,7 +15,9 @@
 //   A3h  write 512 bytes at (FB53h) to drive (FB50h), track (FB51h), sector
 //        ID (FB52h), IDs 10 and up on side 1; seeks as needed (head track
 //        at FB58h+drive); on failure FB56h = 2 write-protected, 3 not found,
-//        4 not ready; returns with interrupts on
+//        4 not ready; returns with interrupts on.  The restore and the
+//        sector calls drive the controller model (sim/wd1770) as the
+//        monitor drives the chip, so their time is the turning disk's.
 //   A2h  read likewise into (FB53h); 1 bad data (what was read is in the
 //        buffer all the same), 3 not found, 4 not ready
 //   BDh  reset the controller, deselect the drives
@@ -42,7 +44,20 @@ constexpr std::uint8_t LATCH_SIDE1 = 0x10;
 
 constexpr std::uint64_t CALL_OVERHEAD = 120;   // paging the ROM in and out, the dispatch
 constexpr std::uint64_t PRINT_PER_CHARACTER = 600;
-constexpr std::uint64_t HEAD_SETTLE = 60000;   // 15 ms after a seek
+
+// How the monitor drives the controller for its disk calls, as this model
+// takes it: it seeks at the 6 ms step rate (rate bits 00) without verify and
+// asks for the controller's head settle delay (E) on the first sector
+// command after a seek; it sets up a sector call (drive checks, latch,
+// registers) in SECTOR_SETUP T-states, polls the status register every
+// POLL_TSTATES and moves one byte at each data request, and makes up to
+// TRIES tries of a sector that is not found or reads back bad.
+constexpr std::uint8_t STEP_RATE = 0x00;
+constexpr std::uint64_t SECTOR_SETUP = 500;
+constexpr std::uint64_t POLL_TSTATES = 40;
+constexpr int TRIES = 10;
+// A command that never ends (no index pulses) is given up after this long.
+constexpr std::uint64_t COMMAND_TIME_LIMIT = 10 * FDC_REVOLUTION_TSTATES;
 
 Z80EX_CONTEXT* cpu_of(Einstein* e)
 {
@@ -98,23 +113,44 @@ void mos_print(Einstein* e, std::uint16_t* next)
     scramble(e, false);
 }
 
+// Runs one controller command to its end as the monitor's loop does:
+// polling the status register, a byte moved at each data request (into RAM
+// from `buffer` on for a read, out of it for a write).  Returns the status.
+std::uint8_t run_command(Einstein* e, std::uint8_t command, std::uint16_t buffer)
+{
+    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
+    std::uint64_t limit = e->clock + COMMAND_TIME_LIMIT;
+    bool writing = (command >> 4) == WD_WRITE_SECTOR;
+    for (;;) {
+        e->clock += POLL_TSTATES;
+        wd1770_advance(&e->fdc, e->clock);
+        if (!wd1770_busy(&e->fdc)) break;
+        if (wd1770_data_request(&e->fdc)) {
+            if (writing) wd1770_write(&e->fdc, WD_REG_DATA, e->ram[buffer++], e->clock);
+            else e->ram[buffer++] = wd1770_read(&e->fdc, WD_REG_DATA, e->clock);
+            continue;
+        }
+        if (e->clock >= limit) {
+            wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, static_cast<std::uint8_t>(WD_FORCE_INTERRUPT << 4), e->clock);
+            break;
+        }
+        // Nothing changes before the controller's next event: the polls
+        // until then.
+        std::uint64_t next = std::min(wd1770_next_event(&e->fdc), limit);
+        if (next > e->clock + POLL_TSTATES) e->clock += (next - e->clock) / POLL_TSTATES * POLL_TSTATES;
+    }
+    return wd1770_read(&e->fdc, WD_REG_STATUS_COMMAND, e->clock);
+}
+
 void mos_restore(Einstein* e)
 {
     e->restores++;
     std::uint8_t code = selected_drive_error(e);
     if (code == 0 && e->config.fail_first_restore && e->restores == 1) code = ERROR_NOT_READY;
     if (code == 0) {
-        e->clock += wd1770_restore_now(&e->fdc, e->clock);
+        std::uint8_t status = run_command(e, static_cast<std::uint8_t>(WD_RESTORE << 4 | WD_FLAG_VERIFY | STEP_RATE), 0);
         e->ram[mos_head_track] = 0;
-        int side = (e->drive_latch & LATCH_SIDE1) ? 1 : 0;
-        if (e->disk.track[0][side].sectors.empty()) {
-            // The verify finds no ID field within five revolutions.
-            e->clock += 5 * FDC_REVOLUTION_TSTATES;
-            e->fdc.status |= WD_STATUS_SEEK_ERROR;
-            code = ERROR_NOT_FOUND;
-        } else {
-            e->clock += FDC_REVOLUTION_TSTATES / 2;
-        }
+        if (status & WD_STATUS_SEEK_ERROR) code = ERROR_NOT_FOUND;  // no ID on track 0: unformatted
     } else {
         e->clock += 2 * FDC_REVOLUTION_TSTATES;
     }
@@ -142,7 +178,9 @@ bool listed(const std::vector<std::pair<int, int>>& list, int track, int id)
 }
 
 // A3h (write) and A2h (read): the sector that the workspace names, after
-// seeking to its track, then its data field in the buffer or from it.
+// seeking to its track, through the controller: a Seek when the head is
+// elsewhere, then Read Sector or Write Sector, tried again as the monitor
+// does.  The faults a test arranges act on the disk, not on the timing.
 void mos_sector_call(Einstein* e, bool write)
 {
     int call = write ? e->sector_writes++ : e->sector_reads++;
@@ -153,46 +191,50 @@ void mos_sector_call(Einstein* e, bool write)
     int side = id >= 10 ? 1 : 0;
     std::uint8_t code = 0;
 
+    einstein_disk_work(e, write ? DiskWork::Writing : DiskWork::Reading, track, side);
+    e->clock += SECTOR_SETUP;
     einstein_select_drive(e, static_cast<std::uint8_t>(LATCH_DRIVE0 | (side ? LATCH_SIDE1 : 0)));
     if (drive != 0) code = ERROR_NO_DRIVE;
     else if (!e->disk.present) code = ERROR_NOT_READY;
-    else if (write && e->disk.write_protected) code = ERROR_WRITE_PROTECTED;
-    if (code == 0) {
-        // Seek as needed from where the head was left.
-        int from = e->ram[mos_head_track + drive];
-        if (from != track) e->clock += static_cast<std::uint64_t>(std::abs(track - from)) * FDC_STEP_TSTATES + HEAD_SETTLE;
+    if (code != 0) e->clock += 2 * FDC_REVOLUTION_TSTATES;  // no index pulses come
+    bool settle = false;
+    if (code == 0 && e->ram[mos_head_track + drive] != track) {
+        wd1770_write(&e->fdc, WD_REG_TRACK, e->ram[mos_head_track + drive], e->clock);
+        wd1770_write(&e->fdc, WD_REG_DATA, static_cast<std::uint8_t>(track), e->clock);
+        run_command(e, static_cast<std::uint8_t>(WD_SEEK << 4 | STEP_RATE), 0);
         e->ram[mos_head_track + drive] = static_cast<std::uint8_t>(track);
-        e->fdc.head_track = std::min(track, DISK_MAX_TRACKS - 1);
-        e->fdc.track_reg = static_cast<std::uint8_t>(track);
-        DiskSector* sector = nullptr;
-        if (track < e->disk.tracks && side < e->disk.sides) sector = disk_find_sector(&e->disk, track, side, id);
-        bool bad_read = !write && sector != nullptr && listed(e->config.bad_reads, track, id);
-        if (sector == nullptr || (write && call == e->config.fail_write_call)) {
-            code = sector == nullptr ? ERROR_NOT_FOUND : e->config.fail_write_code;
-            e->clock += 5 * FDC_REVOLUTION_TSTATES;  // the tries the monitor makes
-        } else {
-            // Wait for the sector's ID to come round, then its data field.
-            std::uint64_t at = static_cast<std::uint64_t>(sector->id_offset) * FDC_BYTE_TSTATES;
-            std::uint64_t angle = e->clock % FDC_REVOLUTION_TSTATES;
-            e->clock += (at >= angle ? at - angle : FDC_REVOLUTION_TSTATES - angle + at);
-            e->clock += (7 + 22 + 16 + sector->data.size() + 2) * FDC_BYTE_TSTATES;
-            std::size_t n = std::min<std::size_t>(sector->data.size(), 512);
-            if (write) {
-                // A weak spot takes its first write without keeping it.
-                bool weak = listed(e->config.weak_sectors, track, id) && e->weak_written.insert({track, id}).second;
-                if (!weak) {
-                    std::memcpy(sector->data.data(), &e->ram[buffer], n);
-                    sector->data_crc_ok = true;
-                }
-            } else {
-                for (std::size_t i = 0; i < n; ++i)
-                    e->ram[static_cast<std::uint16_t>(buffer + i)] = bad_read ? static_cast<std::uint8_t>(sector->data[i] ^ 0x55) : sector->data[i];
-                if (bad_read || !sector->data_crc_ok) {
-                    code = ERROR_BAD_DATA;  // what was read is in the buffer all the same
-                    e->clock += 9 * FDC_REVOLUTION_TSTATES;  // the monitor's other tries
-                }
+        settle = true;
+    }
+    DiskSector* sector = nullptr;
+    if (code == 0 && track < e->disk.tracks && side < e->disk.sides) sector = disk_find_sector(&e->disk, track, side, id);
+    if (code == 0 && write && call == e->config.fail_write_call) {
+        // An arranged failure: the monitor's tries, each as long as a search.
+        code = e->config.fail_write_code;
+        e->clock += static_cast<std::uint64_t>(code == ERROR_NOT_FOUND ? TRIES * 5 : 1) * FDC_REVOLUTION_TSTATES;
+    } else if (code == 0) {
+        // A weak spot takes its first write without keeping it.
+        bool weak = write && sector != nullptr && listed(e->config.weak_sectors, track, id) &&
+                    e->weak_written.insert({track, id}).second;
+        DiskSector before = weak ? *sector : DiskSector{};
+        bool bad_read = !write && listed(e->config.bad_reads, track, id);
+        for (int t = 0; t < TRIES; ++t) {
+            wd1770_write(&e->fdc, WD_REG_TRACK, static_cast<std::uint8_t>(track), e->clock);
+            wd1770_write(&e->fdc, WD_REG_SECTOR, static_cast<std::uint8_t>(id), e->clock);
+            std::uint8_t command = static_cast<std::uint8_t>((write ? WD_WRITE_SECTOR : WD_READ_SECTOR) << 4);
+            if (settle) command |= WD_FLAG_SETTLE;
+            settle = false;
+            std::uint8_t status = run_command(e, command, buffer);
+            if (bad_read && !(status & WD_STATUS_RECORD_NOT_FOUND)) {
+                for (int i = 0; i < 512; ++i) e->ram[static_cast<std::uint16_t>(buffer + i)] ^= 0x55;
+                status |= WD_STATUS_CRC_ERROR;
             }
+            if (status & WD_STATUS_WRITE_PROTECT) code = ERROR_WRITE_PROTECTED;
+            else if (status & WD_STATUS_RECORD_NOT_FOUND) code = ERROR_NOT_FOUND;
+            else if (status & (WD_STATUS_CRC_ERROR | WD_STATUS_LOST_DATA)) code = ERROR_BAD_DATA;  // what was read is in the buffer all the same
+            else code = 0;
+            if (code == 0 || code == ERROR_WRITE_PROTECTED) break;
         }
+        if (weak && code == 0) *sector = before;
     }
     e->clock += CALL_OVERHEAD;
     fail(e, code);

@@ -10,6 +10,7 @@ void wd1770_init(Wd1770* fdc)
     *fdc = Wd1770{};
     fdc->type1_status = true;
     fdc->faults = {-1, -1, -1, -1};
+    fdc->figures.first_write_track = UINT64_MAX;
 }
 
 void wd1770_select(Wd1770* fdc, FloppyDisk* disk, int side)
@@ -67,6 +68,7 @@ static void finish_write_track(Wd1770* fdc, std::uint64_t now)
     disk_decode_track(fdc->wt_disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
     fdc->figures.supplied_log.push_back(fdc->supplied);
     fdc->figures.write_tracks++;
+    fdc->figures.last_write_track_end = now;
     end_command(fdc, now);
 }
 
@@ -114,6 +116,110 @@ static void write_byte_time(Wd1770* fdc, std::uint64_t at)
     fdc->drq_since = fdc->crc_bytes_pending ? at + FDC_BYTE_TSTATES : at;
 }
 
+// The fifth index pulse after `from`: where an ID search gives up.
+static std::uint64_t search_deadline(std::uint64_t from)
+{
+    return next_index_after(from) + (FDC_SEARCH_INDEX_PULSES - 1) * FDC_REVOLUTION_TSTATES;
+}
+
+// The first ID field (with a good CRC and the track register's track; with
+// `match_sector`, also the sector register's ID) whose sync bytes reach the
+// head after `from`, and before the search gives up.  Returns when its last
+// byte has passed, or UINT64_MAX; the sector goes to *found.
+static std::uint64_t find_id(const Wd1770* fdc, std::uint64_t from, bool match_sector, DiskSector** found)
+{
+    if (!drive_ready(fdc) || fdc->side >= fdc->drive->sides || fdc->head_track >= fdc->drive->tracks) return UINT64_MAX;
+    DiskTrackSide& t = fdc->drive->track[fdc->head_track][fdc->side];
+    std::uint64_t best = UINT64_MAX;
+    std::uint64_t angle = from % FDC_REVOLUTION_TSTATES;
+    for (DiskSector& sector : t.sectors) {
+        if (!sector.id_crc_ok || sector.c != fdc->track_reg) continue;
+        if (match_sector && sector.r != fdc->sector_reg) continue;
+        // The controller must be searching when the field's sync bytes come.
+        std::uint64_t sync = static_cast<std::uint64_t>(std::max(sector.id_offset - 3, 0)) * FDC_BYTE_TSTATES;
+        std::uint64_t wait = sync >= angle ? sync - angle : FDC_REVOLUTION_TSTATES - angle + sync;
+        std::uint64_t end = from + wait + 10 * FDC_BYTE_TSTATES;  // three A1h, the mark, C H R N, the CRC
+        if (end < best) {
+            best = end;
+            if (found) *found = &sector;
+        }
+    }
+    return best <= search_deadline(from) ? best : UINT64_MAX;
+}
+
+// The ID field has passed (or the search gave up at `at`).
+static void sector_found(Wd1770* fdc, std::uint64_t at)
+{
+    DiskSector* s = fdc->found;
+    if (s == nullptr) {
+        fdc->status |= WD_STATUS_RECORD_NOT_FOUND;
+        end_command(fdc, at);
+        return;
+    }
+    // Where the data field's first byte passes: as far from the ID field's
+    // end as the track lays it.
+    std::uint64_t data_at = at + static_cast<std::uint64_t>(s->data_offset - s->id_offset - 7) * FDC_BYTE_TSTATES;
+    if (s->data.empty()) {  // an ID without data: the data mark is never found
+        fdc->status |= WD_STATUS_RECORD_NOT_FOUND;
+        end_command(fdc, search_deadline(at));
+        return;
+    }
+    if (fdc->writing_sector) {
+        fdc->phase = FdcPhase::SectorWriteFirst;
+        fdc->drq = true;
+        fdc->drq_since = at + 2 * FDC_BYTE_TSTATES;
+        fdc->phase_end = at + 22 * FDC_BYTE_TSTATES;  // the first byte must be in by then
+        fdc->next_byte_at = data_at;
+    } else {
+        fdc->phase = FdcPhase::SectorRead;
+        fdc->next_byte_at = data_at + FDC_BYTE_TSTATES;  // the first byte is whole
+    }
+}
+
+// One byte time of the data field being read: the byte is in the data
+// register; the one before it, still unread, is lost.
+static void read_byte_time(Wd1770* fdc, std::uint64_t at)
+{
+    DiskSector* s = fdc->found;
+    if (fdc->byte_index < s->data.size()) {
+        if (fdc->drq) lose_data(fdc);
+        fdc->data_reg = s->data[fdc->byte_index++];
+        fdc->drq = true;
+        fdc->drq_since = at;
+        return;
+    }
+    // The two CRC bytes have passed.
+    if (!s->data_crc_ok) fdc->status |= WD_STATUS_CRC_ERROR;
+    end_command(fdc, at + FDC_BYTE_TSTATES);
+}
+
+// The bytes written so far go onto the sector: all of them and a good CRC
+// when the field is complete, else a field whose CRC is wrong.
+static void keep_sector_data(Wd1770* fdc)
+{
+    DiskSector* s = fdc->found;
+    std::size_t n = std::min(fdc->sector_data.size(), s->data.size());
+    std::copy(fdc->sector_data.begin(), fdc->sector_data.begin() + static_cast<long>(n), s->data.begin());
+    s->data_crc_ok = n == s->data.size();
+}
+
+// One byte time of the data field being written.
+static void write_sector_byte_time(Wd1770* fdc, std::uint64_t at)
+{
+    std::uint8_t value = 0;
+    if (fdc->dr_full) value = fdc->data_reg;
+    else lose_data(fdc);
+    fdc->dr_full = false;
+    fdc->sector_data.push_back(value);
+    if (fdc->sector_data.size() < fdc->found->data.size()) {
+        fdc->drq = true;
+        fdc->drq_since = at;
+        return;
+    }
+    keep_sector_data(fdc);
+    end_command(fdc, at + 3 * FDC_BYTE_TSTATES);  // the CRC and one gap byte
+}
+
 void wd1770_advance(Wd1770* fdc, std::uint64_t now)
 {
     for (;;) {
@@ -145,6 +251,25 @@ void wd1770_advance(Wd1770* fdc, std::uint64_t now)
             write_byte_time(fdc, fdc->next_byte_at);
             fdc->next_byte_at += FDC_BYTE_TSTATES;
             break;
+        case FdcPhase::SectorSearch:
+            if (now < fdc->phase_end) return;
+            sector_found(fdc, fdc->phase_end);
+            break;
+        case FdcPhase::SectorRead:
+            if (now < fdc->next_byte_at) return;
+            read_byte_time(fdc, fdc->next_byte_at);
+            fdc->next_byte_at += FDC_BYTE_TSTATES;
+            break;
+        case FdcPhase::SectorWriteFirst:
+            if (now < fdc->phase_end) return;
+            lose_data(fdc);  // the first byte never came: nothing is written
+            end_command(fdc, fdc->phase_end);
+            return;
+        case FdcPhase::SectorWrite:
+            if (now < fdc->next_byte_at) return;
+            write_sector_byte_time(fdc, fdc->next_byte_at);
+            fdc->next_byte_at += FDC_BYTE_TSTATES;
+            break;
         }
     }
 }
@@ -164,6 +289,7 @@ static void start_type1(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
         return;
     }
     std::uint64_t start = start_motor(fdc, now, (command & WD_FLAG_NO_SPIN_UP) == 0);
+    std::uint64_t step_time = FDC_STEP_TSTATES[command & WD_STEP_RATE_MASK];
     int steps;
     if ((command >> 4) == WD_RESTORE) {
         steps = fdc->head_track;
@@ -177,7 +303,17 @@ static void start_type1(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
         if (target == fdc->faults.seek_error_track) fdc->status |= WD_STATUS_SEEK_ERROR;
         if (target == fdc->faults.crc_error_track) fdc->status |= WD_STATUS_CRC_ERROR;
     }
-    fdc->phase_end = start + static_cast<std::uint64_t>(steps) * FDC_STEP_TSTATES + 8 * FDC_BYTE_TSTATES;
+    fdc->phase_end = start + static_cast<std::uint64_t>(steps) * step_time + 8 * FDC_BYTE_TSTATES;
+    if (command & WD_FLAG_VERIFY) {
+        // An ID field of the track reached, after the head has settled.
+        std::uint64_t from = fdc->phase_end + FDC_SETTLE_TSTATES;
+        std::uint64_t id_end = find_id(fdc, from, false, nullptr);
+        if (id_end == UINT64_MAX) {
+            fdc->status |= WD_STATUS_SEEK_ERROR;
+            id_end = search_deadline(from);
+        }
+        fdc->phase_end = id_end;
+    }
 }
 
 static void start_write_track(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
@@ -201,6 +337,41 @@ static void start_write_track(Wd1770* fdc, std::uint8_t command, std::uint64_t n
     fdc->drq = true;
     fdc->drq_since = start;
     fdc->phase = FdcPhase::WriteFirstByte;
+    fdc->figures.first_write_track = std::min(fdc->figures.first_write_track, now);
+}
+
+// Read Sector or Write Sector: the search for the sector's ID field.
+static void start_sector_command(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
+{
+    fdc->type1_status = false;
+    fdc->status &= static_cast<std::uint8_t>(
+        ~(WD_STATUS_LOST_DATA | WD_STATUS_CRC_ERROR | WD_STATUS_RECORD_NOT_FOUND | WD_STATUS_WRITE_PROTECT));
+    fdc->writing_sector = (command >> 4) >= WD_WRITE_SECTOR;
+    fdc->found = nullptr;
+    fdc->drq = false;
+    fdc->dr_full = false;
+    fdc->byte_index = 0;
+    fdc->sector_data.clear();
+    fdc->figures.sector_commands++;
+    fdc->phase = FdcPhase::SectorSearch;
+    if (!drive_ready(fdc)) {  // no index pulses: the search never ends
+        fdc->phase_end = UINT64_MAX;
+        return;
+    }
+    if (fdc->writing_sector && fdc->drive->write_protected) {
+        fdc->status |= WD_STATUS_WRITE_PROTECT;
+        end_command(fdc, now);
+        return;
+    }
+    std::uint64_t start = start_motor(fdc, now, (command & WD_FLAG_NO_SPIN_UP) == 0);
+    if (command & WD_FLAG_SETTLE) start += FDC_SETTLE_TSTATES;
+    std::uint64_t id_end = find_id(fdc, start, true, &fdc->found);
+    if (id_end == UINT64_MAX) {
+        fdc->found = nullptr;
+        fdc->phase_end = search_deadline(start);
+    } else {
+        fdc->phase_end = id_end;
+    }
 }
 
 // Force Interrupt: ends the current command at once, without an interrupt.
@@ -208,6 +379,7 @@ static void force_interrupt(Wd1770* fdc, std::uint64_t now)
 {
     if (fdc->phase == FdcPhase::WriteTrack)  // the track is cut where it stands
         disk_decode_track(fdc->wt_disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
+    if (fdc->phase == FdcPhase::SectorWrite) keep_sector_data(fdc);  // a data field cut short
     if (fdc->phase == FdcPhase::Idle) fdc->type1_status = true;
     end_command(fdc, now);
 }
@@ -234,9 +406,15 @@ static void command(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
     case WD_WRITE_TRACK:
         start_write_track(fdc, value, now);
         break;
+    case WD_READ_SECTOR:
+    case WD_READ_SECTOR + 1:
+    case WD_WRITE_SECTOR:
+    case WD_WRITE_SECTOR + 1:
+        start_sector_command(fdc, value, now);
+        break;
     default:
-        // Sector, address and track reads and sector writes are not used by
-        // TOBRIN's program: they end at once with Record Not Found.
+        // Address and track reads are not used by TOBRIN's program: they
+        // end at once with Record Not Found.
         fdc->type1_status = false;
         fdc->status |= WD_STATUS_RECORD_NOT_FOUND;
         break;
@@ -247,6 +425,13 @@ static void command(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
 static void load_data(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
 {
     fdc->data_reg = value;
+    if (fdc->phase == FdcPhase::SectorWriteFirst || fdc->phase == FdcPhase::SectorWrite) {
+        if (!fdc->drq) return;
+        fdc->drq = false;
+        fdc->dr_full = true;
+        if (fdc->phase == FdcPhase::SectorWriteFirst) fdc->phase = FdcPhase::SectorWrite;
+        return;
+    }
     bool writing = fdc->phase == FdcPhase::WriteFirstByte || fdc->phase == FdcPhase::WriteTrack ||
                    fdc->phase == FdcPhase::WriteWaitIndex;
     if (!fdc->drq || !writing) return;
@@ -300,21 +485,27 @@ std::uint8_t wd1770_read(Wd1770* fdc, int reg, std::uint64_t now)
     case WD_REG_STATUS_COMMAND: return status_register(fdc, now);
     case WD_REG_TRACK: return fdc->track_reg;
     case WD_REG_SECTOR: return fdc->sector_reg;
-    default: return fdc->data_reg;
+    default:
+        if (fdc->phase == FdcPhase::SectorRead) fdc->drq = false;  // the byte is taken
+        return fdc->data_reg;
     }
 }
 
-std::uint64_t wd1770_restore_now(Wd1770* fdc, std::uint64_t now)
+bool wd1770_data_request(const Wd1770* fdc)
 {
-    std::uint64_t start = start_motor(fdc, now, true);
-    std::uint64_t steps = static_cast<std::uint64_t>(std::max(fdc->head_track, 0));
-    fdc->head_track = 0;
-    fdc->track_reg = 0;
-    fdc->type1_status = true;
-    fdc->status &= static_cast<std::uint8_t>(~(WD_STATUS_SEEK_ERROR | WD_STATUS_CRC_ERROR));
-    fdc->phase = FdcPhase::Idle;
-    fdc->motor_off_at = UINT64_MAX;
-    return (start - now) + steps * FDC_STEP_TSTATES;
+    return fdc->drq && wd1770_busy(fdc);
+}
+
+std::uint64_t wd1770_next_event(const Wd1770* fdc)
+{
+    switch (fdc->phase) {
+    case FdcPhase::Idle: return UINT64_MAX;
+    case FdcPhase::TypeI:
+    case FdcPhase::SectorSearch:
+    case FdcPhase::SectorWriteFirst: return fdc->phase_end;
+    case FdcPhase::WriteFirstByte: return fdc->drq_since + 3 * FDC_BYTE_TSTATES;
+    default: return fdc->next_byte_at;
+    }
 }
 
 void wd1770_reset(Wd1770* fdc, std::uint64_t now)

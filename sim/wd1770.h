@@ -11,10 +11,21 @@
 // index pulse comes when the time is a multiple of that, and in double
 // density a byte passes the head every 128 T (6,250 a track).
 //
-// Commands modelled: Restore and Seek (type I, with step time and the motor
-// and spin-up status bits), Write Track (type III) and Force Interrupt; the
-// other type II and III commands end at once with Record Not Found (the
-// monitor's sector calls are modelled by the board, not through them).
+// Commands modelled: Restore and Seek (type I, with the step rate of the
+// command's low bits, the verify flag and the motor and spin-up status
+// bits), Read Sector and Write Sector (type II: one sector, with the head
+// settle flag), Write Track (type III) and Force Interrupt; Read Address
+// and Read Track end at once with Record Not Found (nothing here uses them).
+// The type II commands find their sector on the turning disk: the first ID
+// field with the track register's track and the sector register's ID that
+// passes the head after the command (and the settle delay), or Record Not
+// Found at the fifth index pulse.  A read then offers the data field's bytes
+// as they pass, a data request each, with Lost Data when the CPU leaves a
+// byte unread until the next one comes and CRC Error when the field's CRC
+// was bad; a write raises its first data request two bytes after the ID
+// field, ends with Lost Data (writing nothing) if that byte is not in the
+// register 22 bytes after the ID field, then takes a byte at every byte time
+// (a zero and Lost Data when the register is empty).
 // Write Track raises a data request as soon as it is accepted and ends with
 // Lost Data if the first byte is not in the data register within three
 // byte times; it writes from one index pulse to the next, taking the data
@@ -32,7 +43,9 @@
 
 constexpr std::uint64_t FDC_BYTE_TSTATES = 128;          // 32 us at 4 MHz
 constexpr std::uint64_t FDC_REVOLUTION_TSTATES = 800000; // 200 ms
-constexpr std::uint64_t FDC_STEP_TSTATES = 24000;        // 6 ms a step
+constexpr std::uint64_t FDC_STEP_TSTATES[4] = {24000, 48000, 80000, 120000};  // 6, 12, 20, 30 ms a step (rate bits 1-0)
+constexpr std::uint64_t FDC_SETTLE_TSTATES = 120000;     // 30 ms: the head settle delay (flag E)
+constexpr int FDC_SEARCH_INDEX_PULSES = 5;               // an ID search gives up at the fifth index pulse
 constexpr int FDC_SPINUP_REVOLUTIONS = 6;
 
 // Register numbers (the low two bits of the board's port).
@@ -67,6 +80,9 @@ enum Wd1770Command {
     WD_WRITE_TRACK = 0xF,
 };
 constexpr std::uint8_t WD_FLAG_NO_SPIN_UP = 0x08;  // h: the motor is taken as up to speed
+constexpr std::uint8_t WD_FLAG_VERIFY = 0x04;      // V (type I): read an ID field on the track reached
+constexpr std::uint8_t WD_FLAG_SETTLE = 0x04;      // E (type II and III): wait for the head to settle
+constexpr std::uint8_t WD_STEP_RATE_MASK = 0x03;   // r1 r0 (type I): the step rate
 
 enum class FdcPhase {
     Idle,
@@ -74,6 +90,10 @@ enum class FdcPhase {
     WriteFirstByte,   // Write Track accepted: the first byte is due within 3 byte times
     WriteWaitIndex,   // first byte in: waiting for the index pulse
     WriteTrack,       // writing, a byte every 128 T until the next index pulse
+    SectorSearch,     // type II: until the sector's ID field passes (or Record Not Found at `phase_end`)
+    SectorRead,       // reading the data field: a byte every 128 T
+    SectorWriteFirst, // writing: the first byte is due by `phase_end`
+    SectorWrite,      // writing the data field: a byte every 128 T
 };
 
 // Faults a test can arrange.
@@ -90,6 +110,9 @@ struct Wd1770Figures {
     std::uint64_t worst_first_delay; // longest command to first byte (budget 3 byte times, 384 T)
     std::uint64_t lost_data;         // byte times the CPU missed
     std::uint64_t write_tracks;      // Write Track commands completed
+    std::uint64_t first_write_track; // when the first Write Track was accepted (UINT64_MAX: none yet)
+    std::uint64_t last_write_track_end; // when the last one ended
+    std::uint64_t sector_commands;   // Read Sector and Write Sector commands accepted
     std::vector<std::vector<std::uint8_t>> supplied_log;  // the bytes supplied to every Write Track
 };
 
@@ -121,6 +144,11 @@ struct Wd1770 {
     std::vector<std::uint8_t> disc_bytes;  // what went onto the disc
     std::vector<bool> disc_sync;           // which of them are F5h sync bytes
     std::vector<std::uint8_t> supplied;    // what the CPU put in the data register
+    // Read Sector and Write Sector
+    DiskSector* found;         // the sector whose ID field was found
+    bool writing_sector;       // the command is Write Sector
+    std::size_t byte_index;    // the data field's next byte
+    std::vector<std::uint8_t> sector_data;  // the bytes written so far
     Wd1770Figures figures;     // measurements, apart from the registers
 };
 
@@ -132,8 +160,10 @@ void wd1770_advance(Wd1770* fdc, std::uint64_t now);
 std::uint8_t wd1770_read(Wd1770* fdc, int reg, std::uint64_t now);
 void wd1770_write(Wd1770* fdc, int reg, std::uint8_t value, std::uint64_t now);
 bool wd1770_busy(const Wd1770* fdc);
-// What the monitor's restore does to the controller: motor on, head and
-// track register at 0, type I status.  Returns the T-states it took.
-std::uint64_t wd1770_restore_now(Wd1770* fdc, std::uint64_t now);
+// True while the controller asks for a byte (read) or offers one (write).
+bool wd1770_data_request(const Wd1770* fdc);
+// When the controller next changes of itself (a byte time, the end of a
+// step or a search): a caller that polls may sleep until then.
+std::uint64_t wd1770_next_event(const Wd1770* fdc);
 // Reset: ends any command, motor off.
 void wd1770_reset(Wd1770* fdc, std::uint64_t now);

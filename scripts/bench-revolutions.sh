@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The disk at its own pace, on the virtual Einstein (emulated time): for
+# three disks, plain and with -verify, the run's emulated seconds and the
+# revolutions per track side of each disk phase as einstein-sim measures
+# them through its controller model (format: its first Write Track to the
+# end of its last; write and read-back: from a sector call until the line is
+# used again, the program's work between the calls included).
+#   - the built-in image on a one-sided 40-track drive;
+#   - a realistic full one-sided 40-track disk, built here: boot tracks of
+#     Z80 code, a directory, files of text and Z80 code, a third left blank;
+#   - a random two-sided 80-track image.
+#
+#   bash scripts/bench-revolutions.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/bench-common.sh
+
+# realistic_disk FILE: 200 KB, 40 tracks of 10 sectors of 512 bytes.
+realistic_disk() {
+  local out=$1 code=build/default/z80/target_program.bin text parts="$work/parts"
+  mkdir -p "$parts"
+  # Tracks 0-1: the boot header and the system's Z80 code.
+  cat build/default/z80/boot_code.bin "$code" "$code" "$code" "$code" "$code" "$code" >"$parts/all"
+  head -c 10240 "$parts/all" >"$parts/system"
+  # Track 2 sectors 0-3: a directory of 12 files, the rest of it free (E5h).
+  : >"$parts/dir"
+  for n in $(seq 1 12); do
+    printf '\000%-8s%-3s\000\000\000\200' "FILE$n" "$([ $((n % 2)) = 0 ] && echo COM || echo TXT)" >>"$parts/dir"
+    printf '%b' "$(printf '\\%03o' $(seq $((n * 8)) $((n * 8 + 15)) | awk '{print $1 % 256}'))" >>"$parts/dir"
+  done
+  head -c $((2048 - $(stat -c %s "$parts/dir"))) /dev/zero | tr '\000' '\345' >>"$parts/dir"
+  # Files: the project's text and the program's code, taking two thirds of
+  # the disk with the above; the last third blank.
+  cat README.md packaging/README-windows.txt >"$parts/text"
+  { cat "$parts/text"; for _ in $(seq 20); do cat "$code"; done; cat "$parts/text" "$parts/text"; } >"$parts/all"
+  head -c $((136 * 1024 - 10240 - 2048)) "$parts/all" >"$parts/files"
+  cat "$parts/system" "$parts/dir" "$parts/files" >"$out"
+  head -c $((204800 - $(stat -c %s "$out"))) /dev/zero | tr '\000' '\345' >>"$out"
+}
+
+realistic_disk "$work/realistic.img"
+head -c 819200 /dev/urandom >"$work/ds80.img"
+
+revolutions() {  # revolutions NAME PHASE
+  grep -aoE "$2 [0-9.]+ \([0-9]+" "$work/$1/sim.log" | head -1 | grep -oE '[0-9.]+ ' | tr -d ' ' || echo '-'
+}
+
+printf "%-34s %9s %8s %8s %8s  %s\n" "disk, run" "emulated" "format" "write" "verify" "(revolutions per track side)"
+for setup in "built-in, SS40||builtin" "realistic, SS40||$work/realistic.img" \
+             "random, DS80|--tracks 80 --sides 2|$work/ds80.img"; do
+  IFS='|' read -r title options image <<<"$setup"
+  for mode in plain -verify; do
+    name="${title%%,*}$mode"
+    if [ "$mode" = plain ]; then run "$name" "$options" "$image"; else run "$name" "$options" "$image" -verify; fi
+    verify=-
+    [ "$mode" = -verify ] && verify=$(revolutions "$name" read)
+    printf "%-34s %8.1fs %8s %8s %8s  %s\n" "$title $mode" "$(number "$work/$name/sim.log" 'emulated time')" \
+      "$(revolutions "$name" format)" "$(revolutions "$name" write)" "$verify" "$(outcome "$name")"
+  done
+done
