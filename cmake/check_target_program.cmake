@@ -1,12 +1,10 @@
 # Build-time checks of the assembled target program: it is loaded at 0100h
 # by the monitor loader, which takes exactly 2048 bytes (0100h-08FFh), and
 # must fit them; above them lie the batch buffer and the workspace, then the
-# stack with at least 256 bytes of its own, all below the monitor's
-# workspace at FB00h.
+# stack with at least 256 bytes of its own, then the second stage (its bytes
+# follow the program's in the binary), all below the monitor's workspace at
+# FB00h.
 file(SIZE ${BIN} size)
-if(size GREATER 2048)
-  message(FATAL_ERROR "target program is ${size} bytes; the monitor loader takes at most 2048")
-endif()
 file(STRINGS ${LABELS} lines)
 foreach(line IN LISTS lines)
   if(line MATCHES "^([A-Za-z_][A-Za-z0-9_]*):[ \t]+equ[ \t]+\\$([0-9a-fA-F]+)")
@@ -14,13 +12,36 @@ foreach(line IN LISTS lines)
     set(label_${CMAKE_MATCH_1} ${value})
   endif()
 endforeach()
-foreach(required program_start program_end stack_top sector_buffer workspace workspace_end MAX_BATCH SECTOR_SIZE)
+foreach(required program_start program_end stack_top sector_buffer workspace workspace_end MAX_BATCH SECTOR_SIZE
+        stage_two_start stage_two_end crc_table verify_area batch_status verify_crcs)
   if(NOT DEFINED label_${required})
     message(FATAL_ERROR "target program lacks the label '${required}'")
   endif()
 endforeach()
 if(NOT label_program_start EQUAL 256)
   message(FATAL_ERROR "target program must start at 0100h (program_start is ${label_program_start})")
+endif()
+math(EXPR program_size "${label_program_end} - ${label_program_start}")
+if(program_size GREATER 2048)
+  message(FATAL_ERROR "target program is ${program_size} bytes; the monitor loader takes at most 2048")
+endif()
+math(EXPR stage_two_size "${label_stage_two_end} - ${label_stage_two_start}")
+math(EXPR expected_size "${program_size} + ${stage_two_size}")
+if(NOT size EQUAL expected_size)
+  message(FATAL_ERROR "the binary (${size} bytes) is not the program (${program_size}) and the second stage (${stage_two_size})")
+endif()
+if(label_stage_two_start LESS label_stack_top OR label_stage_two_end GREATER 64256)
+  message(FATAL_ERROR "the second stage must lie between the stack and the monitor's workspace")
+endif()
+# The alignments the code relies on: crc16_sector's table on a page, the
+# sectors read back on 512-byte boundaries, a batch's status bytes and CRCs
+# within one page.
+math(EXPR crc_table_offset "${label_crc_table} % 256")
+math(EXPR verify_area_offset "${label_verify_area} % 512")
+math(EXPR batch_status_offset "${label_batch_status} % 256")
+math(EXPR crcs_end "${label_verify_crcs} + 2 * ${label_MAX_BATCH} - ${label_batch_status}")
+if(NOT crc_table_offset EQUAL 0 OR NOT verify_area_offset EQUAL 0 OR NOT batch_status_offset EQUAL 0 OR crcs_end GREATER 256)
+  message(FATAL_ERROR "crc_table, verify_area, batch_status or verify_crcs lost their alignment")
 endif()
 if(label_program_end GREATER label_sector_buffer)
   message(FATAL_ERROR "target program runs into sector_buffer (${label_program_end} > ${label_sector_buffer})")
@@ -37,4 +58,4 @@ if(label_stack_top GREATER 64256)
   message(FATAL_ERROR "the stack runs into the monitor's workspace at FB00h")
 endif()
 math(EXPR room "${label_sector_buffer} - ${label_program_end}")
-message(STATUS "target program: ${size} bytes, ${room} bytes free in its block, ${stack_room} bytes of stack")
+message(STATUS "target program: ${program_size} bytes, ${room} bytes free in its block, ${stack_room} bytes of stack; second stage ${stage_two_size} bytes")

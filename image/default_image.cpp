@@ -6,7 +6,7 @@
 
 #include "image/boot_code.h"
 #include "image/disc_image.h"
-#include "target/target_program.h"
+#include "target/program_stages.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ constexpr char CREATOR[] = "QUORVILE";
 
 static_assert(boot_code_length <= SECTOR_SIZE, "the boot code must fit its one sector");
 constexpr int PROGRAM_BLOCK = 2048;  // what the typed loader takes; sectors 1-4 of track 0
-static_assert(target_program_length <= PROGRAM_BLOCK);
+static_assert(target_program_size <= PROGRAM_BLOCK);
 static_assert(boot_code_image_labels::program_copy == boot_code_image_labels::LOAD_ADDRESS + SECTOR_SIZE,
               "the boot code expects the program in the sectors after its own");
 
@@ -39,7 +39,7 @@ constexpr Image build_default_image()
     int boot = dsk::INFO_BLOCK_SIZE + dsk::INFO_BLOCK_SIZE;
     for (int i = 0; i < boot_code_length; ++i) image[boot + i] = boot_code_image[i];
     int program = boot + SECTOR_SIZE;
-    for (int i = 0; i < PROGRAM_BLOCK; ++i) image[program + i] = i < target_program_length ? target_program_image[i] : 0;
+    for (int i = 0; i < PROGRAM_BLOCK; ++i) image[program + i] = i < target_program_size ? target_program_image[i] : 0;
     return image;
 }
 

@@ -1,5 +1,7 @@
 // disk_read.h - the disk in Einstein drive 0, back to the PC (tobrin -read):
 //
+//   PC -> Einstein  "S" and the read code (the program's second stage) as
+//                   one block; a silence
 //   PC -> Einstein  "R", track, sector, check (the three sum to FFh)
 //   Einstein -> PC  the drive check's status byte (0 = usable) and, when
 //                   it is 0, the drive flags byte

@@ -23,7 +23,7 @@
 #include "report/halt_report.h"
 #include "run/prompts.h"
 #include "target/loader_listing.h"
-#include "target/target_program.h"
+#include "target/program_stages.h"
 #include "version.h"
 
 RunOptions run_options = {0, 0, 0, 0, "", 0};
@@ -118,7 +118,7 @@ int send_program_block(const unsigned char* image, std::int32_t length)
 
 int send_target_program()
 {
-    return send_program_block(target_program_image, target_program_length);
+    return send_program_block(target_program_image, target_program_size);
 }
 
 // The last time this run sent something, or opened the port: the format

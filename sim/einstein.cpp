@@ -110,7 +110,12 @@ void einstein_disk_work(Einstein* e, DiskWork work, int track, int side)
     DiskTimes& d = e->disk_times;
     if (work != DiskWork::None) (work == DiskWork::Writing ? d.sides_written : d.sides_read).insert({track, side});
     if (work == d.now) return;
-    if (d.now != DiskWork::None) (d.now == DiskWork::Writing ? d.writing : d.reading) += e->clock - d.since;
+    if (d.now != DiskWork::None) {
+        bool writing = d.now == DiskWork::Writing;
+        (writing ? d.writing : d.reading) += e->clock - d.since;
+        (writing ? d.writing_index_pulses : d.reading_index_pulses) +=
+            e->clock / FDC_REVOLUTION_TSTATES - d.since / FDC_REVOLUTION_TSTATES;
+    }
     d.now = work;
     d.since = e->clock;
 }

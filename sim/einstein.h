@@ -46,6 +46,8 @@ enum class DiskWork { None, Writing, Reading };
 struct DiskTimes {
     std::uint64_t writing;              // T-states
     std::uint64_t reading;
+    std::uint64_t writing_index_pulses; // index pulses that passed meanwhile
+    std::uint64_t reading_index_pulses;
     std::set<std::pair<int, int>> sides_written;  // (track, side) written
     std::set<std::pair<int, int>> sides_read;     // ... and read
     DiskWork now;                       // the stretch being timed
@@ -59,7 +61,7 @@ struct EinsteinConfig {
     bool disk_present = true;       // a disk in the drive
     bool write_protected = false;   // its notch covered
     bool fail_first_restore = false;// the first drive check fails "not ready"
-    int fail_write_call = -1;       // this MOS sector write (from 0) fails ...
+    std::vector<std::pair<int, int>> failed_writes; // (track, ID): every write fails ...
     std::uint8_t fail_write_code = 3; // ... with this code
     std::vector<std::pair<int, int>> weak_sectors; // (track, ID): the first write is taken but not kept
     std::vector<std::pair<int, int>> bad_reads;    // (track, ID): every read fails (bad data) and reads wrong

@@ -54,7 +54,7 @@ void usage()
         "  --fail-first-check   the first drive check reports \"not ready\"\n"
         "  --seek-error T       a seek to track T ends with Seek Error\n"
         "  --end-early T        a Write Track on track T ends after 3000 bytes\n"
-        "  --fail-write N       the N-th sector write (from 0) fails with code 3\n"
+        "  --fail-write T:S     every write of track T sector ID S fails with code 3\n"
         "  --weak-sector T:S    the first write to sector ID S of track T is taken but not\n"
         "                       kept (a second write is)\n"
         "  --bad-read T:S       every read of sector ID S of track T fails and reads wrong\n"
@@ -163,12 +163,12 @@ bool parse(int argc, char** argv, Options* o)
         } else if (a == "--end-early") {
             if (!value(&o->config.faults.end_early_track)) return false;
             o->config.faults.end_early_bytes = 3000;
-        } else if ((a == "--weak-sector" || a == "--bad-read") && i + 1 < argc) {
+        } else if ((a == "--weak-sector" || a == "--bad-read" || a == "--fail-write") && i + 1 < argc) {
             int t = -1, r = -1;
             if (std::sscanf(argv[++i], "%d:%d", &t, &r) != 2 || t < 0 || r < 0) return false;
-            (a == "--weak-sector" ? o->config.weak_sectors : o->config.bad_reads).emplace_back(t, r);
-        } else if (a == "--fail-write") {
-            if (!value(&o->config.fail_write_call)) return false;
+            (a == "--weak-sector" ? o->config.weak_sectors
+             : a == "--bad-read"  ? o->config.bad_reads
+                                  : o->config.failed_writes).emplace_back(t, r);
         } else if (a == "--pace" && i + 1 < argc) {
             std::string pace = argv[++i];
             if (pace == "real") o->pace = Pace::REAL;

@@ -118,8 +118,17 @@ void mos_print(Einstein* e, std::uint16_t* next)
 // from `buffer` on for a read, out of it for a write).  Returns the status.
 std::uint8_t run_command(Einstein* e, std::uint8_t command, std::uint16_t buffer)
 {
-    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
+    // A command the program left running ends first (the monitor waits for
+    // the controller to be idle).
     std::uint64_t limit = e->clock + COMMAND_TIME_LIMIT;
+    while (wd1770_busy(&e->fdc) && e->clock < limit) {
+        e->clock = std::max(e->clock + POLL_TSTATES, std::min(wd1770_next_event(&e->fdc), limit));
+        wd1770_advance(&e->fdc, e->clock);
+    }
+    if (wd1770_busy(&e->fdc))
+        wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, static_cast<std::uint8_t>(WD_FORCE_INTERRUPT << 4), e->clock);
+    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
+    limit = e->clock + COMMAND_TIME_LIMIT;
     bool writing = (command >> 4) == WD_WRITE_SECTOR;
     for (;;) {
         e->clock += POLL_TSTATES;
@@ -183,7 +192,7 @@ bool listed(const std::vector<std::pair<int, int>>& list, int track, int id)
 // does.  The faults a test arranges act on the disk, not on the timing.
 void mos_sector_call(Einstein* e, bool write)
 {
-    int call = write ? e->sector_writes++ : e->sector_reads++;
+    (write ? e->sector_writes : e->sector_reads)++;
     std::uint8_t drive = e->ram[mos_drive];
     int track = e->ram[mos_track];
     int id = e->ram[mos_sector];
@@ -207,7 +216,7 @@ void mos_sector_call(Einstein* e, bool write)
     }
     DiskSector* sector = nullptr;
     if (code == 0 && track < e->disk.tracks && side < e->disk.sides) sector = disk_find_sector(&e->disk, track, side, id);
-    if (code == 0 && write && call == e->config.fail_write_call) {
+    if (code == 0 && write && listed(e->config.failed_writes, track, id)) {
         // An arranged failure: the monitor's tries, each as long as a search.
         code = e->config.fail_write_code;
         e->clock += static_cast<std::uint64_t>(code == ERROR_NOT_FOUND ? TRIES * 5 : 1) * FDC_REVOLUTION_TSTATES;

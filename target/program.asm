@@ -30,7 +30,8 @@ SECTOR_SIZE:    equ 512
 BLANK_BYTE:     equ 0E5h        ; what a formatted, unwritten sector holds
 FORMAT_COMMAND: equ '*'
 RESUME_COMMAND: equ 'W'         ; resume the image write (never sent by a run without faults)
-READ_COMMAND:   equ 'R'         ; read the disk and send it to the PC (-read)
+READ_COMMAND:   equ 'R'         ; read the disk and send it to the PC (-read; the second stage's)
+STAGE_TWO_COMMAND: equ 'S'      ; the second stage follows as a block (-read; never sent by a plain run)
 END_BYTE:       equ 2
 REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
 VERIFY_BATCH:   equ 4           ; a batch to be read back and compared (-verify)
@@ -39,6 +40,7 @@ VERIFY_TRIES:   equ 3           ; rounds of reading back: the first, and two wit
 VERIFIED_AFTER_REWRITE: equ 80h ; + the rewrites it took
 VERIFY_MISMATCH: equ 40h        ; read back, but not what the PC sent
 READ_FAILED:    equ 20h         ; + the monitor's code: it could not be read back
+VERIFY_PENDING: equ 10h         ; written, to be read back (never sent: a batch's passes end it)
 FILL_MARKER:    equ 3
 FULL_MARKER:    equ 0
 RESET_ADDRESS:  equ 0000h
@@ -47,6 +49,13 @@ RESET_ADDRESS:  equ 0000h
 ; unexpectedly back here follow each other within a byte time, so not one
 ; of them - a "*" in a sector included - is taken for a command.
 QUIET_POLLS:    equ 4096
+; How far the disk turns, in sector slots (a tenth of a turn, 19.8 ms),
+; while the program moves on to the next track side: the head steps and
+; settles (the monitor's 6 ms step and 30 ms settle, and the calls), and
+; with -verify a side's ten CRCs are computed (83 ms).  Too small a figure
+; costs a turn at each side; too large one costs the slots in between.
+STEP_SLOTS:     equ 3
+CHECK_SLOTS:    equ 5
 
         org 0100h
 
@@ -57,6 +66,8 @@ QUIET_POLLS:    equ 4096
 program_start:
         ld   sp,stack_top
         ld   (from_boot_disk),a
+        xor  a                      ; no second stage yet
+        ld   (stage_two_loaded),a
         rst  08h
         defb MOS_PRINT
         defm "TOBRIN: System Disk Transfer V"
@@ -95,8 +106,14 @@ command_prompt:
 command_heard:
         cp   RESUME_COMMAND
         jp   z,resume_write
+        cp   STAGE_TWO_COMMAND
+        jp   z,load_stage_two
         cp   READ_COMMAND
-        jp   z,read_disk
+        jr   nz,command_not_read
+        ld   a,(stage_two_loaded)   ; the read is the second stage's
+        or   a
+        jp   nz,read_disk
+command_not_read:
         cp   FORMAT_COMMAND
         jr   nz,command_loop        ; any other byte: print the line again
         rst  08h
@@ -119,7 +136,17 @@ write_done:
         include 'serial.asm'
         include 'format.asm'
         include 'write.asm'
-        include 'read.asm'
+
+; load_stage_two - the PC's second stage (-read's code), as one checked
+; block to stage_two_start; then back to the waiting state.  A block that
+; does not get across ends in command_loop all the same (the PC sees it).
+load_stage_two:
+        ld   hl,stage_two_start
+        ld   bc,stage_two_end-stage_two_start
+        call recv_block
+        ld   a,STAGE_TWO_COMMAND
+        ld   (stage_two_loaded),a
+        jp   command_loop
 
 ; ---------------------------------------------------------------------------
 ; Tables
@@ -129,14 +156,14 @@ write_done:
 sides_mask_table:     defb 01h,02h,04h,08h
 tracks_mask_table:    defb 10h,20h,40h,80h
 
-; Sector IDs in the order they follow each other round the track: a 2:1
-; interleave, so that the MOS can write consecutive sectors on one turn.
+; Sector IDs in the order they follow each other round the track, from the
+; index: a 2:1 interleave (the format lays it down; the writes and reads
+; back take the sectors in this order).
 sector_id_table:      defb 0,5,1,6,2,7,3,8,4,9
                       defb 15,10,16,11,17,12,18,13,19,14
 
 ; The words of the progress line (show_progress), five characters each.
 word_write:           defm "Write"
-word_check:           defm "Check"
 word_read:            defm "Read "
 program_end:
 
@@ -144,11 +171,14 @@ program_end:
 ; Variables and buffers: RAM above the batch buffer, not part of the
 ; program's bytes (every one is set before it is used).
 ; ---------------------------------------------------------------------------
+; The workspace starts on a page boundary (the build checks the alignments
+; noted here).
 workspace:            equ sector_buffer+MAX_BATCH*SECTOR_SIZE
-verify_buffer:        equ workspace             ; a sector read back (512 bytes)
-verify_crcs:          equ verify_buffer+SECTOR_SIZE ; the PC's CRC-16 of each sector, high byte first
-batch_status:         equ verify_crcs+2*MAX_BATCH ; one status byte per sector of a batch
-double_sided:         equ batch_status+MAX_BATCH ; 1 when the drive has two sides
+crc_table:            equ workspace             ; (512) crc16_sector's table: high bytes, then low; page-aligned
+batch_status:         equ crc_table+2*256       ; one status byte per sector of a batch; page-aligned
+verify_crcs:          equ batch_status+MAX_BATCH ; the PC's CRC-16 of each sector, high byte first; same page
+verify_area:          equ batch_status+256      ; (5120) a track side read back; 512-byte aligned
+double_sided:         equ verify_area+10*SECTOR_SIZE ; 1 when the drive has two sides
 track_count:          equ double_sided+1        ; the drive's tracks: 40 or 80
 current_side:         equ track_count+1         ; side of the current write track
 image_tracks:         equ current_side+1        ; the image's track count (checked, kept)
@@ -159,15 +189,30 @@ resume_track:         equ batch_size+1          ; where a write (or a read) goes
 resume_sector:        equ resume_track+1        ; ... and sector
 sectors_left:         equ resume_sector+1       ; sectors of the batch still to do
 show_next:            equ sectors_left+1        ; non-zero: print progress before next write
-status_pointer:       equ show_next+1           ; (2) next entry of batch_status
-crc_pointer:          equ status_pointer+2      ; (2) next entry of verify_crcs
-quiet_needed:         equ crc_pointer+2         ; (2) polls of silence a command needs
+quiet_needed:         equ show_next+1           ; (2) polls of silence a command needs
 passes_left:          equ quiet_needed+2        ; passes the current block may still take
 batch_command:        equ passes_left+1         ; the command byte that opened the batch
 batch_track:          equ batch_command+1       ; where the batch began: track ...
 batch_sector:         equ batch_track+1         ; ... and sector
-verify_round:         equ batch_sector+1        ; 0: read back; 1, 2: rewrite and read back
+verify_round:         equ batch_sector+1        ; 0: the first round; 1, 2: rewrite and read back
 reading:              equ verify_round+1        ; 1 while the disk is read: write protection is no matter
 from_boot_disk:       equ reading+1             ; not 0: started from the TOBRIN boot disk, which stays
-workspace_end:        equ from_boot_disk+1
+side_sector:          equ from_boot_disk+1      ; the track side being written: its first sector (0 or 10) ...
+side_buffer:          equ side_sector+1         ; ... and the high byte of its buffer
+slot:                 equ side_buffer+1         ; the slot round the track of the sector in hand (0-9)
+slots_left:           equ slot+1                ; slots of the side's pass still to go
+rotation_slot:        equ slots_left+1          ; the slot expected under the head when the next side begins
+stage_two_loaded:     equ rotation_slot+1       ; not 0: the second stage is in place
+workspace_end:        equ stage_two_loaded+1
 stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below
+
+; ---------------------------------------------------------------------------
+; The second stage: code that only some runs need, above the stack.  The
+; PC sends it with STAGE_TWO_COMMAND as one checked block (tobrin -read);
+; it is not part of the 2048 bytes the loader takes, and the plain run never
+; sends it.
+; ---------------------------------------------------------------------------
+        org  stack_top
+stage_two_start:
+        include 'read.asm'
+stage_two_end:

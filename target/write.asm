@@ -12,6 +12,9 @@
 ; link_refused: back in command_loop, where the PC can resume.
 ; Changes everything.
 write_image:
+        call make_crc_table
+        xor  a
+        ld   (rotation_slot),a
         ld   a,(mos_drive_config)
         call put_byte               ; the drive flags byte, unasked
         call get_byte
@@ -69,6 +72,9 @@ write_batch:                        ; any other command byte opens a batch
         ld   a,(batch_size)
         ld   d,a                    ; recv_block keeps DE
 write_receive:
+        ld   a,d                    ; two sectors before the end the motor
+        cp   3                      ; starts, so that it is up to speed for
+        call c,spin_up              ; the writes (it stops while the line works)
         ld   bc,SECTOR_SIZE
         call recv_block
         dec  d
@@ -82,38 +88,93 @@ write_receive:
         ld   b,0
         call recv_block
 write_received:
+        call wait_idle              ; the spin-up has ended
         ld   a,(mos_track)          ; where the batch begins
         ld   (batch_track),a
         ld   a,(mos_sector)
         ld   (batch_sector),a
-        call batch_rewind
-        ld   a,1                    ; progress before the first sector
+        ld   hl,batch_status        ; every sector still to be written
+        ld   (hl),VERIFY_MISMATCH
+        ld   de,batch_status+1
+        ld   bc,MAX_BATCH-1
+        ldir
+        xor  a
+        ld   (verify_round),a
+        inc  a                      ; progress before the first sector
         ld   (show_next),a
-write_sector:
-        ld   a,(show_next)          ; first of the batch, or after a failure
+; A round over the batch, one track side at a time: the side's sectors that
+; are still to be written go out in the order they pass the head; with
+; -verify they are then read back in that order and checked, and up to two
+; more rounds write again what did not read back right.  A pass over a side
+; takes about one turn of the disk.
+write_round:
+        call batch_rewind
+write_side:
+        ld   a,(mos_sector)         ; the side's first sector (0 or 10) ...
+        ld   (side_sector),a
+        ld   a,(mos_buffer+1)       ; ... and its buffer, on a 512-byte boundary
+        ld   (side_buffer),a
+        ld   a,(verify_round)       ; progress in the first round:
+        or   a
+        jr   nz,write_quiet
+        ld   a,(show_next)          ; at the first side, after a failure,
         or   a
         jr   nz,write_show
-        ld   a,(mos_sector)         ; or a new track begins
+        ld   a,(mos_sector)         ; and where a new track begins
         or   a
         jr   nz,write_quiet
 write_show:
         call show_write_progress
-write_quiet:
         xor  a
-        ld   (mos_error),a
-        rst  08h
-        defb MOS_WRITE_SECTOR       ; registers are not used: mos_error tells
-        call next_sector
         ld   (show_next),a
-        ld   hl,(status_pointer)
-        ld   (hl),a
-        inc  hl
-        ld   (status_pointer),hl
-        ld   hl,sectors_left
-        dec  (hl)
-        jr   nz,write_sector
+write_quiet:
+        ld   a,MOS_WRITE_SECTOR
+        call side_in_rotation
+        ld   c,0                    ; slots that pass before the next side begins
         call verifying
-        call z,verify_batch
+        jr   nz,write_side_done
+        ld   a,MOS_READ_SECTOR
+        call side_in_rotation
+        call check_side
+        ld   c,CHECK_SLOTS
+write_side_done:
+        ld   a,(side_sector)        ; from the side's first sector ten on
+        ld   (mos_sector),a
+        ld   a,(side_buffer)
+        ld   (mos_buffer+1),a
+        ld   b,10
+write_next_side:
+        push bc
+        call advance_position
+        pop  bc
+        djnz write_next_side
+        ld   a,(mos_sector)         ; a new track: the head steps meanwhile
+        or   a
+        ld   a,c
+        jr   nz,write_turned
+        add  a,STEP_SLOTS
+write_turned:
+        ld   hl,rotation_slot       ; where the disk will be for the next side
+        add  a,(hl)
+        cp   10
+        jr   c,write_slot_kept
+        sub  10
+write_slot_kept:
+        ld   (hl),a
+        ld   hl,sectors_left
+        ld   a,(hl)
+        sub  10
+        ld   (hl),a
+        jr   z,write_round_done
+        jr   nc,write_side
+write_round_done:
+        call verifying
+        jr   nz,write_report
+        ld   hl,verify_round
+        inc  (hl)
+        ld   a,(hl)
+        cp   VERIFY_TRIES
+        jr   c,write_round
 
 write_report:
         ld   hl,batch_status        ; all zero goes out as 03h 00h
@@ -123,6 +184,193 @@ write_report:
         call send_block
         jp   write_command
 
+; side_in_rotation - one monitor call, A = MOS_WRITE_SECTOR or
+; MOS_READ_SECTOR, for each sector of the track side at side_sector that
+; needs it, in the order they pass the head from slot rotation_slot on:
+; each call returns in the gap before the next sector's ID field, so the
+; side takes one turn.  A write is made of a sector marked VERIFY_MISMATCH
+; or READ_FAILED (every sector in the first round) and leaves its code, or
+; when verifying VERIFY_PENDING; a read is made of a sector marked
+; VERIFY_PENDING, goes to the sector's place in verify_area and marks a
+; failure READ_FAILED + code.  Sectors past the batch's end are left out.
+; Nothing is printed between the calls but after a failure.
+; Changes everything.
+side_in_rotation:
+        ld   (side_call),a          ; the call code below
+        ld   a,(rotation_slot)
+        call first_slot
+side_slot:
+        call slot_position          ; HL = its status byte; carry: in the batch
+        jr   nc,side_next
+        call reading_back
+        ld   a,(hl)
+        jr   z,side_read
+        and  VERIFY_MISMATCH+READ_FAILED
+        jr   z,side_next            ; written right already
+        push hl
+        ld   a,(show_next)          ; after a failure: where the next write goes
+        or   a
+        call nz,show_write_progress
+        jr   side_go
+side_read:
+        and  VERIFY_PENDING
+        jr   z,side_next
+        push hl
+side_go:
+        xor  a
+        ld   (mos_error),a
+        rst  08h
+side_call:
+        defb MOS_WRITE_SECTOR       ; set on entry: the write or the read
+        call take_mos_error         ; A = code, Z when 0
+        pop  hl
+        ld   (show_next),a
+        ld   b,a
+        call reading_back
+        ld   a,b
+        jr   nz,side_written
+        or   a
+        jr   z,side_next            ; read: it stays pending its check
+        or   READ_FAILED
+        jr   side_store
+side_written:
+        or   a
+        jr   nz,side_store          ; the write's code: no more tries
+        call verifying
+        ld   a,0
+        jr   nz,side_store          ; 0: written
+        ld   a,VERIFY_PENDING
+side_store:
+        ld   (hl),a
+side_next:
+        call next_slot
+        jr   nz,side_slot
+        ret
+
+; spin_up - the drive's motor on ahead of the writes: a seek to the track
+; the head is on moves nothing but takes the controller's spin-up time, and
+; the motor then turns for nine more turns.  Changes A.
+spin_up:
+        call select_drive
+        in   a,(FDC_TRACK)
+        out  (FDC_DATA),a
+        ld   a,FDC_SEEK
+        out  (FDC_COMMAND),a
+        ret
+
+; reading_back - Z when side_call is the read.  Changes A.
+reading_back:
+        ld   a,(side_call)
+        cp   MOS_READ_SECTOR
+        ret
+
+; check_side - the CRC-16 of each sector read back into verify_area against
+; the PC's: VERIFY_MISMATCH when it differs, else 0 in the first round and
+; VERIFIED_AFTER_REWRITE + the rewrites after.  About 8 ms a sector.
+; Changes everything.
+check_side:
+        xor  a
+        call first_slot
+check_slot:
+        call slot_position          ; HL = status byte, DE = the PC's CRC
+        jr   nc,check_next
+        bit  4,(hl)                 ; VERIFY_PENDING: read back
+        jr   z,check_next
+        push hl
+        push de
+        ld   hl,(mos_buffer)
+        call crc16_sector           ; DE = CRC-16 of what was read
+        pop  hl                     ; the PC's, high byte first
+        ld   a,(hl)
+        inc  hl
+        cp   d
+        jr   nz,check_differs
+        ld   a,(hl)
+        cp   e
+check_differs:
+        pop  hl
+        ld   a,VERIFY_MISMATCH
+        jr   nz,check_store
+        ld   a,(verify_round)       ; shown right
+        or   a
+        jr   z,check_store
+        or   VERIFIED_AFTER_REWRITE
+check_store:
+        ld   (hl),a
+check_next:
+        call next_slot
+        jr   nz,check_slot
+        ret
+
+; first_slot - begin a pass over a side at slot A, for ten slots.
+; Changes A.
+first_slot:
+        ld   (slot),a
+        ld   a,10
+        ld   (slots_left),a
+        ret
+
+; next_slot - the slot after this one, round the track.  Out: Z when the
+; pass has been through all ten.  Changes A, HL.
+next_slot:
+        ld   hl,slot
+        inc  (hl)
+        ld   a,(hl)
+        cp   10
+        jr   c,next_slot_kept
+        ld   (hl),0
+next_slot_kept:
+        ld   hl,slots_left
+        dec  (hl)
+        ret
+
+; slot_position - the sector that passes the head in slot (slot) of the
+; track side at side_sector: its ID to mos_sector, and to mos_buffer its
+; buffer or, for a read, its place in verify_area.
+; Out: HL = its status byte, DE = its entry in verify_crcs; carry when it
+; lies within the batch.  Changes A, BC, DE, HL.
+slot_position:
+        ld   a,(side_sector)        ; the side's first ID: 0 or 10
+        ld   c,a
+        ld   hl,slot
+        add  a,(hl)                 ; side 1's slots are the table's second half
+        ld   e,a
+        ld   d,0
+        ld   hl,sector_id_table
+        add  hl,de
+        ld   a,(hl)                 ; the ID in the slot
+        ld   (mos_sector),a
+        sub  c
+        ld   b,a                    ; B = its place in the side, 0-9
+        add  a,a
+        ld   c,a                    ; C = 2 x place: 512-byte steps
+        ld   hl,side_buffer
+        add  a,(hl)
+        ld   e,a                    ; E = its own buffer's high byte
+        call reading_back
+        ld   a,e
+        jr   nz,slot_buffer
+        ld   a,verify_area/256
+        add  a,c
+slot_buffer:
+        ld   (mos_buffer+1),a
+        ld   a,e                    ; 2 x its place in the batch
+        sub  sector_buffer/256
+        ld   e,a
+        srl  a
+        ld   l,a                    ; batch_status and verify_crcs share a page
+        ld   a,e
+        add  a,verify_crcs-batch_status
+        ld   e,a
+        ld   h,batch_status/256
+        ld   d,h
+        ld   a,b                    ; carry: the place is within the batch
+        push hl
+        ld   hl,sectors_left
+        cp   (hl)
+        pop  hl
+        ret
+
 ; verifying - Z when the batch was opened with VERIFY_BATCH.  Changes A.
 verifying:
         ld   a,(batch_command)
@@ -130,7 +378,7 @@ verifying:
         ret
 
 ; batch_rewind - back to the batch's first sector: position, buffer, the
-; status and CRC pointers, the count.  Changes A and HL.
+; count.  Changes A and HL.
 batch_rewind:
         ld   a,(batch_track)
         ld   (mos_track),a
@@ -138,140 +386,62 @@ batch_rewind:
         ld   (mos_sector),a
         ld   hl,sector_buffer
         ld   (mos_buffer),hl
-        ld   hl,batch_status
-        ld   (status_pointer),hl
-        ld   hl,verify_crcs
-        ld   (crc_pointer),hl
         ld   a,(batch_size)
         ld   (sectors_left),a
         ret
 
-; verify_batch - reads every sector of the batch back through the monitor,
-; computes the CRC-16 of what it read and compares it with the PC's; a
-; sector that cannot be read or does not compare is written again and read
-; again, in up to two more rounds.  Each status byte becomes: 0 shown right
-; at once; VERIFIED_AFTER_REWRITE + rewrites; VERIFY_MISMATCH; READ_FAILED +
-; the monitor's code; or the write's error code as it was (no more tries).
-; Changes everything.
-verify_batch:
-        call batch_rewind           ; every sector written is still to be shown right
-verify_mark:
-        ld   hl,(status_pointer)
-        ld   a,(hl)
-        or   a
-        jr   nz,verify_marked       ; a write error stays
-        ld   (hl),VERIFY_MISMATCH
-verify_marked:
-        inc  hl
-        ld   (status_pointer),hl
-        ld   hl,sectors_left
-        dec  (hl)
-        jr   nz,verify_mark
-        xor  a
-        ld   (verify_round),a
-verify_round_start:
-        call batch_rewind
-verify_sector:
-        ld   hl,(status_pointer)
-        ld   a,(hl)
-        and  VERIFY_MISMATCH+READ_FAILED
-        jr   z,verify_next          ; shown right, or a write error
-        ld   hl,word_check
-        call show_progress
-        ld   a,(verify_round)
-        or   a
-        jr   z,verify_read          ; the first round only reads
-        xor  a
-        ld   (mos_error),a
-        rst  08h
-        defb MOS_WRITE_SECTOR
-        call take_mos_error
-        jr   nz,verify_store        ; it cannot be written any more
-verify_read:
-        ld   hl,(mos_buffer)
-        push hl
-        ld   hl,verify_buffer
-        ld   (mos_buffer),hl
-        xor  a
-        ld   (mos_error),a
-        rst  08h
-        defb MOS_READ_SECTOR
-        pop  hl
-        ld   (mos_buffer),hl
-        call take_mos_error
-        jr   z,verify_compare
-        or   READ_FAILED
-        jr   verify_store
-verify_compare:
-        ld   hl,verify_buffer
-        call crc16_sector           ; DE = CRC-16 of what was read
-        ld   hl,(crc_pointer)
-        ld   a,(hl)
-        inc  hl
-        cp   d
-        jr   nz,verify_differs
-        ld   a,(hl)
-        cp   e
-        jr   nz,verify_differs
-        ld   a,(verify_round)       ; shown right
-        or   a
-        jr   z,verify_store
-        or   VERIFIED_AFTER_REWRITE
-        jr   verify_store
-verify_differs:
-        ld   a,VERIFY_MISMATCH
-verify_store:
-        ld   hl,(status_pointer)
-        ld   (hl),a
-verify_next:
-        ld   hl,(status_pointer)
-        inc  hl
-        ld   (status_pointer),hl
-        ld   hl,(crc_pointer)
-        inc  hl
-        inc  hl
-        ld   (crc_pointer),hl
-        call advance_position
-        ld   hl,sectors_left
-        dec  (hl)
-        jr   nz,verify_sector
-        ld   hl,verify_round
-        inc  (hl)
-        ld   a,(hl)
-        cp   VERIFY_TRIES
-        jp   c,verify_round_start
-        ret
-
 ; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the
-; floppy controller's own) of the 512 bytes at HL.
+; floppy controller's own) of the 512 bytes at HL, which starts on a
+; 512-byte boundary, through crc_table (make_crc_table): about 8.3 ms.
 ; Out: DE = CRC.  Changes A, BC, HL.
 crc16_sector:
         ld   de,0FFFFh
-        ld   bc,SECTOR_SIZE
-crc16_byte:
-        ld   a,(hl)
-        xor  d                      ; the byte into the high half
-        ld   d,a
-        push bc
-        ld   b,8
-crc16_bit:                          ; T-states
-        sla  e                      ;  8
-        rl   d                      ;  8
-        jr   nc,crc16_no_xor        ; 12/7
-        ld   a,d                    ;  4
-        xor  10h                    ;  7
+        ld   b,crc_table/256
+crc16_byte:                         ; T-states
+        ld   a,(hl)                 ;  7
+        xor  d                      ;  4  the table's index
+        ld   c,a                    ;  4
+        ld   a,(bc)                 ;  7  its high byte
+        xor  e                      ;  4
         ld   d,a                    ;  4
-        ld   a,e                    ;  4
-        xor  21h                    ;  7
+        inc  b                      ;  4
+        ld   a,(bc)                 ;  7  its low byte
         ld   e,a                    ;  4
-crc16_no_xor:
-        djnz crc16_bit              ; 13: about 53 T a bit, 60 ms a sector
-        pop  bc
-        inc  hl
-        dec  bc
-        ld   a,b
-        or   c
+        dec  b                      ;  4
+        inc  l                      ;  4
+        jr   nz,crc16_byte          ; 12: 64 T a byte
+        inc  h
+        bit  0,h                    ; the second 256 bytes still to do
         jr   nz,crc16_byte
+        ret
+
+; make_crc_table - crc_table: for each index n, the CRC register after
+; n x 100h is shifted eight times (high bytes, then at +100h the low ones).
+; Changes A, B, DE, HL.
+make_crc_table:
+        ld   hl,crc_table
+crc_table_entry:
+        ld   d,l
+        ld   e,0
+        ld   b,8
+crc_table_bit:
+        sla  e
+        rl   d
+        jr   nc,crc_table_no_xor
+        ld   a,d
+        xor  10h
+        ld   d,a
+        ld   a,e
+        xor  21h
+        ld   e,a
+crc_table_no_xor:
+        djnz crc_table_bit
+        ld   (hl),d
+        inc  h
+        ld   (hl),e
+        dec  h
+        inc  l
+        jr   nz,crc_table_entry
         ret
 
 ; resume_write - the PC's resume command after a fault on the line: the
@@ -299,6 +469,11 @@ resume_write:
         ld   a,(resume_sector)
         cp   b
         jp   nc,command_loop
+        or   a                      ; and it begins a track side: 0 or 10
+        jr   z,resume_side_ok
+        cp   10
+        jp   nz,command_loop
+resume_side_ok:
         ld   a,RESUME_COMMAND       ; acknowledged,
         call put_byte
         ld   a,(mos_drive_config)   ; with the drive flags again
@@ -351,13 +526,6 @@ check_geometry:
         cp   20
         ret
 
-; next_sector - advance the write position past the sector just written,
-; whether or not its write succeeded (a failed sector is not retried).
-; Out: A = mos_error of that write; Z when 0.  After a failure the MOS's
-; controller reset (BDh) is made with the code in A.
-; Changes A, B, HL and flags.
-next_sector:
-        call advance_position
 ; take_mos_error - A = mos_error, Z when 0; after a failure the MOS's
 ; controller reset (BDh) is made with the code in A.  Changes flags.
 take_mos_error:

@@ -6,7 +6,7 @@
 #include "image/boot_code.h"
 #include "image/default_image.h"
 #include "image/disc_image.h"
-#include "target/target_program.h"
+#include "target/program_stages.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {
@@ -58,8 +58,8 @@ TEST(DefaultImage, TheDiskBootsIntoTheAssembledProgramAndIsOtherwiseEmpty)
     // Sectors 1-4: the very 2048 bytes the loader takes - the assembled
     // program, then zeros.
     const unsigned char* program = boot + 512;
-    EXPECT_EQ(std::memcmp(program, target_program_image, static_cast<std::size_t>(target_program_length)), 0);
-    for (int i = target_program_length; i < 2048; ++i) ASSERT_EQ(program[i], 0) << i;
+    EXPECT_EQ(std::memcmp(program, target_program_image, static_cast<std::size_t>(target_program_size)), 0);
+    for (int i = target_program_size; i < 2048; ++i) ASSERT_EQ(program[i], 0) << i;
     // Everything else is E5h: the directory on track 2 is empty.
     for (int t = 0; t < 40; ++t)
         for (int i = 0; i < 5120; ++i) {

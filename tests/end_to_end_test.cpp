@@ -16,6 +16,7 @@
 
 #include "image/default_image.h"
 #include "image/disc_image.h"
+#include "target/program_stages.h"
 #include "tests/support/child_process.h"
 #include "tests/support/disc_builder.h"
 #include "tests/support/expected_console.h"
@@ -441,14 +442,16 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
         written = einstein.saved_path();
     }
     // ... and read back on another, through the typed loader, with the
-    // PC's answer to the first sector's checksum damaged on the line: the
+    // PC's answer to the first sector's checksum damaged on the line (after
+    // "S", the read code's marker, bytes and answer, and the read command
+    // with its position and check byte): the
     // Einstein sends that block again while the PC waits for the next
     // sector, whose position tells that the stream is out of step, and the
     // read goes on from it through the same recovery as the write (once:
     // a 15h among the data sent again is not taken for a time-out notice).
     std::string copy = write_temp_file({}, "copy.dsk");
     std::remove(copy.c_str());
-    VirtualEinstein einstein({"--disk", written, "--change-byte", "4"});
+    VirtualEinstein einstein({"--disk", written, "--change-byte", std::to_string(target_stage_two_size + 7)});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
     confirm_read(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(180000), 0);

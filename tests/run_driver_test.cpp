@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "target/target_program.h"
+#include "target/program_stages.h"
 #include "tests/support/child_process.h"
 #include "tests/support/einstein_peer.h"
 #include "tests/support/expected_console.h"
@@ -23,7 +23,7 @@ namespace {
 // The 2048 bytes the loader must receive: the program, then zeros.
 Bytes program_block()
 {
-    Bytes block(target_program_image, target_program_image + target_program_length);
+    Bytes block(target_program_image, target_program_image + target_program_size);
     block.resize(2048, 0);
     return block;
 }

@@ -10,7 +10,7 @@
 #include "image/default_image.h"
 #include "image/disc_image.h"
 #include "target/monitor_loader.h"
-#include "target/target_program.h"
+#include "target/program_stages.h"
 #include "tests/support/expected_console.h"
 #include "tests/support/sim_rig.h"
 #include "tests/support/stdout_capture.h"
@@ -31,7 +31,7 @@ TEST(TargetWholeRun, LoaderProgramFormatAndTheBuiltInImage)
     einstein_start(&e, 0x1000, 0xFCFF);
     int at_reset = einstein_watch(&e, 0x0000);
 
-    Bytes program(target_program_image, target_program_image + target_program_length);
+    Bytes program(target_program_image, target_program_image + target_program_size);
     program.resize(2048, 0);
     rig.send(program);
     ASSERT_EQ(rig.run_until_starved(), StopReason::Starved);  // the program waits for "*"
@@ -102,7 +102,7 @@ TEST(TargetWholeRun, AFormatCommandRightBehindTheProgramIsKept)
     Einstein& e = rig.e();
     einstein_load(&e, 0x1000, monitor_loader_image, monitor_loader_length);
     einstein_start(&e, 0x1000, 0xFCFF);
-    Bytes program(target_program_image, target_program_image + target_program_length);
+    Bytes program(target_program_image, target_program_image + target_program_size);
     program.resize(2048, 0);
     program.push_back('*');
     rig.send(program);

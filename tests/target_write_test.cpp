@@ -2,6 +2,7 @@
 // land, the status blocks, the progress lines, and the end of a run.
 #include <gtest/gtest.h>
 
+#include "image/dsk_codec.h"
 #include "target/target_program.h"
 #include "tests/support/sim_rig.h"
 
@@ -88,20 +89,21 @@ TEST(TargetWrite, TheEndByteRightAfterTheGeometryWritesNothing)
 TEST(TargetWrite, AFailedWriteIsReportedAndTheBatchGoesOn)
 {
     EinsteinConfig config;
-    config.fail_write_call = 37;
+    config.failed_writes = {{0, 0}};
     config.fail_write_code = 3;
     WritePhase w(config, {40, 10, 80});
     Bytes expected(80, 0);
-    expected[37] = 3;
+    expected[0] = 3;
     EXPECT_EQ(w.batch(0), expected);
     EXPECT_FALSE(w.status_was_fill);
-    // Sector 37 is track 3 sector 7; the progress line is shown again for
-    // sector 38, which is not the start of a track.
+    // Sector 0 is the first to pass the head; the progress line is shown
+    // again for the write after the failure, sector 5 (the next one round
+    // the track), which is not the start of a track.
     std::string screen = w.rig.screen_transcript();
-    EXPECT_EQ(count(screen, "\r - Write 0: Track 03 Sector 08 "), 1);
+    EXPECT_EQ(count(screen, "\r - Write 0: Track 00 Sector 05 "), 1);
     // The sectors after it went to their own places.
-    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 3, 0, 8)->data, sector_pattern(0, 0, 38));
-    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 3, 0, 7)->data, Bytes(512, 0xE5));
+    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, 5)->data, sector_pattern(0, 0, 5));
+    EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, 0)->data, Bytes(512, 0xE5));
 }
 
 TEST(TargetWrite, AnyCommandByteButTwoOpensABatch)
@@ -146,6 +148,44 @@ TEST(TargetWrite, ASmallerBatchSizeIsHonoured)
     EXPECT_EQ(w.batch(0, 20), Bytes(20, 0));
     EXPECT_EQ(w.batch(20, 20), Bytes(20, 0));
     EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 3, 0, 9)->data, sector_pattern(0, 0, 39));
+}
+
+TEST(TargetWrite, ATrackSideTakesAboutOneTurnToWriteAndOneToReadBack)
+{
+    // A batch of eight track sides on a formatted disk, as the disk turns:
+    // the index pulses that pass while the program writes (and with -verify
+    // reads back and checks), counted by the controller model.  Writing in
+    // the order the sectors pass the head costs about 1.2 turns a side;
+    // the order of their IDs (a 2:1 interleave) would cost over three.
+    struct Case {
+        int sides;
+        std::uint8_t batch_byte;
+    } cases[] = {{1, 0x00}, {2, 0x00}, {1, 0x04}, {2, 0x04}};
+    for (const Case& c : cases) {
+        EinsteinConfig config;
+        config.tracks = 80;
+        config.sides = c.sides;
+        WritePhase w(config, {80, static_cast<std::uint8_t>(10 * c.sides), 80});
+        w.rig.send_byte(c.batch_byte);
+        Bytes crcs;
+        for (int k = 0; k < 80; ++k) {
+            Bytes sector = sector_pattern(0, 0, k);
+            w.rig.send_block(sector);
+            std::uint16_t crc = dsk::crc16(sector.data(), sector.size());
+            crcs.push_back(static_cast<std::uint8_t>(crc >> 8));
+            crcs.push_back(static_cast<std::uint8_t>(crc));
+        }
+        if (c.batch_byte == 0x04) w.rig.send_block(crcs);
+        ASSERT_EQ(w.rig.receive_block(80), Bytes(80, 0)) << c.sides;
+        const DiskTimes& d = w.rig.e().disk_times;
+        ASSERT_EQ(d.sides_written.size(), 8u);
+        bool verify = c.batch_byte == 0x04;
+        EXPECT_LE(static_cast<double>(d.writing) / FDC_REVOLUTION_TSTATES / 8, 1.6) << c.sides << " " << verify;
+        EXPECT_LE(static_cast<double>(d.reading) / FDC_REVOLUTION_TSTATES / 8, verify ? 1.6 : 0.0) << c.sides;
+        // The index pulses that passed meanwhile (each stretch counts the
+        // pulses it saw whole, so short stretches count a little over).
+        EXPECT_LE(d.writing_index_pulses + d.reading_index_pulses, verify ? 26u : 13u) << c.sides << " " << verify;
+    }
 }
 
 }  // namespace

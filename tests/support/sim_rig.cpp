@@ -3,7 +3,7 @@
 #include <z80ex/z80ex.h>
 
 #include "image/dsk_codec.h"
-#include "target/target_program.h"
+#include "target/program_stages.h"
 #include "tests/support/scripted_peer.h"
 
 namespace {
@@ -22,14 +22,14 @@ SimRig::~SimRig()
 
 void SimRig::start_program()
 {
-    einstein_load(machine_.get(), 0x0100, target_program_image, target_program_length);
+    einstein_load(machine_.get(), 0x0100, target_program_image, target_program_size);
     einstein_start(machine_.get(), 0x0100, 0xFCFF);
 }
 
 void SimRig::call(std::uint16_t address, std::uint16_t hl, std::uint16_t bc, std::uint16_t de)
 {
     Einstein* e = machine_.get();
-    if (e->ram[0x0100] == 0) einstein_load(e, 0x0100, target_program_image, target_program_length);
+    if (e->ram[0x0100] == 0) einstein_load(e, 0x0100, target_program_image, target_program_size);
     e->ram[RETURN_TRAP] = 0x76;  // HALT
     // The routine's return address on the program's own stack.
     std::uint16_t sp = target_program_image_labels::stack_top - 2;
