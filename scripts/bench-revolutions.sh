@@ -44,8 +44,11 @@ head -c 819200 /dev/urandom >"$work/ds80.img"
 revolutions() {  # revolutions NAME PHASE
   grep -aoE "$2 [0-9.]+ \([0-9]+" "$work/$1/sim.log" | head -1 | grep -oE '[0-9.]+ ' | tr -d ' ' || echo '-'
 }
+from_command() {  # from_command NAME: the format's figure from the format command on
+  grep -aoE '[0-9.]+ from the command' "$work/$1/sim.log" | head -1 | grep -oE '^[0-9.]+' || echo '-'
+}
 
-printf "%-34s %9s %8s %8s %8s  %s\n" "disk, run" "emulated" "format" "write" "verify" "(revolutions per track side)"
+printf "%-26s %9s %8s %10s %8s %8s  %s\n" "disk, run" "emulated" "format" "(+ check)" "write" "verify" "(revolutions per track side)"
 for setup in "built-in, SS40||builtin" "realistic, SS40||$work/realistic.img" \
              "random, DS80|--tracks 80 --sides 2|$work/ds80.img"; do
   IFS='|' read -r title options image <<<"$setup"
@@ -54,7 +57,8 @@ for setup in "built-in, SS40||builtin" "realistic, SS40||$work/realistic.img" \
     if [ "$mode" = plain ]; then run "$name" "$options" "$image"; else run "$name" "$options" "$image" -verify; fi
     verify=-
     [ "$mode" = -verify ] && verify=$(revolutions "$name" read)
-    printf "%-34s %8.1fs %8s %8s %8s  %s\n" "$title $mode" "$(number "$work/$name/sim.log" 'emulated time')" \
-      "$(revolutions "$name" format)" "$(revolutions "$name" write)" "$verify" "$(outcome "$name")"
+    printf "%-26s %8.1fs %8s %10s %8s %8s  %s\n" "$title $mode" "$(number "$work/$name/sim.log" 'emulated time')" \
+      "$(revolutions "$name" format)" "$(from_command "$name")" "$(revolutions "$name" write)" "$verify" \
+      "$(outcome "$name")"
   done
 done

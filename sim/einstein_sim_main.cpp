@@ -390,9 +390,10 @@ void watch_blocks(Einstein* e)
 }
 
 // Revolutions per track side of each disk phase: the format (its first
-// Write Track to the end of its last), the writing and the reading (see
+// Write Track to the end of its last; and from the format command on, the
+// drive check and the spin-up included), the writing and the reading (see
 // DiskTimes), each over the track sides it touched.
-void print_disk_revolutions(const Einstein* e)
+void print_disk_revolutions(const Einstein* e, std::uint64_t format_command)
 {
     const Wd1770Figures& f = e->fdc.figures;
     const DiskTimes& d = e->disk_times;
@@ -400,10 +401,13 @@ void print_disk_revolutions(const Einstein* e)
         return sides ? static_cast<double>(t) / FDC_REVOLUTION_TSTATES / static_cast<double>(sides) : 0.0;
     };
     if (f.write_tracks == 0 && d.sides_written.empty() && d.sides_read.empty()) return;
-    std::printf("einstein-sim: revolutions per track side: format %.2f (%llu track sides), write %.2f (%zu), "
-                "read %.2f (%zu)\n",
-                f.write_tracks ? per_side(f.last_write_track_end - f.first_write_track, f.write_tracks) : 0.0,
-                static_cast<unsigned long long>(f.write_tracks), per_side(d.writing, d.sides_written.size()),
+    bool formatted = f.write_tracks > 0 && format_command < f.first_write_track;
+    std::printf("einstein-sim: revolutions per track side: format %.2f (%llu track sides; %.2f from the command), "
+                "write %.2f (%zu), read %.2f (%zu)\n",
+                formatted ? per_side(f.last_write_track_end - f.first_write_track, f.write_tracks) : 0.0,
+                static_cast<unsigned long long>(f.write_tracks),
+                formatted ? per_side(f.last_write_track_end - format_command, f.write_tracks) : 0.0,
+                per_side(d.writing, d.sides_written.size()),
                 d.sides_written.size(), per_side(d.reading, d.sides_read.size()), d.sides_read.size());
 }
 
@@ -508,7 +512,7 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.fdc.figures.worst_first_delay),
                 static_cast<unsigned long long>(e.fdc.figures.lost_data));
     einstein_disk_work(&e, DiskWork::None);
-    print_disk_revolutions(&e);
+    print_disk_revolutions(&e, einstein_watch_time(&e, at_format));
     std::printf("einstein-sim: line bytes from the PC %llu, to the PC %llu, overruns %llu\n",
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),

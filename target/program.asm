@@ -14,10 +14,12 @@
 ;   0100h-program_end  code, texts and tables: the 2048-byte block the
 ;                      loader fills (0100h-08FFh), used up to its end
 ;   0900h-A8FFh        sector_buffer: one batch of up to 80 sectors
-;   A900h-workspace_end  a sector read back, the PC's CRCs, batch_status,
-;                      the variables
+;   A900h-workspace_end  the CRC table, batch_status and the PC's CRCs, a
+;                      track side read back, the variables
 ;   then 256 bytes     the stack (SP reset to stack_top at every
 ;                      command_loop); the monitor's calls may use it too
+;   stage_two_start-   the second stage (the read), when the PC sent it
+;   stage_two_end
 ;   FB00h-FFFFh        MOS workspace and buffer: never touched but through
 ;                      the documented workspace bytes
 ; ---------------------------------------------------------------------------
