@@ -198,4 +198,59 @@ TEST(TargetFormat, ATrackEndedEarlySendsFFhOnceAndWaitsAgain)
     EXPECT_EQ(rig.receive(2), (Bytes{0, 0}));
 }
 
+// The controller's sector commands, which the monitor's disk calls go
+// through: a sector is found when its ID field passes the head, its bytes
+// pass a byte time apart, and the faults show as on the chip.
+TEST(Controller, SectorCommandsFollowTheTurningDisk)
+{
+    SimRig rig;
+    rig.preformat();
+    Einstein& e = rig.e();
+    Wd1770* fdc = &e.fdc;
+    einstein_select_drive(&e, 0x01);
+    std::uint64_t t = 10 * FDC_REVOLUTION_TSTATES + 1000;
+    Bytes pattern = sector_pattern(0, 0, 77);
+    // Runs a command to its end, polling every 40 T; a data request is
+    // answered unless `lazy` (then the bytes are left alone).
+    auto run = [&](std::uint8_t command, int id, Bytes* data, bool lazy) {
+        wd1770_write(fdc, WD_REG_TRACK, 0, t);
+        wd1770_write(fdc, WD_REG_SECTOR, static_cast<std::uint8_t>(id), t);
+        wd1770_write(fdc, WD_REG_STATUS_COMMAND, command, t);
+        std::uint64_t start = t;
+        std::size_t n = 0;
+        while (wd1770_busy(fdc) && t < start + 20 * FDC_REVOLUTION_TSTATES) {
+            t += 40;
+            wd1770_advance(fdc, t);
+            if (lazy || !wd1770_data_request(fdc)) continue;
+            if (command < 0xA0) data->push_back(wd1770_read(fdc, WD_REG_DATA, t));
+            else wd1770_write(fdc, WD_REG_DATA, (*data)[n++ % data->size()], t);
+        }
+        EXPECT_FALSE(wd1770_busy(fdc));
+        return t - start;
+    };
+    // A write with the motor off waits out the spin-up, then the sector.
+    std::uint64_t took = run(0xA0, 5, &pattern, false);
+    EXPECT_GE(took, 6 * FDC_REVOLUTION_TSTATES);
+    EXPECT_EQ(fdc->status & (WD_STATUS_LOST_DATA | WD_STATUS_RECORD_NOT_FOUND), 0);
+    EXPECT_EQ(disk_find_sector(&e.disk, 0, 0, 5)->data, pattern);
+    // The motor runs: a read takes at most a turn and the sector.
+    Bytes read;
+    took = run(0x88, 5, &read, false);
+    EXPECT_LE(took, FDC_REVOLUTION_TSTATES + 560 * FDC_BYTE_TSTATES);
+    EXPECT_EQ(read, pattern);
+    EXPECT_EQ(fdc->status & (WD_STATUS_LOST_DATA | WD_STATUS_CRC_ERROR), 0);
+    // Bytes left unread are lost; an ID that is not there is given up at
+    // the fifth index pulse; a write whose first byte never comes writes
+    // nothing.
+    run(0x88, 6, &read, true);
+    EXPECT_NE(fdc->status & WD_STATUS_LOST_DATA, 0);
+    took = run(0x88, 12, &read, false);
+    EXPECT_NE(fdc->status & WD_STATUS_RECORD_NOT_FOUND, 0);
+    EXPECT_GE(took, 4 * FDC_REVOLUTION_TSTATES);
+    EXPECT_LE(took, 5 * FDC_REVOLUTION_TSTATES);
+    run(0xA8, 7, &pattern, true);
+    EXPECT_NE(fdc->status & WD_STATUS_LOST_DATA, 0);
+    EXPECT_EQ(disk_find_sector(&e.disk, 0, 0, 7)->data, Bytes(512, 0xE5));
+}
+
 }  // namespace
