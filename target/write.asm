@@ -137,7 +137,7 @@ write_quiet:
         call side_in_rotation
         call check_side
         ld   c,CHECK_SLOTS
-write_side_done:
+write_side_done:                    ; (a batch ends on a whole side: the PC sends 80)
         ld   a,(side_sector)        ; from the side's first sector ten on
         ld   (mos_sector),a
         ld   a,(side_buffer)
