@@ -15,6 +15,8 @@ constexpr int PORT_USART_CONTROL = 0x11;
 constexpr int PORT_FDC_FIRST = 0x18;   // 18h-1Bh: the controller's registers 0-3
 constexpr int PORT_FDC_LAST = 0x1B;
 constexpr int PORT_DRIVE_SELECT = 0x23;
+constexpr int PORT_CTC_FIRST = 0x28;   // 28h-2Bh: the CTC's channels 0-3
+constexpr int PORT_CTC_LAST = 0x2B;
 // The drive/side latch.
 constexpr std::uint8_t LATCH_DRIVE0 = 0x01;
 constexpr std::uint8_t LATCH_SIDE1 = 0x10;
@@ -65,6 +67,8 @@ void write_port(Z80EX_CONTEXT*, Z80EX_WORD port16, Z80EX_BYTE value, void* user)
         wd1770_write(&e->fdc, port - PORT_FDC_FIRST, value, access_time(e));
     else if (port == PORT_DRIVE_SELECT)
         einstein_select_drive(e, value);
+    else if (port >= PORT_CTC_FIRST && port <= PORT_CTC_LAST)
+        ctc_write(&e->ctc, port - PORT_CTC_FIRST, value);
 }
 
 Z80EX_BYTE read_interrupt_vector(Z80EX_CONTEXT*, void*)
@@ -93,7 +97,9 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->watch_addresses.clear();
     e->watch_times.clear();
     host_link_init_queue(&e->host);
-    usart_init(&e->usart, &e->host, &e->line_faults);
+    ctc_init(&e->ctc);
+    usart_init(&e->usart, &e->host, &e->ctc, &e->line_faults);
+    e->usart.max_baud = config.max_baud;
     disk_init(&e->disk, config.tracks, config.sides);
     e->disk.present = config.disk_present;
     e->disk.write_protected = config.write_protected;
@@ -159,6 +165,7 @@ static void reset_to_monitor(Einstein* e)
     e->was_reset = true;
     std::memset(e->ram + 0x0100, 0, 0xFB00 - 0x0100);
     usart_reset(&e->usart, e->clock);
+    ctc_init(&e->ctc);  // the monitor sets the line up again
     wd1770_reset(&e->fdc, e->clock);
     einstein_select_drive(e, 0);
     for (const char* c = "\r\nREADY\r\n>"; *c; ++c) screen_put(&e->screen, *c);

@@ -1,6 +1,6 @@
 // einstein.h - the virtual Einstein: 64 KB of RAM, a Z80 (the z80ex core)
 // clocked at 4 MHz and counted in T-states, the 8251 USART and its line to
-// the PC, the WD1770 with drive 0, the drive/side latch, the text screen,
+// the PC at the rates of the CTC, the WD1770 with drive 0, the drive/side latch, the text screen,
 // and the monitor's services (MOS calls at RST 08h, see mos.cpp).
 //
 // How it is driven: einstein_init with a drive set-up, einstein_load the
@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/ctc.h"
 #include "sim/floppy_disk.h"
 #include "sim/host_link.h"
 #include "sim/line_faults.h"
@@ -67,6 +68,7 @@ struct EinsteinConfig {
     std::vector<std::pair<int, int>> bad_reads;    // (track, ID): every read fails (bad data) and reads wrong
     FdcFaults faults = {-1, -1, -1, -1};
     LineFaults line;                // faults on the serial line
+    double max_baud = 0;            // above this rate every byte arrives damaged (0: no limit)
     std::uint64_t reset_at = UINT64_MAX; // the machine is reset at this T-state
 };
 
@@ -78,6 +80,7 @@ struct Einstein {
     HostLink host;                  // the PC's end of the line
     LineFaults line_faults;         // the line's faults and what they did
     Usart8251 usart;                // ports 10h, 11h
+    Ctc ctc;                        // ports 28h-2Bh: the line's rates
     FloppyDisk disk;                // drive 0's disk
     Wd1770 fdc;                     // ports 18h-1Bh
     std::uint8_t drive_latch;       // port 23h: bit n selects drive n, bit 4 side 1

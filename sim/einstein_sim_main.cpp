@@ -59,6 +59,8 @@ void usage()
         "                       kept (a second write is)\n"
         "  --bad-read T:S       every read of sector ID S of track T fails and reads wrong\n"
         "Faults on the line (each byte is drawn for, from a seeded generator):\n"
+        "  --max-baud B         above B baud every byte arrives damaged (a USART or an\n"
+        "                       adapter that cannot keep up)\n"
         "  --seed N             seed of the fault generator (default 1): the same seed,\n"
         "                       the same faults\n"
         "  --drop-to-einstein R     drop the PC's bytes at rate R (0 to 1)\n"
@@ -174,6 +176,9 @@ bool parse(int argc, char** argv, Options* o)
             if (pace == "real") o->pace = Pace::REAL;
             else if (pace == "varying") o->pace = Pace::VARYING;
             else if (pace != "fast") return false;
+        } else if (a == "--max-baud" && i + 1 < argc) {
+            o->config.max_baud = std::strtod(argv[++i], nullptr);
+            if (o->config.max_baud <= 0) return false;
         } else if (a == "--seed" && i + 1 < argc) {
             o->config.line.seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (a == "--drop-to-einstein") {
@@ -411,6 +416,23 @@ void print_disk_revolutions(const Einstein* e, std::uint64_t format_command)
                 d.sides_written.size(), per_side(d.reading, d.sides_read.size()), d.sides_read.size());
 }
 
+// The rates each end left the line at, and the bytes their disagreement
+// damaged.
+void print_line_rates(const Einstein* e)
+{
+    auto frame = [](const LineFrame& f) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%.0f baud %d%c%g", f.baud, f.data_bits, f.parity ? 'P' : 'N', f.stop_bits);
+        return std::string(text);
+    };
+    LineFrame tx = usart_frame(&e->usart, true), rx = usart_frame(&e->usart, false);
+    std::printf("einstein-sim: line rates: the Einstein sends at %s and takes %s, the PC at %s; "
+                "%llu bytes damaged by rates that did not agree%s\n",
+                frame(tx).c_str(), frame(rx).c_str(), frame(host_link_frame(&e->host)).c_str(),
+                static_cast<unsigned long long>(e->usart.rate_damaged),
+                e->ctc.clock_writes ? "; the program wrote to the monitor's clock channels" : "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -513,6 +535,7 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.fdc.figures.lost_data));
     einstein_disk_work(&e, DiskWork::None);
     print_disk_revolutions(&e, einstein_watch_time(&e, at_format));
+    print_line_rates(&e);
     std::printf("einstein-sim: line bytes from the PC %llu, to the PC %llu, overruns %llu\n",
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),

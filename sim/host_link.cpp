@@ -13,6 +13,7 @@ void host_link_init_queue(HostLink* link)
     link->to_einstein.clear();
     link->from_einstein.clear();
     link->master_fd = -1;
+    link->queue_frame = LINE_FRAME_9600_8N2;
     link->slave_path.clear();
     link->pc_gone = false;
     link->bytes_to_einstein = link->bytes_from_einstein = 0;
@@ -108,4 +109,9 @@ void host_link_deliver(HostLink* link, std::uint8_t byte)
         if (n < 0 && errno != EAGAIN && errno != EINTR) return;  // nobody listening: the byte is lost
         usleep(1000);
     }
+}
+
+LineFrame host_link_frame(const HostLink* link)
+{
+    return host_link_is_queue(link) ? link->queue_frame : host_link_pty_frame(link->master_fd);
 }

@@ -15,10 +15,25 @@
 #include <deque>
 #include <string>
 
+// A byte's frame on the line: the rate it goes at and its bits.
+struct LineFrame {
+    double baud;        // bits a second
+    int data_bits;      // 5-8
+    bool parity;        // a parity bit follows the data
+    double stop_bits;   // 1, 1.5 or 2
+};
+constexpr LineFrame LINE_FRAME_9600_8N2 = {9600.0, 8, false, 2.0};
+// Start, data, parity and stop bits.
+inline double line_frame_bits(const LineFrame& f)
+{
+    return 1 + f.data_bits + (f.parity ? 1 : 0) + f.stop_bits;
+}
+
 struct HostLink {
     // --- queue link (tests) ---
     std::deque<std::uint8_t> to_einstein;    // bytes the PC has sent, not yet on the line
     std::deque<std::uint8_t> from_einstein;  // bytes the Einstein has sent
+    LineFrame queue_frame;                   // the rate and frame the test's PC uses
     // --- pseudo-terminal link ---
     int master_fd;             // -1 for a queue link
     std::string slave_path;    // what to give tobrin as TOBRIN_COM1
@@ -42,6 +57,11 @@ bool host_link_take(HostLink* link, std::uint8_t* byte);
 // `also_fd` (another descriptor, -1 none) has something to read.  Returns
 // the wall seconds waited.  A queue link returns 0 at once.
 double host_link_wait(HostLink* link, double max_seconds, int also_fd = -1);
+// The rate and frame the PC has set on its port (a pseudo-terminal's
+// settings, or a queue link's queue_frame).
+LineFrame host_link_frame(const HostLink* link);
+// The settings of a pseudo-terminal (sim/pty_frame.cpp).
+LineFrame host_link_pty_frame(int master_fd);
 // Hands the PC one byte from the Einstein.
 void host_link_deliver(HostLink* link, std::uint8_t byte);
 // A queue link? (Starvation then stops the machine.)

@@ -1,13 +1,16 @@
 #include "sim/usart_8251.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
-void usart_init(Usart8251* usart, HostLink* host, LineFaults* faults)
+void usart_init(Usart8251* usart, HostLink* host, const Ctc* ctc, LineFaults* faults)
 {
     *usart = Usart8251{};
     usart->host = host;
     usart->faults = faults;
+    usart->ctc = ctc;
+    usart->mode = USART_MONITOR_MODE;
     usart->command = 0x07;  // as the MOS leaves it: transmitter and receiver on, RTS off
     usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
 }
@@ -15,11 +18,48 @@ void usart_init(Usart8251* usart, HostLink* host, LineFaults* faults)
 void usart_reset(Usart8251* usart, std::uint64_t now)
 {
     usart->command = 0x07;
+    usart->mode = USART_MONITOR_MODE;
+    usart->mode_next = false;
     usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
     usart->rx_in_flight = usart->tx_in_flight = false;
     usart->rx_line_free = usart->tx_done = now;
     usart->late_cts_until = 0;
     usart->starved = false;
+}
+
+LineFrame usart_frame(const Usart8251* usart, bool transmitter)
+{
+    static const int FACTORS[4] = {1, 1, 16, 64};  // mode bits 1-0: the clock's divisor (00 is synchronous)
+    static const double STOP_BITS[4] = {1.0, 1.0, 1.5, 2.0};
+    std::uint8_t m = usart->mode;
+    double clock = 2000000.0 / usart->ctc->time_constant[transmitter ? CTC_TRANSMIT_CHANNEL : CTC_RECEIVE_CHANNEL];
+    return LineFrame{clock / FACTORS[m & 3], 5 + ((m >> 2) & 3), (m & 0x10) != 0, STOP_BITS[m >> 6]};
+}
+
+static std::uint64_t byte_tstates(const LineFrame& f)
+{
+    return static_cast<std::uint64_t>(line_frame_bits(f) / f.baud * 4000000.0 + 0.5);
+}
+
+// What the receiver makes of a byte sent in frame `sent` when it expects
+// `expected`: the byte when the two agree and neither end runs above the
+// line's limit; otherwise what it samples in the middle of each bit time it
+// expects (never the byte itself: a receiver that far off also misses the
+// stop bit).  True when the byte arrived whole.
+static bool line_carries(const Usart8251* usart, const LineFrame& sent, const LineFrame& expected, std::uint8_t* byte)
+{
+    bool agree = std::abs(sent.baud - expected.baud) <= LINE_RATE_TOLERANCE * expected.baud &&
+                 sent.data_bits == expected.data_bits && sent.parity == expected.parity;
+    bool too_fast = usart->max_baud > 0 && (sent.baud > usart->max_baud || expected.baud > usart->max_baud);
+    if (agree && !too_fast) return true;
+    std::uint8_t sampled = 0;
+    for (int i = 0; i < expected.data_bits; ++i) {
+        int bit = static_cast<int>((1.5 + i) / expected.baud * sent.baud);  // 0 start, then the data bits
+        int level = bit == 0 ? 0 : bit <= sent.data_bits ? (*byte >> (bit - 1)) & 1 : 1;
+        sampled = static_cast<std::uint8_t>(sampled | level << i);
+    }
+    *byte = sampled == *byte ? static_cast<std::uint8_t>(sampled ^ 0x80) : sampled;
+    return false;
 }
 
 static bool rts_on(const Usart8251* usart)
@@ -65,12 +105,15 @@ void usart_advance(Usart8251* usart, std::uint64_t now)
                 usart->faults->late_bytes++;
             }
             LineFate fate = usart->faults ? line_faults_apply(usart->faults, true, start, &byte) : LineFate::Pass;
-            usart->rx_line_free = start + LINE_BYTE_TSTATES;
+            LineFrame sent = host_link_frame(usart->host);
+            bool whole = line_carries(usart, sent, usart_frame(usart, false), &byte);
+            usart->rate_damaged += whole ? 0 : 1;
+            usart->rx_line_free = start + byte_tstates(sent);
             if (fate != LineFate::Drop) {
                 usart->rx_in_flight = true;
-                usart->rx_corrupt = fate == LineFate::Corrupt;
+                usart->rx_corrupt = fate == LineFate::Corrupt || !whole;
                 usart->rx_byte = byte;
-                usart->rx_arrival = start + LINE_BYTE_TSTATES;
+                usart->rx_arrival = start + byte_tstates(sent);
             }
         }
     }
@@ -78,6 +121,7 @@ void usart_advance(Usart8251* usart, std::uint64_t now)
     if (usart->tx_in_flight && usart->tx_done <= now) {
         std::uint8_t byte = usart->tx_byte;
         LineFate fate = usart->faults ? line_faults_apply(usart->faults, false, usart->tx_done, &byte) : LineFate::Pass;
+        if (!line_carries(usart, usart_frame(usart, true), host_link_frame(usart->host), &byte)) usart->rate_damaged++;
         if (fate != LineFate::Drop) host_link_deliver(usart->host, byte);
         usart->tx_in_flight = false;
     }
@@ -85,7 +129,7 @@ void usart_advance(Usart8251* usart, std::uint64_t now)
         usart->tx_byte = static_cast<std::uint8_t>(usart->tx_holding);
         usart->tx_holding = -1;
         usart->tx_in_flight = true;
-        usart->tx_done = std::max(now, usart->tx_done) + LINE_BYTE_TSTATES;
+        usart->tx_done = std::max(now, usart->tx_done) + byte_tstates(usart_frame(usart, true));
     }
 }
 
@@ -122,6 +166,16 @@ void usart_write(Usart8251* usart, int port, std::uint8_t value, std::uint64_t n
     if ((port & 1) == 0) {
         usart->tx_holding = value;
         usart_advance(usart, now);
+        return;
+    }
+    if (usart->mode_next) {  // the mode byte after an internal reset
+        usart->mode = value;
+        usart->mode_next = false;
+        return;
+    }
+    if (value & USART_COMMAND_INTERNAL_RESET) {
+        usart->mode_next = true;
+        usart->command = 0;
         return;
     }
     bool was_on = rts_on(usart);

@@ -3,23 +3,36 @@
 //
 // How it is driven: the machine calls usart_read / usart_write for the two
 // ports with the emulated time of the access, and usart_advance after every
-// instruction.  The line runs at 9600 baud, 8N2: a byte takes 11 bit times,
-// 4,583 T-states at 4 MHz.  A byte from the PC starts only while the
+// instruction.  Each end sends at its own rate and frame: the Einstein's
+// transmitter and receiver at the rates CTC channels 0 and 1 make
+// (125000 / N baud in x16 mode; the monitor's N = 13 gives 9615) with the
+// frame of the mode byte (the monitor's CEh: 8 data bits, no parity, 2 stop
+// bits), the PC at what it set on its port (the pseudo-terminal's settings;
+// a queue link's `queue_frame`).  A byte takes its sender's bit times: 11
+// at 9600 baud, 4,583 T-states at 4 MHz.  It arrives whole only when the
+// receiver expects its rate within 3% and its data bits and parity, and
+// neither end runs above `max_baud` (a USART or an adapter that cannot keep
+// up); otherwise the receiver samples garbage.  A byte from the PC starts only while the
 // Einstein's RTS (command bit 5) is on, because the PC sends only while its
 // CTS is on; once started it arrives 4,583 T later whatever RTS does.  The
 // receiver holds one byte plus one in its shift register; a third that
 // arrives unread is lost (an overrun).  A byte written to the data port goes
 // to the transmitter and reaches the PC 4,583 T after it starts.
-// The MOS has already set the mode (CEh); this model takes command bytes only.
+// The MOS has already set the mode (CEh); a command with the internal reset
+// bit (40h) makes the next control byte a new mode byte.
 // Faults arranged on the line (line_faults.h) act on each byte as it
 // crosses, in either direction.
 #pragma once
 #include <cstdint>
 
+#include "sim/ctc.h"
 #include "sim/host_link.h"
 #include "sim/line_faults.h"
 
 constexpr std::uint64_t LINE_BYTE_TSTATES = 4583;  // 11 bits at 9600 baud, 4 MHz
+constexpr double LINE_RATE_TOLERANCE = 0.03;       // a receiver takes a rate this far off
+constexpr std::uint8_t USART_MONITOR_MODE = 0xCE;  // x16, 8 data bits, no parity, 2 stop bits
+constexpr std::uint8_t USART_COMMAND_INTERNAL_RESET = 0x40;
 constexpr std::uint8_t USART_STATUS_TXRDY = 0x01;
 constexpr std::uint8_t USART_STATUS_RXRDY = 0x02;
 constexpr std::uint8_t USART_STATUS_TXEMPTY = 0x04;
@@ -29,6 +42,11 @@ constexpr std::uint8_t USART_COMMAND_RTS = 0x20;
 struct Usart8251 {
     HostLink* host;             // the PC's end of the line
     LineFaults* faults;         // faults on the line, or null
+    const Ctc* ctc;             // the rates of the transmitter and the receiver
+    std::uint8_t mode;          // the mode byte: the frame and the clock factor
+    bool mode_next;             // after an internal reset: the next control byte is a mode
+    double max_baud;            // above this rate every byte arrives damaged (0: no limit)
+    std::uint64_t rate_damaged; // bytes damaged because the ends did not agree
     bool hold_host;             // take no new byte from the PC (the machine catches up on a wait)
     std::uint8_t command;       // last command byte (bit 5 RTS, bit 2 RxE, bit 0 TxEN)
     std::uint64_t rts_on_at;    // when RTS last came on
@@ -55,7 +73,9 @@ struct Usart8251 {
     bool starved;               // the CPU keeps polling for a byte the PC has not sent
 };
 
-void usart_init(Usart8251* usart, HostLink* host, LineFaults* faults = nullptr);
+void usart_init(Usart8251* usart, HostLink* host, const Ctc* ctc, LineFaults* faults = nullptr);
+// The frame the Einstein sends (transmitter) or expects (receiver) now.
+LineFrame usart_frame(const Usart8251* usart, bool transmitter);
 // A reset of the machine: registers empty, RTS off; the line's faults stay.
 void usart_reset(Usart8251* usart, std::uint64_t now);
 // Moves the line on to emulated time `now`.

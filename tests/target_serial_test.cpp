@@ -9,6 +9,8 @@
 #include "target/target_program.h"
 #include "tests/support/expected_console.h"
 #include "tests/support/scripted_peer.h"
+#include "sim/ctc.h"
+#include "sim/usart_8251.h"
 #include "tests/support/sim_rig.h"
 
 namespace {
@@ -186,6 +188,59 @@ TEST_F(TargetSerialTest, PutTwoDigitsWritesTensAndUnits)
         EXPECT_EQ(rig.e().ram[0x5000], '0' + value / 10);
         EXPECT_EQ(rig.e().ram[0x5001], '0' + value % 10);
         EXPECT_EQ(rig.reg(regHL), 0x5000);
+    }
+}
+
+// The line at the rates each end set: the Einstein's from CTC channels 0
+// and 1 and the 8251's mode byte, the PC's from its port.  A byte takes its
+// sender's bit times and arrives whole only when the receiver expects its
+// rate within 3% and its frame, below the line's limit.
+TEST(Line, BytesCrossOnlyAtRatesBothEndsAgreeOn)
+{
+    const LineFrame pc_9600 = LINE_FRAME_9600_8N2;
+    struct Case {
+        int time_constant;       // CTC channels 0 and 1
+        std::uint8_t mode;       // the 8251's mode byte
+        LineFrame pc;
+        double max_baud;
+        bool whole;
+        std::uint64_t einstein_byte_tstates;
+    } cases[] = {
+        {13, 0xCE, pc_9600, 0, true, 4576},                      // the monitor's line: 11 bits at 9615
+        {6, 0x4E, {20833, 8, false, 1}, 0, true, 1920},          // 8N1 at 20833: 10 bits
+        {6, 0x4E, {21400, 8, false, 1}, 0, true, 1920},          // 2.7% off: still taken
+        {6, 0x4E, {21500, 8, false, 1}, 0, false, 1920},         // 3.2% off: garbage
+        {6, 0xCE, pc_9600, 0, false, 2112},                      // the Einstein moved, the PC did not
+        {4, 0x4E, {31250, 8, false, 1}, 25000, false, 1280},     // above what the line can carry
+        {4, 0x4E, {31250, 8, false, 1}, 40000, true, 1280},
+    };
+    for (const Case& c : cases) {
+        Ctc ctc;
+        ctc_init(&ctc);
+        for (int channel : {0, 1}) {
+            ctc_write(&ctc, channel, CTC_CONTROL_WORD | CTC_CONSTANT_FOLLOWS);
+            ctc_write(&ctc, channel, static_cast<std::uint8_t>(c.time_constant));
+        }
+        EXPECT_EQ(ctc.clock_writes, 0u);
+        HostLink link;
+        host_link_init_queue(&link);
+        link.queue_frame = c.pc;
+        Usart8251 usart;
+        usart_init(&usart, &link, &ctc);
+        usart.max_baud = c.max_baud;
+        usart_write(&usart, 1, USART_COMMAND_INTERNAL_RESET, 0);
+        usart_write(&usart, 1, c.mode, 0);
+        usart_write(&usart, 1, 0x27, 0);  // transmitter, receiver and RTS on
+        usart_write(&usart, 0, 0x5A, 0);
+        EXPECT_EQ(usart.tx_done, c.einstein_byte_tstates) << c.time_constant << " " << c.pc.baud;
+        usart_advance(&usart, 100000);
+        ASSERT_EQ(link.from_einstein.size(), 1u);
+        EXPECT_EQ(link.from_einstein.front() == 0x5A, c.whole) << c.time_constant << " " << c.pc.baud;
+        link.to_einstein.push_back(0xA5);
+        usart_advance(&usart, 100000);
+        usart_advance(&usart, 200000);
+        EXPECT_EQ(usart_read(&usart, 0, 200000) == 0xA5, c.whole) << c.time_constant << " " << c.pc.baud;
+        EXPECT_EQ(usart.rate_damaged, c.whole ? 0u : 2u);
     }
 }
 

@@ -1,0 +1,30 @@
+// pty_frame.cpp - the rate and frame a program set on a pseudo-terminal,
+// read through the master side (which shows the slave's settings).  On
+// Linux through termios2, which carries any rate a program set with BOTHER
+// as a number; elsewhere through termios and its standard rates.
+#include "sim/host_link.h"
+
+#ifdef __linux__
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+LineFrame host_link_pty_frame(int master_fd)
+{
+    struct termios2 t {};
+    if (ioctl(master_fd, TCGETS2, &t) != 0) return LINE_FRAME_9600_8N2;
+    int size = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    return LineFrame{static_cast<double>(t.c_ospeed), size, (t.c_cflag & PARENB) != 0,
+                     (t.c_cflag & CSTOPB) ? 2.0 : 1.0};
+}
+#else
+#include <termios.h>
+
+LineFrame host_link_pty_frame(int master_fd)
+{
+    struct termios t {};
+    if (tcgetattr(master_fd, &t) != 0) return LINE_FRAME_9600_8N2;
+    int size = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    return LineFrame{static_cast<double>(cfgetospeed(&t)), size, (t.c_cflag & PARENB) != 0,
+                     (t.c_cflag & CSTOPB) ? 2.0 : 1.0};
+}
+#endif
