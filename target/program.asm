@@ -209,12 +209,15 @@ workspace_end:        equ stage_two_loaded+1
 stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below
 
 ; ---------------------------------------------------------------------------
-; The second stage: code that only some runs need, above the stack.  The
-; PC sends it with STAGE_TWO_COMMAND as one checked block (tobrin -read);
+; The second stage: code that only some runs need, above the stack (the
+; read, and the expander of compressed sectors for the faster line to
+; come).  The PC sends it with STAGE_TWO_COMMAND as one checked block
+; (tobrin -read);
 ; it is not part of the 2048 bytes the loader takes, and the plain run never
 ; sends it.
 ; ---------------------------------------------------------------------------
         org  stack_top
 stage_two_start:
         include 'read.asm'
+        include 'expand.asm'
 stage_two_end:

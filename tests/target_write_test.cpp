@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "image/dsk_codec.h"
+#include "link/sector_lz.h"
+#include "target/program_stages.h"
 #include "target/target_program.h"
 #include "tests/support/sim_rig.h"
+
+#include <z80ex/z80ex.h>
 
 namespace {
 
@@ -186,6 +190,59 @@ TEST(TargetWrite, ATrackSideTakesAboutOneTurnToWriteAndOneToReadBack)
         // pulses it saw whole, so short stretches count a little over).
         EXPECT_LE(d.writing_index_pulses + d.reading_index_pulses, verify ? 26u : 13u) << c.sides << " " << verify;
     }
+}
+
+// The compressed form of a sector (the faster line to come): what the PC's
+// compressor makes of each kind of sector comes back whole through its own
+// expander and through the Z80's in the second stage, and never grows by
+// more than a byte in 128.
+TEST(SectorForm, EveryKindOfSectorComesBackWholeOnBothSides)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, static_cast<std::uint8_t>(seed >> 16); };
+    const std::string text = "A>DIR B:\r\nSTAT.COM  PIP.COM  ED.COM  The quick brown fox, 10 PRINT \"HELLO\"\r\n";
+    std::vector<std::pair<const char*, Bytes>> samples;
+    samples.emplace_back("filler", Bytes(512, 0xE5));
+    Bytes code(target_program_image + 0x200, target_program_image + 0x400);
+    samples.emplace_back("Z80 code", code);
+    Bytes words;
+    for (int k = 0; words.size() < 512; ++k) words.push_back(static_cast<std::uint8_t>(text[static_cast<std::size_t>(k * 7 % 5 == 0 ? (k + 3) % text.size() : k % text.size())]));
+    samples.emplace_back("text", words);
+    Bytes random(512);
+    for (auto& b : random) b = next();
+    samples.emplace_back("random", random);
+    Bytes far(512);  // copies from exactly 256 bytes back, and from 257 (too far)
+    for (int k = 0; k < 512; ++k) far[static_cast<std::size_t>(k)] = k < 256 ? next() : far[static_cast<std::size_t>(k - 256)];
+    samples.emplace_back("256 back", far);
+    for (int k = 257; k < 512; ++k) far[static_cast<std::size_t>(k)] = far[static_cast<std::size_t>(k - 257)];
+    samples.emplace_back("257 back", far);
+    SimRig rig;
+    einstein_load(&rig.e(), target_program_image_labels::stage_two_start, target_stage_two_image,
+                  static_cast<std::size_t>(target_stage_two_size));
+    for (const auto& [name, sector] : samples) {
+        std::vector<std::uint8_t> form = lz_compress_sector(sector.data());
+        EXPECT_LE(form.size(), static_cast<std::size_t>(LZ_MAX_FORM)) << name;
+        Bytes back(512);
+        EXPECT_TRUE(lz_expand_sector(form.data(), form.size(), back.data())) << name;
+        EXPECT_EQ(back, sector) << name;
+        const std::uint16_t at = target_program_image_labels::sector_buffer, to = target_program_image_labels::verify_area;
+        einstein_load(&rig.e(), at, form.data(), form.size());
+        rig.call(target_program_image_labels::expand_sector, at, 0, to);
+        ASSERT_EQ(rig.run_to_halt(), StopReason::Halted) << name;
+        EXPECT_EQ(Bytes(&rig.e().ram[to], &rig.e().ram[to] + 512), sector) << name;
+        EXPECT_EQ(rig.reg(regHL), at + form.size()) << name;
+    }
+    EXPECT_LE(lz_compress_sector(samples[0].second.data()).size(), 10u);  // a run: a literal and four copies
+    EXPECT_GT(lz_compress_sector(random.data()).size(), 512u);
+    // A form that is cut short, copies from before the sector, or has bytes
+    // left over is refused.
+    std::vector<std::uint8_t> form = lz_compress_sector(code.data());
+    Bytes back(512);
+    EXPECT_FALSE(lz_expand_sector(form.data(), form.size() - 1, back.data()));
+    form.push_back(0);
+    EXPECT_FALSE(lz_expand_sector(form.data(), form.size(), back.data()));
+    const std::uint8_t too_far[] = {0x00, 0x41, 0x80, 0x01};
+    EXPECT_FALSE(lz_expand_sector(too_far, sizeof too_far, back.data()));
 }
 
 }  // namespace
