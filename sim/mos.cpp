@@ -189,7 +189,8 @@ bool listed(const std::vector<std::pair<int, int>>& list, int track, int id)
 // A3h (write) and A2h (read): the sector that the workspace names, after
 // seeking to its track, through the controller: a Seek when the head is
 // elsewhere, then Read Sector or Write Sector, tried again as the monitor
-// does.  The faults a test arranges act on the disk, not on the timing.
+// does.  A failed write a test arranges is charged the monitor's tries
+// without reaching the disk; weak sectors and bad reads act on the data.
 void mos_sector_call(Einstein* e, bool write)
 {
     (write ? e->sector_writes : e->sector_reads)++;
