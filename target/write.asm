@@ -88,7 +88,9 @@ write_receive:
         ld   b,0
         call recv_block
 write_received:
-        call wait_idle              ; the spin-up has ended
+        call wait_idle              ; the spin-up has ended (without index
+        ld   a,FDC_FORCE_INT        ; pulses it never does: the controller
+        out  (FDC_COMMAND),a        ; is left idle for the monitor all the same)
         ld   a,(mos_track)          ; where the batch begins
         ld   (batch_track),a
         ld   a,(mos_sector)
