@@ -1,18 +1,15 @@
 // disk_read.cpp - reading the Einstein's disk, PC side.
 #include "link/disk_read.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
-#include <vector>
 
 #include "link/block_transfer.h"
+#include "link/fast_line.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
 #include "link/wire_protocol.h"
 #include "report/halt_report.h"
-#include "target/program_stages.h"
 
 
 static const int LABEL_SIZE = 80;
@@ -85,30 +82,12 @@ static const RecoveryTexts READ_RECOVERY = {
     nullptr,
 };
 
-// The read is the program's second stage: "S" and its code as one block.
-// The Einstein is back in its command loop after it and takes the read
-// command after a silence.
-static bool send_read_code()
-{
-    std::vector<std::uint8_t> code(target_stage_two_image, target_stage_two_image + target_stage_two_size);
-    if (!send_byte(STAGE_TWO_COMMAND) ||
-        transfer_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND) != 1) {
-        std::printf("\n");
-        halt_report("The read code did not get across to the Einstein. Check the cable, then read again (with "
-                    "-notrans when the Einstein shows \"[ Waiting to proceed\")",
-                    nullptr, HALT_EINSTEIN);
-        return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000)));
-    return true;
-}
-
 int read_disk(DiskRead* disk)
 {
     disk->sectors.clear();
     disk->tracks = 0;
     disk->sides = 1;
-    if (!send_read_code()) return 0;
+    if (!send_stage_two()) return 0;  // the read is the second stage's
     RecoveryState state{};
     bool heard = false;
     Start start = start_reading(disk, 0, &heard);

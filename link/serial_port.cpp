@@ -134,3 +134,12 @@ void serial_discard_input()
 {
     serial_device_discard_input(serial_port.handle);
 }
+
+bool serial_set_rate(int baud, int stop_bits, int* actual)
+{
+    if (serial_port.is_open == 0) return false;
+    std::int32_t took = 0;
+    if (serial_device_set_rate(serial_port.handle, baud, stop_bits, &took) == 0) return false;
+    *actual = took;
+    return true;
+}

@@ -52,3 +52,6 @@ bool serial_drain(double seconds);
 int serial_output_pending();
 // Drops what has been received and not read yet.
 void serial_discard_input();
+// Sets the open port's rate and stop bits exactly and reads back the rate
+// the device took: true with *actual set, false when it refused.
+bool serial_set_rate(int baud, int stop_bits, int* actual);

@@ -15,7 +15,7 @@
 //   report          after a status block of failures only: the drive flags
 //                   and the status block again
 //   second stage    "S" and the second stage's code as one block (-read,
-//                   before its first "R")
+//                   -fast); "F", a rate and its probe (link/fast_line.h)
 //   read            "R", track, sector, check byte; Einstein: drive check
 //                   status, drive flags, then per sector its position
 //                   (track, sector), its status byte and the sector block
@@ -29,6 +29,7 @@ constexpr std::uint8_t FORMAT_COMMAND = 0x2A;   // "*": check the drive, format 
 constexpr std::uint8_t RESUME_COMMAND = 'W';    // write on from a track and sector
 constexpr std::uint8_t READ_COMMAND = 'R';      // read from a track and sector on
 constexpr std::uint8_t STAGE_TWO_COMMAND = 'S'; // the program's second stage follows as a block
+constexpr std::uint8_t FAST_COMMAND = 'F';      // a line rate to try (link/fast_line.h)
 constexpr std::uint8_t BATCH_BYTE = 0;          // a batch of sectors to write
 constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read back and compared
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
@@ -60,6 +61,7 @@ namespace labels = target_program_image_labels;
 static_assert(RESUME_COMMAND == labels::RESUME_COMMAND);
 static_assert(READ_COMMAND == labels::READ_COMMAND);
 static_assert(STAGE_TWO_COMMAND == labels::STAGE_TWO_COMMAND);
+static_assert(FAST_COMMAND == labels::FAST_COMMAND);
 static_assert(END_BYTE == labels::END_BYTE);
 static_assert(REPORT_COMMAND == labels::REPORT_COMMAND);
 static_assert(VERIFY_BATCH == labels::VERIFY_BATCH);

@@ -51,6 +51,12 @@ SerialIo serial_device_read(DeviceHandle handle, std::uint8_t* byte, int timeout
 int serial_device_output_pending(DeviceHandle handle);
 // Drops what has been received and not read yet.
 void serial_device_discard_input(DeviceHandle handle);
+// Sets the open device's rate and stop bits exactly (the rest of the line
+// stays) and reads back the rate the device took: Linux takes any rate
+// (termios2), Windows whatever its driver takes (the DCB), other systems
+// their standard rates.  Returns 1 with *actual set (an adapter may have
+// rounded the rate), or 0 when the device refused the setting.
+int serial_device_set_rate(DeviceHandle handle, std::int32_t baud, std::int32_t stop_bits, std::int32_t* actual);
 
 // "COMn" with n from 1 to 256, in any case and nothing after it: n, else 0.
 inline int serial_com_number(const char* name)

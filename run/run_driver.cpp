@@ -16,6 +16,7 @@
 #include "image/disc_image.h"
 #include "image/dsk_writer.h"
 #include "link/disk_read.h"
+#include "link/fast_line.h"
 #include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
@@ -26,7 +27,7 @@
 #include "target/program_stages.h"
 #include "version.h"
 
-RunOptions run_options = {0, 0, 0, 0, "", 0};
+RunOptions run_options = {0, 0, 0, 0, "", 0, 0};
 
 const OptionSpec option_table[] = {
     {"?", OPT_TOGGLE, &run_options.help, {.integer = 0}},
@@ -34,6 +35,7 @@ const OptionSpec option_table[] = {
     {"verify", OPT_TOGGLE, &run_options.verify, {.integer = 0}},
     {"read", OPT_STRING, run_options.read_image, {.text = nullptr}},
     {"ports", OPT_TOGGLE, &run_options.ports, {.integer = 0}},
+    {"fast", OPT_TOGGLE, &run_options.fast, {.integer = 0}},
     {nullptr, OPT_TOGGLE, nullptr, {.integer = 0}},
 };
 
@@ -46,8 +48,8 @@ void print_banner()
 void print_usage()
 {
     std::printf("Usage:\n");
-    std::printf("  TOBRIN <port> [<disc image>] [-notrans] [-verify]\n");
-    std::printf("  TOBRIN <port> -read <file> [-notrans]\n");
+    std::printf("  TOBRIN <port> [<disc image>] [-notrans] [-verify] [-fast]\n");
+    std::printf("  TOBRIN <port> -read <file> [-notrans] [-fast]\n");
     std::printf("  TOBRIN -ports\n");
     std::printf("\n");
     std::printf("Where:\n");
@@ -65,6 +67,9 @@ void print_usage()
     std::printf("                three tries).  Costs about one read of the disk more.\n");
     std::printf("  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n");
     std::printf("                image file instead of writing a disk (no format).\n");
+    std::printf("  -fast         Agree a faster line with the Einstein (31250 or 20833 baud,\n");
+    std::printf("                when the adapter makes the rate exactly) and read every\n");
+    std::printf("                sector back as -verify does.\n");
     std::printf("  -ports        List the serial ports of this computer.\n");
     std::printf("\n");
     std::printf("Exit status: 0 the disk was written (or read) whole; 1 the Einstein was not\n");
@@ -149,6 +154,17 @@ static void let_line_fall_quiet()
 {
     auto ready = line_quiet_since + std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000));
     std::this_thread::sleep_until(ready);
+}
+
+// -fast: the second stage, then the fastest line both ends carry.  False
+// after a halt report (the second stage did not get across).
+static bool agree_line()
+{
+    let_line_fall_quiet();
+    if (!send_stage_two()) return false;
+    agree_fast_line();
+    line_quiet_since = std::chrono::steady_clock::now();
+    return true;
 }
 
 // The loader steps: type it in, check it, start it, then the program send.
@@ -254,15 +270,22 @@ static int read_steps(const ArgList* list)
     }
     if (run_options.notrans == 0 && !load_target_program()) return EXIT_NOTHING_DONE;
 
+    if (run_options.fast != 0 && !agree_line()) return EXIT_NOTHING_DONE;
+
     std::printf("\nAbout to read the disk in Einstein drive 0: into %s.\n\n", path);
-    if (!confirm()) return EXIT_NOTHING_DONE;
+    if (!confirm()) {
+        if (run_options.fast != 0) return_to_monitor_rate();
+        return EXIT_NOTHING_DONE;
+    }
     NewImageFile file;
     if (!new_image_begin(&file, path)) return EXIT_NOTHING_DONE;
     let_line_fall_quiet();
     std::printf("1) Reading disk, please wait.\n");
     std::fflush(stdout);
     DiskRead disk;
-    if (!read_disk(&disk)) {
+    bool read = read_disk(&disk) != 0;
+    if (run_options.fast != 0) return_to_monitor_rate();
+    if (!read) {
         halt_report("Reading the disk has failed; no image was written.", nullptr, HALT_EINSTEIN_RUN);
         return EXIT_FAILED;
     }
@@ -331,15 +354,22 @@ static int run_steps(const ArgList* list)
     }
 
     if (run_options.notrans == 0 && !load_target_program()) return EXIT_NOTHING_DONE;
+    if (run_options.fast != 0 && !agree_line()) return EXIT_NOTHING_DONE;
 
     std::printf("\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n");
     std::printf("         in the drive and its the one you want to use as a system disk.\n\n");
-    if (!confirm()) return EXIT_NOTHING_DONE;
+    if (!confirm()) {
+        if (run_options.fast != 0) return_to_monitor_rate();
+        return EXIT_NOTHING_DONE;
+    }
 
     FormatResult formatted = format_disk();
+    bool transferred = formatted == FORMATTED &&
+                       transfer_loaded_image(image.get(), image_name, run_options.verify || run_options.fast);
+    if (run_options.fast != 0) return_to_monitor_rate();
     if (formatted == FORMAT_NOT_SENT) return EXIT_NOTHING_DONE;
     if (formatted == FORMAT_FAILED) return EXIT_FAILED;
-    if (!transfer_loaded_image(image.get(), image_name, run_options.verify)) {
+    if (!transferred) {
         halt_report("Disk image transfer failed.", nullptr, HALT_EINSTEIN_RUN);
         return EXIT_FAILED;
     }

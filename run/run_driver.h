@@ -12,6 +12,7 @@ struct RunOptions {
     std::int32_t verify;   // nonzero: read every written sector back and compare it
     char read_image[256];  // not empty: read the disk into this new image file instead
     std::int32_t ports;    // nonzero: list the serial ports and end
+    std::int32_t fast;     // nonzero: agree a faster line, and verify
 };
 extern RunOptions run_options;
 extern const OptionSpec option_table[];

@@ -4,7 +4,8 @@
 # revolutions per track side of each disk phase as einstein-sim measures
 # them through its controller model (format: its first Write Track to the
 # end of its last; write and read-back: from a sector call until the line is
-# used again, the program's work between the calls included).
+# used again, the program's work between the calls included).  The -fast
+# rows (a faster line agreed, every sector read back) name the rate.
 #   - the built-in image on a one-sided 40-track drive;
 #   - a realistic full one-sided 40-track disk, built here: boot tracks of
 #     Z80 code, a directory, files of text and Z80 code, a third left blank;
@@ -52,13 +53,13 @@ printf "%-26s %9s %8s %10s %8s %8s  %s\n" "disk, run" "emulated" "format" "(+ ch
 for setup in "built-in, SS40||builtin" "realistic, SS40||$work/realistic.img" \
              "random, DS80|--tracks 80 --sides 2|$work/ds80.img"; do
   IFS='|' read -r title options image <<<"$setup"
-  for mode in plain -verify; do
+  for mode in plain -verify -fast; do
     name="${title%%,*}$mode"
-    if [ "$mode" = plain ]; then run "$name" "$options" "$image"; else run "$name" "$options" "$image" -verify; fi
+    if [ "$mode" = plain ]; then run "$name" "$options" "$image"; else run "$name" "$options" "$image" "$mode"; fi
     verify=-
-    [ "$mode" = -verify ] && verify=$(revolutions "$name" read)
+    [ "$mode" != plain ] && verify=$(revolutions "$name" read)
     printf "%-26s %8.1fs %8s %10s %8s %8s  %s\n" "$title $mode" "$(number "$work/$name/sim.log" 'emulated time')" \
       "$(revolutions "$name" format)" "$(from_command "$name")" "$(revolutions "$name" write)" "$verify" \
-      "$(outcome "$name")"
+      "$(outcome "$name")$(grep -aoE ' at [0-9]+ baud' "$work/$name/tobrin.log" | head -1)"
   done
 done

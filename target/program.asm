@@ -33,7 +33,8 @@ BLANK_BYTE:     equ 0E5h        ; what a formatted, unwritten sector holds
 FORMAT_COMMAND: equ '*'
 RESUME_COMMAND: equ 'W'         ; resume the image write (never sent by a run without faults)
 READ_COMMAND:   equ 'R'         ; read the disk and send it to the PC (-read; the second stage's)
-STAGE_TWO_COMMAND: equ 'S'      ; the second stage follows as a block (-read; never sent by a plain run)
+STAGE_TWO_COMMAND: equ 'S'      ; the second stage follows as a block (-read, -fast; never sent by a plain run)
+FAST_COMMAND:   equ 'F'         ; a line rate to try (-fast; the second stage's)
 END_BYTE:       equ 2
 REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
 VERIFY_BATCH:   equ 4           ; a batch to be read back and compared (-verify)
@@ -110,14 +111,15 @@ command_heard:
         jp   z,resume_write
         cp   STAGE_TWO_COMMAND
         jp   z,load_stage_two
-        cp   READ_COMMAND
-        jr   nz,command_not_read
-        ld   a,(stage_two_loaded)   ; the read is the second stage's
-        or   a
-        jp   nz,read_disk
-command_not_read:
         cp   FORMAT_COMMAND
-        jr   nz,command_loop        ; any other byte: print the line again
+        jr   z,command_format
+        ld   b,a                    ; another byte: the second stage's, when it
+        ld   a,(stage_two_loaded)   ; is there ("R", "F"); else the line is
+        or   a                      ; printed again
+        ld   a,b
+        jp   nz,stage_two_command
+        jr   command_loop
+command_format:
         rst  08h
         defb MOS_PRINT
         defm "                    \r] Formatting\r"
@@ -139,9 +141,10 @@ write_done:
         include 'format.asm'
         include 'write.asm'
 
-; load_stage_two - the PC's second stage (-read's code), as one checked
-; block to stage_two_start; then back to the waiting state.  A block that
-; does not get across ends in command_loop all the same (the PC sees it).
+; load_stage_two - the PC's second stage (the read, the line switch), as
+; one checked block to stage_two_start; then back to the waiting state.  A
+; block that does not get across ends in command_loop all the same (the PC
+; sees it).
 load_stage_two:
         ld   hl,stage_two_start
         ld   bc,stage_two_end-stage_two_start
@@ -205,7 +208,8 @@ slot:                 equ side_buffer+1         ; the slot round the track of th
 slots_left:           equ slot+1                ; slots of the side's pass still to go
 rotation_slot:        equ slots_left+1          ; the slot expected under the head when the next side begins
 stage_two_loaded:     equ rotation_slot+1       ; not 0: the second stage is in place
-workspace_end:        equ stage_two_loaded+1
+fast_constant:        equ stage_two_loaded+1    ; the time constant the PC proposed
+workspace_end:        equ fast_constant+1
 stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below
 
 ; ---------------------------------------------------------------------------
@@ -219,5 +223,6 @@ stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just b
         org  stack_top
 stage_two_start:
         include 'read.asm'
+        include 'fast.asm'
         include 'expand.asm'
 stage_two_end:

@@ -201,6 +201,17 @@ TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
     auto done = std::find(screen.rbegin(), screen.rend(), "[ Transfer successful reboot Einstein.");
     ASSERT_NE(done, screen.rend());
     EXPECT_NE(std::find(screen.rbegin(), done, "[ Waiting to proceed"), done) << "the program waits for the next disk";
+    // A third from the same boot with -fast: the line agreed, and given
+    // back at the monitor's rate when the disk is done, so the program
+    // waits again as the monitor left the line.
+    einstein.process().type("save " + einstein.saved_path() + "\n");
+    einstein.process().type("swap\n");
+    std::unique_ptr<ChildProcess> third(start_tobrin(einstein, {"1", "-notrans", "-fast"}));
+    confirm_all(*third, einstein, false);
+    ASSERT_EQ(third->wait(120000), 0);
+    std::string out = program_text(third->output());
+    EXPECT_NE(out.find(" * The line runs at 31250 baud\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  + 400 sectors verified, 0 needed a rewrite\n"), std::string::npos) << out;
     // The second disk boots too.
     std::size_t before = einstein.process().output().size();
     einstein.process().type("boot\n");
@@ -212,7 +223,37 @@ TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
     EXPECT_TRUE(booted) << einstein.process().output().substr(before);
     einstein.process().type("quit\n");
     ASSERT_EQ(einstein.process().wait(60000), 0);
+    EXPECT_NE(einstein.process().output().find("the Einstein sends at 9615 baud 8N2 and takes 9615 baud 8N2"),
+              std::string::npos);
     expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
+{
+    // -fast tries 31250 baud, then 20833, and stays at 9600 when the line
+    // carries neither (here an Einstein whose line cannot keep up above a
+    // rate); a byte of the second stage damaged on the line costs a pass of
+    // its block.  Every run writes the disk, verified.
+    struct Case {
+        std::vector<std::string> einstein;
+        std::string line;
+    } cases[] = {
+        {{"--change-byte", "5"}, " * The line runs at 31250 baud\n"},
+        {{"--max-baud", "25000"}, " * The line runs at 20833 baud\n"},
+        {{"--max-baud", "9700"},
+         " * The line stays at 9600 baud: the line did not carry 31250 baud; the line did not carry 20833 baud\n"},
+    };
+    for (const Case& c : cases) {
+        VirtualEinstein einstein(c.einstein);
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-fast"}));
+        confirm_all(*tobrin, einstein);
+        ASSERT_EQ(tobrin->wait(120000), 0) << c.line;
+        ASSERT_EQ(einstein.process().wait(60000), 0);
+        std::string out = program_text(tobrin->output());
+        EXPECT_NE(out.find(c.line), std::string::npos) << out;
+        EXPECT_NE(out.find("  + 400 sectors verified, 0 needed a rewrite\n"), std::string::npos) << out;
+        expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+    }
 }
 
 TEST(EndToEnd, AnExtendedImageOnATwoSided80TrackDrive)

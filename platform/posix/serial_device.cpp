@@ -165,6 +165,24 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
     return 1;
 }
 
+#ifndef __linux__
+// Standard rates through termios (Linux: serial_rate_linux.cpp, any rate).
+int serial_device_set_rate(DeviceHandle handle, std::int32_t baud, std::int32_t stop_bits, std::int32_t* actual)
+{
+    int fd = static_cast<int>(handle);
+    struct termios tio;
+    speed_t speed = baud_constant(baud);
+    if (speed == B0 || tcgetattr(fd, &tio) != 0) return 0;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    if (stop_bits == 2) tio.c_cflag |= CSTOPB;
+    else tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    if (tcsetattr(fd, TCSADRAIN, &tio) != 0 || tcgetattr(fd, &tio) != 0) return 0;
+    *actual = cfgetospeed(&tio) == speed ? baud : 0;
+    return 1;
+}
+#endif
+
 void serial_device_close(DeviceHandle handle)
 {
     if (handle < 0) return;

@@ -166,6 +166,20 @@ void serial_device_discard_input(DeviceHandle handle)
     PurgeComm(reinterpret_cast<HANDLE>(handle), PURGE_RXCLEAR);
 }
 
+int serial_device_set_rate(DeviceHandle handle, std::int32_t baud, std::int32_t stop_bits, std::int32_t* actual)
+{
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h, &dcb)) return 0;
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.StopBits = stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    if (!SetCommState(h, &dcb) || !GetCommState(h, &dcb)) return 0;
+    *actual = static_cast<std::int32_t>(dcb.BaudRate);
+    return 1;
+}
+
 // The ports the system has: the SERIALCOMM device map names each port
 // ("COM5") after its driver's device ("\\Device\\VCP0" for a USB adapter,
 // "\\Device\\Serial0" for a UART).

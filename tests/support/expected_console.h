@@ -12,8 +12,8 @@ inline const std::string BANNER = std::string("TOBRIN: Einstein System Disk Tran
 inline const std::string EINSTEIN_BANNER = std::string("TOBRIN: System Disk Transfer V") + TOBRIN_VERSION;
 inline const std::string USAGE =
     "Usage:\n"
-    "  TOBRIN <port> [<disc image>] [-notrans] [-verify]\n"
-    "  TOBRIN <port> -read <file> [-notrans]\n"
+    "  TOBRIN <port> [<disc image>] [-notrans] [-verify] [-fast]\n"
+    "  TOBRIN <port> -read <file> [-notrans] [-fast]\n"
     "  TOBRIN -ports\n"
     "\n"
     "Where:\n"
@@ -31,6 +31,9 @@ inline const std::string USAGE =
     "                three tries).  Costs about one read of the disk more.\n"
     "  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n"
     "                image file instead of writing a disk (no format).\n"
+    "  -fast         Agree a faster line with the Einstein (31250 or 20833 baud,\n"
+    "                when the adapter makes the rate exactly) and read every\n"
+    "                sector back as -verify does.\n"
     "  -ports        List the serial ports of this computer.\n"
     "\n"
     "Exit status: 0 the disk was written (or read) whole; 1 the Einstein was not\n"

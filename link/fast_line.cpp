@@ -1,0 +1,166 @@
+// fast_line.cpp - the second stage and a faster line (see fast_line.h).
+#include "link/fast_line.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/block_transfer.h"
+#include "link/link_limits.h"
+#include "link/recovery.h"
+#include "link/serial_port.h"
+#include "link/wire_protocol.h"
+#include "report/halt_report.h"
+#include "target/program_stages.h"
+
+namespace {
+
+struct LineRate {
+    int baud;           // what the PC sets
+    int time_constant;  // what the Einstein's CTC divides by
+};
+constexpr LineRate FAST_RATES[] = {{31250, 4}, {20833, 6}};
+constexpr LineRate MONITOR_RATE = {9600, 13};
+constexpr double ADAPTER_TOLERANCE = 0.02;   // a rate further off counts as refused
+constexpr double ANSWER_S = 1.0;             // the Einstein's "F", and its echo of the probe
+constexpr double EINSTEIN_GIVES_UP_S = 1.5;  // its 0.85 s probe limit, with a margin
+
+bool stage_two_sent = false;
+int line_baud = 9600;
+
+void pause_s(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+}
+
+// The probe as the program has it: the assembled bytes at fast_probe.
+std::vector<std::uint8_t> probe()
+{
+    namespace labels = target_program_image_labels;
+    const unsigned char* at = target_stage_two_image + (labels::fast_probe - labels::stage_two_start);
+    return std::vector<std::uint8_t>(at, at + labels::PROBE_SIZE);
+}
+
+// The PC's port at a rate: 8N1 above 9600, 8N2 at it.
+bool set_pc_rate(int baud, int* took)
+{
+    return serial_set_rate(baud, baud == MONITOR_RATE.baud ? 2 : 1, took);
+}
+
+// Can the adapter make the rate?  Empty when it can, else why not.
+std::string adapter_refuses(const LineRate& rate)
+{
+    int took = 0;
+    bool set = set_pc_rate(rate.baud, &took);
+    int back = 0;
+    set_pc_rate(MONITOR_RATE.baud, &back);
+    char why[96];
+    if (!set) {
+        std::snprintf(why, sizeof why, "the adapter does not take %d baud", rate.baud);
+        return why;
+    }
+    if (std::fabs(took - rate.baud) > ADAPTER_TOLERANCE * rate.baud) {
+        std::snprintf(why, sizeof why, "the adapter makes %d baud when asked for %d", took, rate.baud);
+        return why;
+    }
+    return "";
+}
+
+// Proposes the rate to the Einstein and probes it: true when both ends are
+// at it.  On false both are back at the monitor's rate.
+bool try_rate(const LineRate& rate)
+{
+    const std::uint8_t n = static_cast<std::uint8_t>(rate.time_constant);
+    pause_s(COMMAND_QUIET_S);
+    serial_discard_input();
+    std::uint8_t answer = 0;
+    if (!send_checked_command(FAST_COMMAND, &n, 1) || !recv_byte_within(&answer, ANSWER_S) ||
+        answer != FAST_COMMAND) {
+        pause_s(EINSTEIN_GIVES_UP_S);  // it may have switched all the same
+        return false;
+    }
+    int took = 0;
+    bool agreed = set_pc_rate(rate.baud, &took);
+    pause_s(0.02);
+    serial_discard_input();
+    std::vector<std::uint8_t> sent = probe();
+    for (std::size_t i = 0; agreed && i < sent.size(); ++i) agreed = send_byte(sent[i]) == 1;
+    for (std::size_t i = 0; agreed && i < sent.size(); ++i) {
+        std::uint8_t b = 0;
+        agreed = recv_byte_within(&b, ANSWER_S) && b == sent[i];
+    }
+    if (agreed) {
+        line_baud = rate.baud;
+        return true;
+    }
+    set_pc_rate(MONITOR_RATE.baud, &took);
+    pause_s(EINSTEIN_GIVES_UP_S);
+    serial_discard_input();
+    return false;
+}
+
+}  // namespace
+
+bool send_stage_two()
+{
+    if (stage_two_sent) return true;
+    std::vector<std::uint8_t> code(target_stage_two_image, target_stage_two_image + target_stage_two_size);
+    if (!send_byte(STAGE_TWO_COMMAND) ||
+        transfer_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND) != 1) {
+        std::printf("\n");
+        halt_report("The second stage of the program did not get across to the Einstein. Check the cable, then "
+                    "run TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
+                    nullptr, HALT_EINSTEIN);
+        return false;
+    }
+    stage_two_sent = true;
+    pause_s(COMMAND_QUIET_S);
+    return true;
+}
+
+int agree_fast_line()
+{
+    std::string why;
+    for (const LineRate& rate : FAST_RATES) {
+        std::string refused = adapter_refuses(rate);
+        if (refused.empty() && try_rate(rate)) {
+            std::printf(" * The line runs at %d baud\n", rate.baud);
+            std::fflush(stdout);
+            return rate.baud;
+        }
+        if (refused.empty()) {
+            char text[48];
+            std::snprintf(text, sizeof text, "the line did not carry %d baud", rate.baud);
+            refused = text;
+        }
+        why += (why.empty() ? "" : "; ") + refused;
+    }
+    std::printf(" * The line stays at 9600 baud: %s\n", why.c_str());
+    std::fflush(stdout);
+    return MONITOR_RATE.baud;
+}
+
+void return_to_monitor_rate()
+{
+    if (line_baud == MONITOR_RATE.baud) return;
+    const std::uint8_t n = static_cast<std::uint8_t>(MONITOR_RATE.time_constant);
+    pause_s(COMMAND_QUIET_S);
+    serial_discard_input();
+    std::uint8_t answer = 0;
+    bool heard = send_checked_command(FAST_COMMAND, &n, 1) && recv_byte_within(&answer, ANSWER_S) &&
+                 answer == FAST_COMMAND;
+    int took = 0;
+    set_pc_rate(MONITOR_RATE.baud, &took);
+    line_baud = MONITOR_RATE.baud;
+    if (!heard) return;  // the program is gone (it restarted the machine) or does not listen
+    pause_s(0.02);
+    std::vector<std::uint8_t> sent = probe();
+    for (std::uint8_t b : sent) send_byte(b);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        std::uint8_t b = 0;
+        if (!recv_byte_within(&b, ANSWER_S)) break;
+    }
+}
