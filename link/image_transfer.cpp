@@ -58,7 +58,23 @@ struct Transfer {
     bool verify;                 // every sector is read back on the Einstein
     int mismatch_resends;        // times the batch went again for a verify mismatch
     bool builtin;                // the built-in boot disk is sent
+    bool show_rate;              // the progress line gives the throughput and the time left
+    std::chrono::steady_clock::time_point started;  // when the first batch began
+    std::uint64_t bytes_at_start;                   // the port's bytes sent by then
 };
+
+// " 3.0 KB/s, 1:23 left": the bytes the PC sent a second since the first
+// batch, and the time left at the pace of the sectors done so far.
+static std::string rate_and_time_left(const Transfer* t, int n)
+{
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t->started).count();
+    if (n == 0 || seconds <= 0) return "  --- KB/s, --:-- left";
+    double per_second = static_cast<double>(serial_port.bytes_sent - t->bytes_at_start) / seconds;
+    int left = static_cast<int>(seconds / n * (t->total - n) + 0.5);
+    char text[48];
+    std::snprintf(text, sizeof text, "  %.1f KB/s, %d:%02d left", per_second / 1024, left / 60, left % 60);
+    return text;
+}
 
 // Written (and, with -verify, shown right, at once or after rewrites)?
 static bool sector_written(std::uint8_t status)
@@ -244,8 +260,8 @@ static bool send_batch(Transfer* t, int first, bool* waited_for_status)
             fetch_sector(t, sector);
             ++t->fetched;
         }
-        std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d", n / t->sectors_per_cylinder,
-                      n % t->sectors_per_cylinder);
+        std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
+                      n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, n).c_str() : "");
         if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) return false;
     }
     if (t->verify && !send_batch_crcs(t)) return false;
@@ -322,7 +338,7 @@ static bool recover(Transfer* t, int first, RecoveryState* state, bool waited_fo
     return true;
 }
 
-static int send_image(DiscImage* image, const char* name, int verify);
+static int send_image(DiscImage* image, const char* name, int verify, bool show_rate = false);
 
 int transfer_image(const char* name, int verify)
 {
@@ -360,17 +376,17 @@ static void fit_to_drive(Transfer* t)
     std::fflush(stdout);
 }
 
-int transfer_loaded_image(DiscImage* image, const char* name, int verify)
+int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool show_rate)
 {
     if (name != nullptr && image == nullptr) return 0;  // nothing was loaded under that name
     if (name != nullptr) {
         std::printf("2) Sending disk image %s, please wait.\n", name);
         image_describe(image);
     }
-    return send_image(image, name, verify);
+    return send_image(image, name, verify, show_rate);
 }
 
-static int send_image(DiscImage* loaded, const char* name, int verify)
+static int send_image(DiscImage* loaded, const char* name, int verify, bool show_rate)
 {
     DiscImageOwner builtin;
     DiscImage* image = loaded;
@@ -384,6 +400,7 @@ static int send_image(DiscImage* loaded, const char* name, int verify)
 
     Transfer t{};
     t.verify = verify != 0;
+    t.show_rate = show_rate;
     t.builtin = name == nullptr;
     t.image = image;
     t.image_tracks = image_track_count(image);
@@ -415,6 +432,8 @@ static int send_image(DiscImage* loaded, const char* name, int verify)
         if (!take_flags(&t, 0) || !recover(&t, 0, &state, false, &batch_done)) return 0;
     }
 
+    t.started = std::chrono::steady_clock::now();
+    t.bytes_at_start = serial_port.bytes_sent;
     for (int first = 0; first < t.total; first += BATCH_SECTORS) {
         t.fetched = 0;
         t.mismatch_resends = 0;

@@ -21,7 +21,9 @@
 int transfer_image(const char* name, int verify = 0);
 // The same for an image already read (image_load_file) under that name,
 // or the built-in disk when image is null; the image stays the caller's.
-int transfer_loaded_image(DiscImage* image, const char* name, int verify);
+// With show_rate the progress line also gives the line's throughput and
+// the time left (-fast).
+int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool show_rate = false);
 // The failed sectors of a disk's status table (spc to a cylinder): one line
 // for each track side and cause, the sector IDs in ranges -
 // "  + Track 12 side 1: sectors 10-19: not ready".

@@ -8,7 +8,7 @@
 
 #include "link/link_limits.h"
 
-SerialPort serial_port = {DEVICE_NONE, 0, 0};
+SerialPort serial_port = {DEVICE_NONE, 0, 0, 0};
 char port_name[5] = "COM?";
 static char open_error[600];
 
@@ -76,7 +76,10 @@ int send_byte(std::uint8_t byte)
     Clock::time_point end = after(LINK_WRITE_LIMIT_S);
     for (;;) {
         SerialIo result = serial_device_write(serial_port.handle, byte, milliseconds_left(end));
-        if (result == SERIAL_IO_DONE) return 1;
+        if (result == SERIAL_IO_DONE) {
+            ++serial_port.bytes_sent;
+            return 1;
+        }
         if (result == SERIAL_IO_FAILED) {
             serial_port.failed = 1;
             return 0;

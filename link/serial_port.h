@@ -18,6 +18,7 @@ struct SerialPort {
     DeviceHandle handle;  // the device; DEVICE_NONE before an open, DEVICE_INVALID after a failed one
     std::int32_t is_open; // 1 from a successful serial_open until serial_close
     std::int32_t failed;  // 1 once a read or write has failed since the open
+    std::uint64_t bytes_sent;  // bytes written since the open (the line's throughput)
 };
 
 extern SerialPort serial_port;

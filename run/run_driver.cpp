@@ -365,7 +365,8 @@ static int run_steps(const ArgList* list)
 
     FormatResult formatted = format_disk();
     bool transferred = formatted == FORMATTED &&
-                       transfer_loaded_image(image.get(), image_name, run_options.verify || run_options.fast);
+                       transfer_loaded_image(image.get(), image_name, run_options.verify || run_options.fast,
+                                             run_options.fast != 0);
     if (run_options.fast != 0) return_to_monitor_rate();
     if (formatted == FORMAT_NOT_SENT) return EXIT_NOTHING_DONE;
     if (formatted == FORMAT_FAILED) return EXIT_FAILED;

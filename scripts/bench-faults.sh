@@ -14,11 +14,11 @@
 #   bash scripts/bench-faults.sh            drops and changes at 1e-3, 10 seeds
 #   bash scripts/bench-faults.sh 3          3 seeds
 #   SCENARIOS="drop" bash scripts/bench-faults.sh    one group only
-#     groups: drop change noisy ends verify
+#     groups: drop change noisy verify fast ends
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seeds="${1:-10}"
-scenarios="${SCENARIOS:-drop change noisy verify ends}"
+scenarios="${SCENARIOS:-drop change noisy verify fast ends}"
 source scripts/bench-common.sh
 head -c 819200 /dev/urandom >"$work/ds80.img"
 
@@ -75,6 +75,10 @@ for group in $scenarios; do
       ;;
     verify)
       scenario "changes 1e-3 both ways, -verify: random, DS80" "--tracks 80 --sides 2 --corrupt-to-einstein 0.001 --corrupt-from-einstein 0.001" "$work/ds80.img" -verify
+      ;;
+    fast)
+      scenario "changes 1e-3 both ways, -fast: random, DS80" "--tracks 80 --sides 2 --corrupt-to-einstein 0.001 --corrupt-from-einstein 0.001" "$work/ds80.img" -fast
+      scenario "drops 1e-3 both ways, -fast: random, DS80" "--tracks 80 --sides 2 --drop-to-einstein 0.001 --drop-from-einstein 0.001" "$work/ds80.img" -fast
       ;;
     ends)
       seeds_saved=$seeds; seeds=1

@@ -252,6 +252,9 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
         std::string out = program_text(tobrin->output());
         EXPECT_NE(out.find(c.line), std::string::npos) << out;
         EXPECT_NE(out.find("  + 400 sectors verified, 0 needed a rewrite\n"), std::string::npos) << out;
+        // The progress line gives the line's throughput and the time left.
+        EXPECT_NE(out.find("\r - WRITE 0: Track 00 Sector 00  --- KB/s, --:-- left"), std::string::npos) << out;
+        EXPECT_NE(out.find(" KB/s, 0:"), std::string::npos) << out;
         expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
     }
 }
