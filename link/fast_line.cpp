@@ -27,6 +27,7 @@ constexpr LineRate MONITOR_RATE = {9600, 13};
 constexpr double ADAPTER_TOLERANCE = 0.02;   // a rate further off counts as refused
 constexpr double ANSWER_S = 1.0;             // the Einstein's "F", and its echo of the probe
 constexpr double EINSTEIN_GIVES_UP_S = 1.5;  // its 0.85 s probe limit, with a margin
+constexpr int STAGE_TWO_TRIES = 3;
 
 bool stage_two_sent = false;
 int line_baud = 9600;
@@ -108,8 +109,17 @@ bool send_stage_two()
 {
     if (stage_two_sent) return true;
     std::vector<std::uint8_t> code(target_stage_two_image, target_stage_two_image + target_stage_two_size);
-    if (!send_byte(STAGE_TWO_COMMAND) ||
-        transfer_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND) != 1) {
+    // A try that fails (the program's last bytes still on their way through
+    // an adapter's buffer, a line fault) leaves the Einstein to its poll
+    // limit: once it is back in its command loop the block goes again.
+    bool sent = false;
+    for (int tries = 0; tries < STAGE_TWO_TRIES && !sent; ++tries) {
+        bool heard = false;
+        if (tries > 0 && !wait_for_command_loop(block_fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
+        sent = send_byte(STAGE_TWO_COMMAND) &&
+               transfer_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND) == 1;
+    }
+    if (!sent) {
         std::printf("\n");
         halt_report("The second stage of the program did not get across to the Einstein. Check the cable, then "
                     "run TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
