@@ -70,19 +70,22 @@ std::string adapter_refuses(const LineRate& rate)
     return "";
 }
 
-// Proposes the rate to the Einstein and probes it: true when both ends are
-// at it.  On false both are back at the monitor's rate.
-bool try_rate(const LineRate& rate)
+enum SwitchResult { NOT_HEARD, NOT_CARRIED, AGREED };
+
+// Proposes the rate to the Einstein ("F" and its time constant); once it
+// answers, the PC's port goes to the rate too and the probe goes across
+// and back.  NOT_HEARD: no answer, the PC's port untouched; NOT_CARRIED:
+// both switched but the probe did not come back whole (the Einstein
+// returns to the monitor's rate by itself).
+SwitchResult switch_line(const LineRate& rate)
 {
     const std::uint8_t n = static_cast<std::uint8_t>(rate.time_constant);
     pause_s(COMMAND_QUIET_S);
     serial_discard_input();
     std::uint8_t answer = 0;
     if (!send_checked_command(FAST_COMMAND, &n, 1) || !recv_byte_within(&answer, ANSWER_S) ||
-        answer != FAST_COMMAND) {
-        pause_s(EINSTEIN_GIVES_UP_S);  // it may have switched all the same
-        return false;
-    }
+        answer != FAST_COMMAND)
+        return NOT_HEARD;
     int took = 0;
     bool agreed = set_pc_rate(rate.baud, &took);
     pause_s(0.02);
@@ -93,12 +96,21 @@ bool try_rate(const LineRate& rate)
         std::uint8_t b = 0;
         agreed = recv_byte_within(&b, ANSWER_S) && b == sent[i];
     }
-    if (agreed) {
+    return agreed ? AGREED : NOT_CARRIED;
+}
+
+// Tries a faster rate: true when both ends are at it.  On false both are
+// back at the monitor's rate.
+bool try_rate(const LineRate& rate)
+{
+    SwitchResult result = switch_line(rate);
+    if (result == AGREED) {
         line_baud = rate.baud;
         return true;
     }
-    set_pc_rate(MONITOR_RATE.baud, &took);
-    pause_s(EINSTEIN_GIVES_UP_S);
+    int took = 0;
+    if (result == NOT_CARRIED) set_pc_rate(MONITOR_RATE.baud, &took);
+    pause_s(EINSTEIN_GIVES_UP_S);  // unheard, it may have switched all the same
     serial_discard_input();
     return false;
 }
@@ -156,21 +168,10 @@ int agree_fast_line()
 void return_to_monitor_rate()
 {
     if (line_baud == MONITOR_RATE.baud) return;
-    const std::uint8_t n = static_cast<std::uint8_t>(MONITOR_RATE.time_constant);
-    pause_s(COMMAND_QUIET_S);
-    serial_discard_input();
-    std::uint8_t answer = 0;
-    bool heard = send_checked_command(FAST_COMMAND, &n, 1) && recv_byte_within(&answer, ANSWER_S) &&
-                 answer == FAST_COMMAND;
+    // Unheard, the program is gone (it restarted the machine) or does not
+    // listen: the PC's port goes back all the same.
+    switch_line(MONITOR_RATE);
     int took = 0;
     set_pc_rate(MONITOR_RATE.baud, &took);
     line_baud = MONITOR_RATE.baud;
-    if (!heard) return;  // the program is gone (it restarted the machine) or does not listen
-    pause_s(0.02);
-    std::vector<std::uint8_t> sent = probe();
-    for (std::uint8_t b : sent) send_byte(b);
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-        std::uint8_t b = 0;
-        if (!recv_byte_within(&b, ANSWER_S)) break;
-    }
 }
