@@ -7,24 +7,25 @@
 #ifdef __linux__
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
-
-LineFrame host_link_pty_frame(int master_fd)
-{
-    struct termios2 t {};
-    if (ioctl(master_fd, TCGETS2, &t) != 0) return LINE_FRAME_9600_8N2;
-    int size = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
-    return LineFrame{static_cast<double>(t.c_ospeed), size, (t.c_cflag & PARENB) != 0,
-                     (t.c_cflag & CSTOPB) ? 2.0 : 1.0};
-}
 #else
 #include <termios.h>
+#endif
+
+static LineFrame frame_of(tcflag_t cflag, double baud)
+{
+    int size = (cflag & CSIZE) == CS5 ? 5 : (cflag & CSIZE) == CS6 ? 6 : (cflag & CSIZE) == CS7 ? 7 : 8;
+    return LineFrame{baud, size, (cflag & PARENB) != 0, (cflag & CSTOPB) ? 2.0 : 1.0};
+}
 
 LineFrame host_link_pty_frame(int master_fd)
 {
+#ifdef __linux__
+    struct termios2 t {};
+    if (ioctl(master_fd, TCGETS2, &t) != 0) return LINE_FRAME_9600_8N2;
+    return frame_of(t.c_cflag, static_cast<double>(t.c_ospeed));
+#else
     struct termios t {};
     if (tcgetattr(master_fd, &t) != 0) return LINE_FRAME_9600_8N2;
-    int size = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
-    return LineFrame{static_cast<double>(cfgetospeed(&t)), size, (t.c_cflag & PARENB) != 0,
-                     (t.c_cflag & CSTOPB) ? 2.0 : 1.0};
-}
+    return frame_of(t.c_cflag, static_cast<double>(cfgetospeed(&t)));
 #endif
+}
