@@ -2,8 +2,8 @@
 # by the monitor loader, which takes exactly 2048 bytes (0100h-08FFh), and
 # must fit them; above them lie the batch buffer and the workspace, then the
 # stack with at least 256 bytes of its own, then the second stage (its bytes
-# follow the program's in the binary), all below the monitor's workspace at
-# FB00h.
+# follow the program's in the binary) and the compressed block it receives,
+# all below the monitor's workspace at FB00h.
 file(SIZE ${BIN} size)
 file(STRINGS ${LABELS} lines)
 foreach(line IN LISTS lines)
@@ -13,7 +13,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 foreach(required program_start program_end stack_top sector_buffer workspace workspace_end MAX_BATCH SECTOR_SIZE
-        stage_two_start stage_two_end crc_table verify_area batch_status verify_crcs)
+        stage_two_start stage_two_end crc_table verify_area batch_status verify_crcs packed_block PACKED_MAX
+        STAGE_TWO_ABSENT)
   if(NOT DEFINED label_${required})
     message(FATAL_ERROR "target program lacks the label '${required}'")
   endif()
@@ -30,8 +31,9 @@ math(EXPR expected_size "${program_size} + ${stage_two_size}")
 if(NOT size EQUAL expected_size)
   message(FATAL_ERROR "the binary (${size} bytes) is not the program (${program_size}) and the second stage (${stage_two_size})")
 endif()
-if(label_stage_two_start LESS label_stack_top OR label_stage_two_end GREATER 64256)
-  message(FATAL_ERROR "the second stage must lie between the stack and the monitor's workspace")
+math(EXPR packed_end "${label_packed_block} + ${label_PACKED_MAX}")
+if(label_stage_two_start LESS label_stack_top OR packed_end GREATER 64256)
+  message(FATAL_ERROR "the second stage and its compressed block must lie between the stack and the monitor's workspace")
 endif()
 # The alignments the code relies on: crc16_sector's table on a page, the
 # sectors read back on 512-byte boundaries, a batch's status bytes and CRCs
@@ -42,6 +44,10 @@ math(EXPR batch_status_offset "${label_batch_status} % 256")
 math(EXPR crcs_end "${label_verify_crcs} + 2 * ${label_MAX_BATCH} - ${label_batch_status}")
 if(NOT crc_table_offset EQUAL 0 OR NOT verify_area_offset EQUAL 0 OR NOT batch_status_offset EQUAL 0 OR crcs_end GREATER 256)
   message(FATAL_ERROR "crc_table, verify_area, batch_status or verify_crcs lost their alignment")
+endif()
+# command_loop tells the second stage's absence with a DEC A.
+if(NOT label_STAGE_TWO_ABSENT EQUAL 1)
+  message(FATAL_ERROR "STAGE_TWO_ABSENT must be 1")
 endif()
 if(label_program_end GREATER label_sector_buffer)
   message(FATAL_ERROR "target program runs into sector_buffer (${label_program_end} > ${label_sector_buffer})")

@@ -63,9 +63,9 @@ static bool einstein_checksum(int written, std::uint8_t mine, std::uint8_t* thei
 }
 
 // The full-block loop of a block the PC sends.
-static int send_passes(const std::uint8_t* block, int length, bool* notice_shown, const char* label)
+static int send_passes(const std::uint8_t* block, int length, bool* notice_shown, const char* label, int marker)
 {
-    int unanswered = 1;  // the marker
+    int unanswered = marker;  // bytes sent before the block: its marker
     for (int pass = 0;; ++pass) {
         if (pass >= LINK_MAX_PASSES) return fail(BLOCK_TOO_MANY_PASSES);
         if (pass > 0 && label != nullptr && !*notice_shown) {
@@ -131,14 +131,16 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
 
     bool notice_shown = false;
     int result;
-    if (send != TRANSFER_RECEIVE) {
+    if (send == TRANSFER_SEND_UNMARKED) {
+        result = send_passes(block, length, &notice_shown, label, 0);
+    } else if (send != TRANSFER_RECEIVE) {
         if (all_equal(block, length)) {
             send_byte(FILL_MARKER);
             if (!send_byte(block[0])) return fail(BLOCK_LINK_DEAD);
             return 1;
         }
         if (!send_byte(FULL_MARKER)) return fail(BLOCK_LINK_DEAD);
-        result = send_passes(block, length, &notice_shown, label);
+        result = send_passes(block, length, &notice_shown, label, 1);
     } else {
         std::uint8_t marker = 0;
         if (!recv_byte_within(&marker, link_answer_s(1))) return fail(BLOCK_NO_ANSWER);

@@ -26,6 +26,9 @@
 // The direction flag of transfer_block.
 constexpr int TRANSFER_SEND = 1;     // the PC sends the block
 constexpr int TRANSFER_RECEIVE = 0;  // the PC receives it
+// The PC sends the bytes without a marker and never in the fill form: a
+// compressed sector's block, which says its own length (target/packed.asm).
+constexpr int TRANSFER_SEND_UNMARKED = 2;
 
 // Why the last transfer_block did not get its block across.
 enum BlockFault {
@@ -41,7 +44,7 @@ extern BlockFault block_fault;
 // The fault in words, for the console.
 const char* block_fault_text(BlockFault fault);
 
-// Sends (TRANSFER_SEND) or receives (TRANSFER_RECEIVE) the block of length
+// Sends (TRANSFER_SEND, TRANSFER_SEND_UNMARKED) or receives (TRANSFER_RECEIVE) the block of length
 // bytes.  Returns 1 once the block is across, 0 when it could not be (see
 // block_fault).  Every byte is waited for as long as the line takes.
 int transfer_block(std::uint8_t* block, int length, const char* label, int send);

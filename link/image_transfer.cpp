@@ -31,6 +31,7 @@
 #include "link/block_transfer.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
+#include "link/sector_lz.h"
 #include "link/serial_port.h"
 #include "report/halt_report.h"
 
@@ -59,6 +60,9 @@ struct Transfer {
     int mismatch_resends;        // times the batch went again for a verify mismatch
     bool builtin;                // the built-in boot disk is sent
     bool show_rate;              // the progress line gives the throughput and the time left
+    bool packed;                 // the sectors go compressed (-fast)
+    std::uint64_t sector_bytes;  // -fast: the bytes of the sectors sent so far (each once) ...
+    std::uint64_t packed_bytes;  // ... and of their compressed blocks
     std::chrono::steady_clock::time_point started;  // when the first batch began
     std::uint64_t bytes_at_start;                   // the port's bytes sent by then
 };
@@ -242,13 +246,34 @@ static bool send_batch_crcs(const Transfer* t)
     return transfer_block(crcs, sizeof crcs, nullptr, TRANSFER_SEND) == 1;
 }
 
+// -fast: the block of the batch's sector k (target/packed.asm): its length,
+// number (with FILLER_FLAG when it is the format's filler), the CRC-16 of
+// the sector and then of the number byte (so that a damaged number cannot
+// pass), and the compressed form, which may copy from the batch's earlier
+// sectors.
+static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
+{
+    const std::size_t offset = static_cast<std::size_t>(k) * SECTOR_SIZE;
+    const std::uint8_t* sector = &t->batch[offset];
+    std::vector<std::uint8_t> form = lz_compress_sector(t->batch.data(), offset);
+    bool filler = std::memcmp(sector, blank_sector(), SECTOR_SIZE) == 0;
+    std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? FILLER_FLAG : 0));
+    std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(sector, SECTOR_SIZE));
+    std::size_t length = PACKED_HEADER - 2 + form.size();
+    std::vector<std::uint8_t> block = {static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8),
+                                       number, static_cast<std::uint8_t>(crc >> 8),
+                                       static_cast<std::uint8_t>(crc & 0xFF)};
+    block.insert(block.end(), form.begin(), form.end());
+    return block;
+}
+
 // Sends one batch from sector `first`, and takes its status block.
 // *waited_for_status tells that the batch went out whole and only its
 // status block did not come.
 static bool send_batch(Transfer* t, int first, bool* waited_for_status)
 {
     *waited_for_status = false;
-    if (!send_byte(t->verify ? VERIFY_BATCH : BATCH_BYTE)) {
+    if (!send_byte(t->packed ? PACKED_BATCH : t->verify ? VERIFY_BATCH : BATCH_BYTE)) {
         block_fault = BLOCK_LINK_DEAD;
         return false;
     }
@@ -256,15 +281,26 @@ static bool send_batch(Transfer* t, int first, bool* waited_for_status)
     for (int k = 0; k < BATCH_SECTORS; ++k) {
         int n = first + k;
         std::uint8_t* sector = &t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE];
-        if (k == t->fetched) {
+        bool first_time = k == t->fetched;
+        if (first_time) {
             fetch_sector(t, sector);
             ++t->fetched;
         }
         std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
                       n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, n).c_str() : "");
-        if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) return false;
+        if (t->packed) {
+            std::vector<std::uint8_t> block = packed_block(t, k);
+            if (first_time) {
+                t->sector_bytes += SECTOR_SIZE;
+                t->packed_bytes += block.size();
+            }
+            if (!transfer_block(block.data(), static_cast<int>(block.size()), label, TRANSFER_SEND_UNMARKED))
+                return false;
+        } else if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) {
+            return false;
+        }
     }
-    if (t->verify && !send_batch_crcs(t)) return false;
+    if (t->verify && !t->packed && !send_batch_crcs(t)) return false;
     *waited_for_status = true;
     if (!receive_status(t, first)) return false;
     *waited_for_status = false;
@@ -338,7 +374,7 @@ static bool recover(Transfer* t, int first, RecoveryState* state, bool waited_fo
     return true;
 }
 
-static int send_image(DiscImage* image, const char* name, int verify, bool show_rate = false);
+static int send_image(DiscImage* image, const char* name, int verify, bool fast = false);
 
 int transfer_image(const char* name, int verify)
 {
@@ -376,17 +412,17 @@ static void fit_to_drive(Transfer* t)
     std::fflush(stdout);
 }
 
-int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool show_rate)
+int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool fast)
 {
     if (name != nullptr && image == nullptr) return 0;  // nothing was loaded under that name
     if (name != nullptr) {
         std::printf("2) Sending disk image %s, please wait.\n", name);
         image_describe(image);
     }
-    return send_image(image, name, verify, show_rate);
+    return send_image(image, name, verify, fast);
 }
 
-static int send_image(DiscImage* loaded, const char* name, int verify, bool show_rate)
+static int send_image(DiscImage* loaded, const char* name, int verify, bool fast)
 {
     DiscImageOwner builtin;
     DiscImage* image = loaded;
@@ -399,8 +435,9 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool show
     }
 
     Transfer t{};
-    t.verify = verify != 0;
-    t.show_rate = show_rate;
+    t.verify = verify != 0 || fast;
+    t.show_rate = fast;
+    t.packed = fast;
     t.builtin = name == nullptr;
     t.image = image;
     t.image_tracks = image_track_count(image);
@@ -455,6 +492,12 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool show
     if (t.recoveries > 0) {
         std::printf("\n  + %d line fault%s recovered (%.0f s)", t.recoveries, t.recoveries == 1 ? "" : "s",
                     t.recovery_seconds);
+        std::fflush(stdout);
+    }
+    if (t.packed && t.sector_bytes > 0) {
+        std::printf("\n  + %llu bytes of sectors went as %llu compressed (%.2f to 1)",
+                    static_cast<unsigned long long>(t.sector_bytes), static_cast<unsigned long long>(t.packed_bytes),
+                    static_cast<double>(t.sector_bytes) / static_cast<double>(t.packed_bytes));
         std::fflush(stdout);
     }
     if (t.verify) {

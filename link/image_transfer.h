@@ -21,9 +21,10 @@
 int transfer_image(const char* name, int verify = 0);
 // The same for an image already read (image_load_file) under that name,
 // or the built-in disk when image is null; the image stays the caller's.
-// With show_rate the progress line also gives the line's throughput and
-// the time left (-fast).
-int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool show_rate = false);
+// With fast (-fast, the second stage in place) the sectors go compressed
+// and always verified, and the progress line also gives the line's
+// throughput and the time left.
+int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool fast = false);
 // The failed sectors of a disk's status table (spc to a cylinder): one line
 // for each track side and cause, the sector IDs in ranges -
 // "  + Track 12 side 1: sectors 10-19: not ready".

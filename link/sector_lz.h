@@ -2,29 +2,39 @@
 // LZ77 form made for a Z80 that expands it with LDIR (target/expand.asm):
 //
 //   token 00h-7Fh   a run of token + 1 literal bytes follows (1-128)
-//   token 80h-FFh   a copy of (token - 80h) + 3 bytes (3-130) from d bytes
-//                   back in what is expanded so far; the next byte is d - 1
-//                   (d = 1-256; d shorter than the copy repeats a pattern)
+//   token 80h-BFh   a copy of (token - 80h) + 3 bytes (3-66) from d bytes
+//                   back; the next byte is d - 1 (d = 1-256)
+//   token C0h-FFh   a copy of (token - C0h) + 4 bytes (4-67) from d bytes
+//                   back; the next two bytes are d - 1, low byte first
+//                   (d = 1-65536)
 //
-// The form has no end mark: it ends when 512 bytes are expanded.  Random
-// data grows by one byte in 128; the compressor takes the longest copy it
-// finds within 256 bytes back (greedy), which is what a sector of code,
-// text or a directory gives most of.
+// "Back" is in what is expanded so far: the sector's own bytes and, before
+// them, the earlier sectors of the same batch, which the Einstein keeps in
+// one buffer in the batch's order (a d shorter than the copy repeats a
+// pattern).  The form has no end mark: it ends when 512 bytes are
+// expanded.  Random data grows by one byte in 128; the compressor takes,
+// at each place, the copy that saves the most bytes (greedy).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 constexpr int LZ_SECTOR_SIZE = 512;
 constexpr int LZ_MAX_LITERALS = 128;
-constexpr int LZ_MIN_COPY = 3;
-constexpr int LZ_MAX_COPY = 130;
-constexpr int LZ_MAX_DISTANCE = 256;
+constexpr int LZ_MIN_COPY = 3;        // a near copy (one distance byte)
+constexpr int LZ_MAX_COPY = 66;
+constexpr int LZ_MAX_NEAR = 256;      // the farthest a near copy reaches
+constexpr int LZ_MIN_FAR_COPY = 4;    // a far copy (two distance bytes)
+constexpr int LZ_MAX_FAR_COPY = 67;
+constexpr int LZ_MAX_DISTANCE = 65536;
 // The longest compressed sector: all literals.
 constexpr int LZ_MAX_FORM = LZ_SECTOR_SIZE + LZ_SECTOR_SIZE / LZ_MAX_LITERALS;
 
-// Compresses one sector.
-std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* sector);
-// Expands a compressed sector into `sector`: true when the form is whole
-// (it expands to exactly 512 bytes, every copy within what is there, and
-// no byte is left over).
-bool lz_expand_sector(const std::uint8_t* form, std::size_t length, std::uint8_t* sector);
+// Compresses the sector at base + offset, with the `offset` bytes before
+// it (the batch's earlier sectors) to copy from.
+std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size_t offset);
+// Expands a compressed sector into base + offset, copying from there and
+// the `offset` bytes before it: true when the form is whole (it expands to
+// exactly 512 bytes, every copy within what is there, and no byte is left
+// over).
+bool lz_expand_sector(const std::uint8_t* form, std::size_t length, std::uint8_t* base, std::size_t offset);

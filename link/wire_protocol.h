@@ -9,7 +9,8 @@
 //   write           Einstein: drive flags; PC: image tracks, sectors per
 //                   cylinder (10/20), batch size (80); then per batch PC:
 //                   batch byte and the sector blocks (-verify: their
-//                   CRC-16s), Einstein: the status block; PC: end byte
+//                   CRC-16s; -fast: compressed, target/packed.asm),
+//                   Einstein: the status block; PC: end byte
 //   resume          "W", sectors per cylinder, batch size, track, sector,
 //                   check byte; Einstein: "W" and its drive flags
 //   report          after a status block of failures only: the drive flags
@@ -22,6 +23,7 @@
 #pragma once
 #include <cstdint>
 
+#include "link/sector_lz.h"
 #include "target/target_program.h"
 
 // --- Commands and framing bytes ---------------------------------------------
@@ -32,6 +34,13 @@ constexpr std::uint8_t STAGE_TWO_COMMAND = 'S'; // the program's second stage fo
 constexpr std::uint8_t FAST_COMMAND = 'F';      // a line rate to try (link/fast_line.h)
 constexpr std::uint8_t BATCH_BYTE = 0;          // a batch of sectors to write
 constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read back and compared
+// A batch of compressed sectors, always verified (-fast, once the second
+// stage is in place): one block per sector, each carrying its number in the
+// batch (FILLER_FLAG: the format's filler, read back but not written), the
+// CRC-16 of the sector and its compressed form (link/sector_lz.h).
+constexpr std::uint8_t PACKED_BATCH = 'P';
+constexpr std::uint8_t FILLER_FLAG = 0x80;
+constexpr int PACKED_HEADER = 5;                // length (2, low first), number, CRC (2, high first)
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
@@ -65,6 +74,9 @@ static_assert(FAST_COMMAND == labels::FAST_COMMAND);
 static_assert(END_BYTE == labels::END_BYTE);
 static_assert(REPORT_COMMAND == labels::REPORT_COMMAND);
 static_assert(VERIFY_BATCH == labels::VERIFY_BATCH);
+static_assert(PACKED_BATCH == labels::PACKED_BATCH);
+static_assert(FILLER_FLAG == labels::FILLER_FLAG);
+static_assert(labels::PACKED_MAX == PACKED_HEADER - 2 + LZ_MAX_FORM);
 static_assert(STATUS_VERIFY_MISMATCH == labels::VERIFY_MISMATCH);
 static_assert(STATUS_READ_FAILED == labels::READ_FAILED);
 static_assert(STATUS_VERIFIED_AFTER_REWRITE == labels::VERIFIED_AFTER_REWRITE);

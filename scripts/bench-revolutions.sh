@@ -5,11 +5,13 @@
 # them through its controller model (format: its first Write Track to the
 # end of its last; write and read-back: from a sector call until the line is
 # used again, the program's work between the calls included).  The -fast
-# rows (a faster line agreed, every sector read back) name the rate.
+# rows (a faster line agreed, sectors compressed, every sector read back)
+# name the rate and how far the sectors compressed; "-fast at 9600" is an
+# Einstein whose line carries nothing faster (compression alone).
 #   - the built-in image on a one-sided 40-track drive;
 #   - a realistic full one-sided 40-track disk, built here: boot tracks of
 #     Z80 code, a directory, files of text and Z80 code, a third left blank;
-#   - a random two-sided 80-track image.
+#   - random one-sided 40-track and two-sided 80-track images.
 #
 #   bash scripts/bench-revolutions.sh
 set -euo pipefail
@@ -41,6 +43,7 @@ realistic_disk() {
 
 realistic_disk "$work/realistic.img"
 head -c 819200 /dev/urandom >"$work/ds80.img"
+head -c 204800 /dev/urandom >"$work/ss40.img"
 
 revolutions() {  # revolutions NAME PHASE
   grep -aoE "$2 [0-9.]+ \([0-9]+" "$work/$1/sim.log" | head -1 | grep -oE '[0-9.]+ ' | tr -d ' ' || echo '-'
@@ -50,16 +53,24 @@ from_command() {  # from_command NAME: the format's figure from the format comma
 }
 
 printf "%-26s %9s %8s %10s %8s %8s  %s\n" "disk, run" "emulated" "format" "(+ check)" "write" "verify" "(revolutions per track side)"
-for setup in "built-in, SS40||builtin" "realistic, SS40||$work/realistic.img" \
-             "random, DS80|--tracks 80 --sides 2|$work/ds80.img"; do
-  IFS='|' read -r title options image <<<"$setup"
-  for mode in plain -verify -fast; do
-    name="${title%%,*}$mode"
-    if [ "$mode" = plain ]; then run "$name" "$options" "$image"; else run "$name" "$options" "$image" "$mode"; fi
+for setup in "built-in, SS40||builtin|plain -verify -fast" \
+             "realistic, SS40||$work/realistic.img|plain -verify -fast -fast@9600" \
+             "random, SS40||$work/ss40.img|plain -fast" \
+             "random, DS80|--tracks 80 --sides 2|$work/ds80.img|plain -verify -fast"; do
+  IFS='|' read -r title options image modes <<<"$setup"
+  for mode in $modes; do
+    name="${title%%,*}-${title##* }$mode"
+    case $mode in
+      plain) run "$name" "$options" "$image" ;;
+      -fast@9600) run "$name" "$options --max-baud 9700" "$image" -fast ;;
+      *) run "$name" "$options" "$image" "$mode" ;;
+    esac
     verify=-
     [ "$mode" != plain ] && verify=$(revolutions "$name" read)
-    printf "%-26s %8.1fs %8s %10s %8s %8s  %s\n" "$title $mode" "$(number "$work/$name/sim.log" 'emulated time')" \
+    ratio=$(grep -aoE '\([0-9.]+ to 1\)' "$work/$name/tobrin.log" | head -1 | tr -d '()' || true)
+    printf "%-26s %8.1fs %8s %10s %8s %8s  %s\n" "$title ${mode/@/ at }" \
+      "$(number "$work/$name/sim.log" 'emulated time')" \
       "$(revolutions "$name" format)" "$(from_command "$name")" "$(revolutions "$name" write)" "$verify" \
-      "$(outcome "$name")$(grep -aoE ' at [0-9]+ baud' "$work/$name/tobrin.log" | head -1)"
+      "$(outcome "$name")$(grep -aoE ' at [0-9]+ baud' "$work/$name/tobrin.log" | head -1)${ratio:+, compressed $ratio}"
   done
 done

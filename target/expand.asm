@@ -1,21 +1,27 @@
 ; ---------------------------------------------------------------------------
 ; expand.asm - a sector from its compressed form (link/sector_lz.h): runs of
-; literal bytes, and copies from what is expanded so far, both by LDIR.
-; Part of the second stage, for the faster line to come.
+; literal bytes, and copies from what is expanded so far - the sector's own
+; bytes and the batch's earlier sectors below it - both by LDIR.  Part of
+; the second stage (the compressed batches, packed.asm).
 ; ---------------------------------------------------------------------------
 
-; expand_sector - expand the form at HL into the 512 bytes from DE on.
-; The form must be whole (the PC's CRC-16 of the sector checks the result).
-; Out: HL past the form, DE past the sector.  Changes A, BC, DE, HL.
-; A run of literals costs about 135 T and a copy about 190 T, and each byte
-; either brings 21 T more: far inside the 1,280 T that one byte of the
-; form takes on the line at 31250 baud.
+; expand_sector - expand the form at HL into the 512 bytes from DE on (DE
+; on a 256-byte boundary).  No run is let past the sector's end, so a
+; damaged form writes nothing outside it; the PC's CRC-16 of the sector
+; checks the rest.
+; Out: Z when the form expanded to exactly 512 bytes (NZ: a run would have
+; gone past the end); HL past the form, DE past what was expanded.
+; Changes A, BC, DE, HL.
+; A run of literals costs about 105 T, a copy about 170 T (a far one 190),
+; and each byte either brings 21 T more: far inside the 1,280 T that one
+; byte of the form takes on the line at 31250 baud.
 expand_sector:
-        push de                     ; the sector's end, kept on the stack
-        ex   (sp),hl
-        inc  h                      ; + 512
-        inc  h
-        ex   (sp),hl
+        ld   a,d                    ; the sector's end, high byte, into the
+        add  a,2                    ; four compares below
+        ld   (expand_literal_end+1),a
+        ld   (expand_near_end+1),a
+        ld   (expand_far_end+1),a
+        ld   (expand_whole_end+1),a
 expand_token:                       ; T-states
         ld   a,(hl)                 ;  7  the token
         inc  hl                     ;  6
@@ -24,28 +30,69 @@ expand_token:                       ; T-states
         jr   c,expand_copy          ;  7/12
         rrca                        ;  4  literals - 1
         ld   c,a                    ;  4
+        add  a,e                    ;  4  the run's last byte, high byte
+        ld   a,d                    ;  4
+        adc  a,b                    ;  4
+expand_literal_end:
+        cp   0                      ;  7  (set on entry)
+        jr   nc,expand_bad          ;  7  past the end
         inc  bc                     ;  6
         ldir                        ; 21 a byte
         jr   expand_next            ; 12
 expand_copy:
+        add  a,a                    ;  4  bit 6 to carry: two distance bytes
+        jr   c,expand_far           ;  7/12
+        rrca                        ;  4
         rrca                        ;  4  length - 3
-        add  a,3                    ;  7
+        add  a,2                    ;  7  length - 1
         ld   c,a                    ;  4
-        ld   a,(hl)                 ;  7  distance - 1
+        add  a,e                    ;  4  the run's last byte, high byte
+        ld   a,d                    ;  4
+        adc  a,b                    ;  4
+expand_near_end:
+        cp   0                      ;  7  (set on entry)
+        jr   nc,expand_bad          ;  7  past the end
+        scf                         ;  4  from DE - (distance - 1) - 1
+        ld   a,e                    ;  4
+        sbc  a,(hl)                 ;  7
         inc  hl                     ;  6
+        ld   b,a                    ;  4
+        ld   a,d                    ;  4
+        sbc  a,0                    ;  7
+        jr   expand_from            ; 12
+expand_far:
+        rrca                        ;  4
+        rrca                        ;  4  length - 4
+        add  a,3                    ;  7  length - 1
+        ld   c,a                    ;  4
+        add  a,e                    ;  4  the run's last byte, high byte
+        ld   a,d                    ;  4
+        adc  a,b                    ;  4
+expand_far_end:
+        cp   0                      ;  7  (set on entry)
+        jr   nc,expand_bad          ;  7  past the end
+        scf                         ;  4  from DE - (distance - 1) - 1
+        ld   a,e                    ;  4
+        sbc  a,(hl)                 ;  7
+        inc  hl                     ;  6
+        ld   b,a                    ;  4
+        ld   a,d                    ;  4
+        sbc  a,(hl)                 ;  7
+        inc  hl                     ;  6
+expand_from:                        ; A, B: where the copy comes from
         push hl                     ; 11
-        cpl                         ;  4  -distance, as the low byte
-        ld   l,a                    ;  4
-        ld   h,0FFh                 ;  7
-        add  hl,de                  ; 11  where the copy comes from
+        ld   h,a                    ;  4
+        ld   l,b                    ;  4
+        ld   b,0                    ;  7
+        inc  bc                     ;  6
         ldir                        ; 21 a byte
         pop  hl                     ; 10
-expand_next:
-        ex   (sp),hl                ; 19  the end
-        or   a                      ;  4
-        sbc  hl,de                  ; 15  Z: expanded whole
-        add  hl,de                  ; 11
-        ex   (sp),hl                ; 19
-        jr   nz,expand_token        ; 12
-        pop  af                     ; the end
+expand_next:                        ; no run went past the end, so DE has
+        ld   a,d                    ;  4  reached it when its high byte has
+expand_whole_end:
+        cp   0                      ;  7  (set on entry)
+        jr   c,expand_token         ; 12
+        ret                         ; Z: expanded whole
+expand_bad:
+        or   1                      ; NZ
         ret

@@ -18,8 +18,9 @@
 ;                      track side read back, the variables
 ;   then 256 bytes     the stack (SP reset to stack_top at every
 ;                      command_loop); the monitor's calls may use it too
-;   stage_two_start-   the second stage (the read), when the PC sent it
-;   stage_two_end
+;   stage_two_start-   the second stage (the read, the line switch, the
+;   stage_two_end      compressed batches), when the PC sent it; then its
+;                      variables and the compressed block being received
 ;   FB00h-FFFFh        MOS workspace and buffer: never touched but through
 ;                      the documented workspace bytes
 ; ---------------------------------------------------------------------------
@@ -35,8 +36,10 @@ RESUME_COMMAND: equ 'W'         ; resume the image write (never sent by a run wi
 READ_COMMAND:   equ 'R'         ; read the disk and send it to the PC (-read; the second stage's)
 STAGE_TWO_COMMAND: equ 'S'      ; the second stage follows as a block (-read, -fast; never sent by a plain run)
 FAST_COMMAND:   equ 'F'         ; a line rate to try (-fast; the second stage's)
+PACKED_BATCH:   equ 'P'         ; a batch of compressed sectors, verified (-fast; the second stage's)
 END_BYTE:       equ 2
 REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
+STAGE_TWO_ABSENT: equ REPORT_COMMAND ; stage_two_loaded without the second stage: no batch opens with it
 VERIFY_BATCH:   equ 4           ; a batch to be read back and compared (-verify)
 VERIFY_TRIES:   equ 3           ; rounds of reading back: the first, and two with a rewrite
 ; Status bytes of a verified batch, beside the monitor's error codes:
@@ -69,7 +72,7 @@ CHECK_SLOTS:    equ 5
 program_start:
         ld   sp,stack_top
         ld   (from_boot_disk),a
-        xor  a                      ; no second stage yet
+        ld   a,STAGE_TWO_ABSENT     ; no second stage yet
         ld   (stage_two_loaded),a
         rst  08h
         defb MOS_PRINT
@@ -115,7 +118,7 @@ command_heard:
         jr   z,command_format
         ld   b,a                    ; another byte: the second stage's, when it
         ld   a,(stage_two_loaded)   ; is there ("R", "F"); else the line is
-        or   a                      ; printed again
+        dec  a                      ; printed again (STAGE_TWO_ABSENT is 1)
         ld   a,b
         jp   nz,stage_two_command
         jr   command_loop
@@ -149,7 +152,7 @@ load_stage_two:
         ld   hl,stage_two_start
         ld   bc,stage_two_end-stage_two_start
         call recv_block
-        ld   a,STAGE_TWO_COMMAND
+        ld   a,PACKED_BATCH
         ld   (stage_two_loaded),a
         jp   command_loop
 
@@ -169,7 +172,6 @@ sector_id_table:      defb 0,5,1,6,2,7,3,8,4,9
 
 ; The words of the progress line (show_progress), five characters each.
 word_write:           defm "Write"
-word_read:            defm "Read "
 program_end:
 
 ; ---------------------------------------------------------------------------
@@ -207,22 +209,25 @@ side_buffer:          equ side_sector+1         ; ... and the high byte of its b
 slot:                 equ side_buffer+1         ; the slot round the track of the sector in hand (0-9)
 slots_left:           equ slot+1                ; slots of the side's pass still to go
 rotation_slot:        equ slots_left+1          ; the slot expected under the head when the next side begins
-stage_two_loaded:     equ rotation_slot+1       ; not 0: the second stage is in place
+stage_two_loaded:     equ rotation_slot+1       ; PACKED_BATCH: the second stage is in place; else STAGE_TWO_ABSENT
 fast_constant:        equ stage_two_loaded+1    ; the time constant the PC proposed
 workspace_end:        equ fast_constant+1
 stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below
 
 ; ---------------------------------------------------------------------------
 ; The second stage: code that only some runs need, above the stack (the
-; read, and the expander of compressed sectors for the faster line to
-; come).  The PC sends it with STAGE_TWO_COMMAND as one checked block
-; (tobrin -read);
-; it is not part of the 2048 bytes the loader takes, and the plain run never
-; sends it.
+; read, the line switch and the compressed batches of the faster line).
+; The PC sends it with STAGE_TWO_COMMAND as one checked block (tobrin
+; -read, -fast); it is not part of the 2048 bytes the loader takes, and the
+; plain run never sends it.
 ; ---------------------------------------------------------------------------
         org  stack_top
 stage_two_start:
         include 'read.asm'
         include 'fast.asm'
+        include 'packed.asm'
         include 'expand.asm'
 stage_two_end:
+packed_next:          equ stage_two_end         ; the compressed batch's next sector number
+packed_crc:           equ packed_next+1         ; (2) the CRC-16 of the sector just judged
+packed_block:         equ packed_crc+2          ; (PACKED_MAX) the compressed block being received

@@ -68,3 +68,6 @@ read_quiet:
         cp   b
         jr   c,read_sector
         jp   command_loop           ; the disk is read; the program waits again
+
+; The word of the read's progress line (show_progress).
+word_read:            defm "Read "

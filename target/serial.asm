@@ -43,7 +43,7 @@ flush_more:
         in   a,(USART_CONTROL)
         bit  USART_RXRDY,a
         jr   nz,flush_more
-        jp   rts_off
+        jr   rts_off
 
 ; wait_byte - the next received byte, waiting without limit, and how long
 ; the line was silent before it.
@@ -64,7 +64,7 @@ wait_byte_poll:                     ; T-states
         jr   wait_byte_poll
 wait_byte_ready:
         in   a,(USART_DATA)
-        jp   rts_off
+        jr   rts_off
 
 ; get_byte - the next received byte, or link_timeout after the poll limit.
 ; Out: A = byte.  Keeps every other register; changes flags.
@@ -89,7 +89,7 @@ get_byte_ready:
         in   a,(USART_DATA)
         pop  de
         pop  bc
-        jp   rts_off
+        jr   rts_off
 
 ; put_byte - send A, or link_timeout after the poll limit.  RTS is not
 ; touched: the 8251 itself holds a byte back while the PC's RTS is off.

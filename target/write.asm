@@ -68,6 +68,14 @@ write_not_report:
 
 write_batch:                        ; any other command byte opens a batch
         ld   (batch_command),a
+        ld   hl,batch_status        ; every sector still to be written
+        ld   (hl),VERIFY_MISMATCH
+        ld   de,batch_status+1
+        ld   bc,MAX_BATCH-1
+        ldir
+        ld   hl,stage_two_loaded    ; compressed sectors (PACKED_BATCH): the
+        cp   (hl)                   ; second stage's, once it is in place
+        jp   z,packed_batch
         ld   hl,sector_buffer
         ld   a,(batch_size)
         ld   d,a                    ; recv_block keeps DE
@@ -95,11 +103,6 @@ write_received:
         ld   (batch_track),a
         ld   a,(mos_sector)
         ld   (batch_sector),a
-        ld   hl,batch_status        ; every sector still to be written
-        ld   (hl),VERIFY_MISMATCH
-        ld   de,batch_status+1
-        ld   bc,MAX_BATCH-1
-        ldir
         xor  a
         ld   (verify_round),a
         inc  a                      ; progress before the first sector
@@ -394,11 +397,13 @@ batch_rewind:
 
 ; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the
 ; floppy controller's own) of the 512 bytes at HL, which starts on a
-; 512-byte boundary, through crc_table (make_crc_table): about 8.3 ms.
-; Out: DE = CRC.  Changes A, BC, HL.
+; 256-byte boundary, through crc_table (make_crc_table): about 8.3 ms.
+; Out: DE = CRC, HL past the sector.  Changes A, BC, HL.
 crc16_sector:
         ld   de,0FFFFh
         ld   b,crc_table/256
+        call crc16_page             ; the first 256 bytes, then the second
+crc16_page:
 crc16_byte:                         ; T-states
         ld   a,(hl)                 ;  7
         xor  d                      ;  4  the table's index
@@ -413,8 +418,6 @@ crc16_byte:                         ; T-states
         inc  l                      ;  4
         jr   nz,crc16_byte          ; 12: 64 T a byte
         inc  h
-        bit  0,h                    ; the second 256 bytes still to do
-        jr   nz,crc16_byte
         ret
 
 ; make_crc_table - crc_table: for each index n, the CRC register after

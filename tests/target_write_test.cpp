@@ -112,11 +112,65 @@ TEST(TargetWrite, AFailedWriteIsReportedAndTheBatchGoesOn)
 
 TEST(TargetWrite, AnyCommandByteButTwoOpensABatch)
 {
-    WritePhase w(EinsteinConfig{}, {40, 10, 80});
-    w.rig.send_byte(0x7F);
-    for (int k = 0; k < 80; ++k) w.rig.send_block(Bytes(512, static_cast<std::uint8_t>(k)));
-    EXPECT_EQ(w.rig.receive_block(80), Bytes(80, 0));
-    EXPECT_EQ(w.rig.e().sector_writes, 80);
+    // The compressed batch's byte too, while there is no second stage.
+    for (std::uint8_t command : {std::uint8_t{0x7F}, std::uint8_t{label::PACKED_BATCH}}) {
+        WritePhase w(EinsteinConfig{}, {40, 10, 80});
+        w.rig.send_byte(command);
+        for (int k = 0; k < 80; ++k) w.rig.send_block(Bytes(512, static_cast<std::uint8_t>(k)));
+        EXPECT_EQ(w.rig.receive_block(80), Bytes(80, 0)) << int{command};
+        EXPECT_EQ(w.rig.e().sector_writes, 80) << int{command};
+    }
+}
+
+// A compressed batch (-fast): each block is taken once, at its own number's
+// place, only when its CRC-16 and the checksums agree; a damaged block, one
+// ahead of its turn and one sent twice do not shift the batch; the filler
+// sector is read back but not written.
+TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
+{
+    WritePhase w(EinsteinConfig{}, {40, 10, 10});
+    einstein_load(&w.rig.e(), label::stage_two_start, target_stage_two_image,
+                  static_cast<std::size_t>(target_stage_two_size));
+    w.rig.e().ram[label::stage_two_loaded] = label::PACKED_BATCH;
+    Bytes batch;
+    for (int k = 0; k < 10; ++k) {
+        Bytes sector = k == 4 ? Bytes(512, 0xE5) : sector_pattern(0, 0, k);
+        batch.insert(batch.end(), sector.begin(), sector.end());
+    }
+    auto block = [&](int k) {  // as the PC makes it
+        Bytes form = lz_compress_sector(batch.data(), static_cast<std::size_t>(k) * 512);
+        std::uint8_t number = static_cast<std::uint8_t>(k | (k == 4 ? label::FILLER_FLAG : 0));
+        std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(&batch[static_cast<std::size_t>(k) * 512], 512));
+        std::size_t length = 3 + form.size();
+        Bytes b = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), number,
+                   static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
+        b.insert(b.end(), form.begin(), form.end());
+        return b;
+    };
+    auto taken = [&](const Bytes& b) {  // true when the Einstein's checksum agrees
+        w.rig.send(b);
+        std::uint8_t theirs = w.rig.receive_byte(), mine = 0;
+        for (std::uint8_t x : b) mine = static_cast<std::uint8_t>(mine + x);
+        w.rig.send_byte(mine);
+        return theirs == mine;
+    };
+    w.rig.send_byte(label::PACKED_BATCH);
+    EXPECT_TRUE(taken(block(0)));
+    Bytes damaged = block(1);  // two bytes of the form swapped: the same sum
+    std::size_t other = 6;
+    while (damaged[other] == damaged[5]) ++other;
+    std::swap(damaged[5], damaged[other]);
+    EXPECT_FALSE(taken(damaged));
+    EXPECT_FALSE(taken(block(3)));  // ahead of its turn
+    EXPECT_TRUE(taken(block(1)));
+    EXPECT_TRUE(taken(block(0)));   // sent twice
+    for (int k = 2; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
+    EXPECT_EQ(w.rig.receive_block(10), Bytes(10, 0));
+    for (int k = 0; k < 10; ++k)
+        EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, k)->data,
+                  Bytes(batch.begin() + k * 512, batch.begin() + (k + 1) * 512))
+            << k;
+    EXPECT_EQ(w.rig.e().sector_writes, 9);
 }
 
 TEST(TargetWrite, ABatchSizeOfZeroOrOverEightyIsTakenAsEighty)
@@ -192,10 +246,11 @@ TEST(TargetWrite, ATrackSideTakesAboutOneTurnToWriteAndOneToReadBack)
     }
 }
 
-// The compressed form of a sector (the faster line to come): what the PC's
-// compressor makes of each kind of sector comes back whole through its own
-// expander and through the Z80's in the second stage, and never grows by
-// more than a byte in 128.
+// The compressed form of a sector (-fast): a batch of every kind of sector
+// comes back whole through the PC's expander and through the Z80's in the
+// second stage, each sector copying from the earlier ones where it can; no
+// sector grows by more than a byte in 128; a damaged form is refused, and
+// on the Z80 writes nothing past its sector.
 TEST(SectorForm, EveryKindOfSectorComesBackWholeOnBothSides)
 {
     std::uint32_t seed = 12345;
@@ -211,38 +266,67 @@ TEST(SectorForm, EveryKindOfSectorComesBackWholeOnBothSides)
     Bytes random(512);
     for (auto& b : random) b = next();
     samples.emplace_back("random", random);
-    Bytes far(512);  // copies from exactly 256 bytes back, and from 257 (too far)
+    Bytes far(512);  // copies from exactly 256 bytes back (near), and from 257 (far)
     for (int k = 0; k < 512; ++k) far[static_cast<std::size_t>(k)] = k < 256 ? next() : far[static_cast<std::size_t>(k - 256)];
     samples.emplace_back("256 back", far);
     for (int k = 257; k < 512; ++k) far[static_cast<std::size_t>(k)] = far[static_cast<std::size_t>(k - 257)];
     samples.emplace_back("257 back", far);
+    samples.emplace_back("the code again", code);  // from five sectors back
+    Bytes batch;
+    for (const auto& sample : samples) batch.insert(batch.end(), sample.second.begin(), sample.second.end());
+
+    namespace L = target_program_image_labels;
     SimRig rig;
-    einstein_load(&rig.e(), target_program_image_labels::stage_two_start, target_stage_two_image,
-                  static_cast<std::size_t>(target_stage_two_size));
-    for (const auto& [name, sector] : samples) {
-        std::vector<std::uint8_t> form = lz_compress_sector(sector.data());
+    einstein_load(&rig.e(), L::stage_two_start, target_stage_two_image, static_cast<std::size_t>(target_stage_two_size));
+    Bytes back(batch.size());
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        const char* name = samples[k].first;
+        std::size_t offset = k * 512;
+        std::vector<std::uint8_t> form = lz_compress_sector(batch.data(), offset);
         EXPECT_LE(form.size(), static_cast<std::size_t>(LZ_MAX_FORM)) << name;
-        Bytes back(512);
-        EXPECT_TRUE(lz_expand_sector(form.data(), form.size(), back.data())) << name;
-        EXPECT_EQ(back, sector) << name;
-        const std::uint16_t at = target_program_image_labels::sector_buffer, to = target_program_image_labels::verify_area;
+        total += form.size();
+        EXPECT_TRUE(lz_expand_sector(form.data(), form.size(), back.data(), offset)) << name;
+        EXPECT_TRUE(std::equal(batch.begin() + static_cast<long>(offset), batch.begin() + static_cast<long>(offset + 512),
+                               back.begin() + static_cast<long>(offset)))
+            << name;
+        // The Z80 expands into the batch's buffer, the earlier sectors in place.
+        const std::uint16_t to = static_cast<std::uint16_t>(L::sector_buffer + offset), at = L::verify_area;
         einstein_load(&rig.e(), at, form.data(), form.size());
-        rig.call(target_program_image_labels::expand_sector, at, 0, to);
+        rig.call(L::expand_sector, at, 0, to);
         ASSERT_EQ(rig.run_to_halt(), StopReason::Halted) << name;
-        EXPECT_EQ(Bytes(&rig.e().ram[to], &rig.e().ram[to] + 512), sector) << name;
+        EXPECT_TRUE(std::equal(&rig.e().ram[to], &rig.e().ram[to] + 512, batch.begin() + static_cast<long>(offset)))
+            << name;
         EXPECT_EQ(rig.reg(regHL), at + form.size()) << name;
+        EXPECT_EQ(rig.reg(regAF) & 0x40, 0x40) << name << ": whole";
     }
-    EXPECT_LE(lz_compress_sector(samples[0].second.data()).size(), 10u);  // a run: a literal and four copies
-    EXPECT_GT(lz_compress_sector(random.data()).size(), 512u);
-    // A form that is cut short, copies from before the sector, or has bytes
-    // left over is refused.
-    std::vector<std::uint8_t> form = lz_compress_sector(code.data());
-    Bytes back(512);
-    EXPECT_FALSE(lz_expand_sector(form.data(), form.size() - 1, back.data()));
+    EXPECT_LE(lz_compress_sector(samples[0].second.data(), 0).size(), 18u);  // a literal and eight copies
+    EXPECT_GT(lz_compress_sector(random.data(), 0).size(), 512u);
+    EXPECT_LE(lz_compress_sector(batch.data(), 6 * 512).size(), 30u) << "the code again";
+    EXPECT_LT(total, batch.size() * 2 / 3);
+    // A form that is cut short, copies from before the batch, or has bytes
+    // left over is refused; on the Z80, one that runs past the sector's end
+    // stops there (NZ) and leaves the next sector alone.
+    std::vector<std::uint8_t> form = lz_compress_sector(batch.data(), 512);
+    EXPECT_FALSE(lz_expand_sector(form.data(), form.size() - 1, back.data(), 512));
     form.push_back(0);
-    EXPECT_FALSE(lz_expand_sector(form.data(), form.size(), back.data()));
-    const std::uint8_t too_far[] = {0x00, 0x41, 0x80, 0x01};
-    EXPECT_FALSE(lz_expand_sector(too_far, sizeof too_far, back.data()));
+    EXPECT_FALSE(lz_expand_sector(form.data(), form.size(), back.data(), 512));
+    const std::uint8_t too_far[] = {0x00, 0x41, 0xC0, 0x01, 0x00};
+    EXPECT_FALSE(lz_expand_sector(too_far, sizeof too_far, back.data(), 256));
+    std::vector<std::uint8_t> overlong;
+    for (int k = 0; k < 3; ++k) {  // 384 literals, then 66 and 66 bytes copied: 516
+        overlong.push_back(0x7F);
+        overlong.resize(overlong.size() + 128, 0x11);
+    }
+    overlong.insert(overlong.end(), {0xBF, 0x00, 0xBF, 0x00});
+    EXPECT_FALSE(lz_expand_sector(overlong.data(), overlong.size(), back.data(), 0));
+    const std::uint16_t to = L::sector_buffer, at = L::verify_area;
+    std::fill(&rig.e().ram[to + 512], &rig.e().ram[to + 520], 0x5A);
+    einstein_load(&rig.e(), at, overlong.data(), overlong.size());
+    rig.call(L::expand_sector, at, 0, to);
+    ASSERT_EQ(rig.run_to_halt(), StopReason::Halted);
+    EXPECT_EQ(rig.reg(regAF) & 0x40, 0) << "refused";
+    EXPECT_EQ(Bytes(&rig.e().ram[to + 512], &rig.e().ram[to + 520]), Bytes(8, 0x5A));
 }
 
 }  // namespace

@@ -29,7 +29,11 @@ void SimRig::start_program()
 void SimRig::call(std::uint16_t address, std::uint16_t hl, std::uint16_t bc, std::uint16_t de)
 {
     Einstein* e = machine_.get();
-    if (e->ram[0x0100] == 0) einstein_load(e, 0x0100, target_program_image, target_program_size);
+    if (e->ram[0x0100] == 0) {
+        einstein_load(e, 0x0100, target_program_image, target_program_size);
+        // As the program's start leaves it: no second stage yet.
+        e->ram[target_program_image_labels::stage_two_loaded] = target_program_image_labels::STAGE_TWO_ABSENT;
+    }
     e->ram[RETURN_TRAP] = 0x76;  // HALT
     // The routine's return address on the program's own stack.
     std::uint16_t sp = target_program_image_labels::stack_top - 2;
