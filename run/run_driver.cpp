@@ -68,8 +68,8 @@ void print_usage()
     std::printf("  -read <file>  Read the disk in Einstein drive 0 into a new extended .DSK\n");
     std::printf("                image file instead of writing a disk (no format).\n");
     std::printf("  -fast         Agree a faster line with the Einstein (31250 or 20833 baud,\n");
-    std::printf("                when the adapter makes the rate exactly) and read every\n");
-    std::printf("                sector back as -verify does.\n");
+    std::printf("                when the adapter makes the rate exactly), send the sectors\n");
+    std::printf("                compressed, and read every sector back as -verify does.\n");
     std::printf("  -ports        List the serial ports of this computer.\n");
     std::printf("\n");
     std::printf("Exit status: 0 the disk was written (or read) whole; 1 the Einstein was not\n");

@@ -77,6 +77,7 @@ for group in $scenarios; do
       scenario "changes 1e-3 both ways, -verify: random, DS80" "--tracks 80 --sides 2 --corrupt-to-einstein 0.001 --corrupt-from-einstein 0.001" "$work/ds80.img" -verify
       ;;
     fast)
+      scenario "changes 1e-3 both ways, -fast: built-in, SS40" "--corrupt-to-einstein 0.001 --corrupt-from-einstein 0.001" builtin -fast
       scenario "changes 1e-3 both ways, -fast: random, DS80" "--tracks 80 --sides 2 --corrupt-to-einstein 0.001 --corrupt-from-einstein 0.001" "$work/ds80.img" -fast
       scenario "drops 1e-3 both ways, -fast: random, DS80" "--tracks 80 --sides 2 --drop-to-einstein 0.001 --drop-from-einstein 0.001" "$work/ds80.img" -fast
       ;;

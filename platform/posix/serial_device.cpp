@@ -21,6 +21,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <IOKit/serial/ioss.h>  // IOSSIOSPEED: a rate termios does not name
+#endif
 #ifdef __linux__
 #include <linux/serial.h>
 #endif
@@ -166,17 +169,29 @@ int serial_device_open(const char* port_name, const SerialLine* line, DeviceHand
 }
 
 #ifndef __linux__
-// Standard rates through termios (Linux: serial_rate_linux.cpp, any rate).
+// Standard rates through termios (Linux: serial_rate_linux.cpp, any rate);
+// on macOS the others through the driver's IOSSIOSPEED (not built or tested
+// here: no macOS machine), read back as termios then reports it.
 int serial_device_set_rate(DeviceHandle handle, std::int32_t baud, std::int32_t stop_bits, std::int32_t* actual)
 {
     int fd = static_cast<int>(handle);
     struct termios tio;
     speed_t speed = baud_constant(baud);
-    if (speed == B0 || tcgetattr(fd, &tio) != 0) return 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
+    if (tcgetattr(fd, &tio) != 0) return 0;
     if (stop_bits == 2) tio.c_cflag |= CSTOPB;
     else tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+#if defined(__APPLE__)
+    if (speed == B0 && baud > 0) {
+        speed_t any = static_cast<speed_t>(baud);
+        if (tcsetattr(fd, TCSADRAIN, &tio) != 0 || ioctl(fd, IOSSIOSPEED, &any) != 0 || tcgetattr(fd, &tio) != 0)
+            return 0;
+        *actual = static_cast<std::int32_t>(cfgetospeed(&tio));
+        return 1;
+    }
+#endif
+    if (speed == B0) return 0;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
     if (tcsetattr(fd, TCSADRAIN, &tio) != 0 || tcgetattr(fd, &tio) != 0) return 0;
     *actual = cfgetospeed(&tio) == speed ? baud : 0;
     return 1;
