@@ -100,7 +100,7 @@ SwitchResult switch_line(const LineRate& rate)
 }
 
 // Tries a faster rate: true when both ends are at it.  On false both are
-// back at the monitor's rate.
+// back at the monitor's rate (as far as the line lets the PC find out).
 bool try_rate(const LineRate& rate)
 {
     SwitchResult result = switch_line(rate);
@@ -112,6 +112,16 @@ bool try_rate(const LineRate& rate)
     if (result == NOT_CARRIED) set_pc_rate(MONITOR_RATE.baud, &took);
     pause_s(EINSTEIN_GIVES_UP_S);  // unheard, it may have switched all the same
     serial_discard_input();
+    if (result == NOT_CARRIED) {
+        // The probe may have reached the Einstein whole and only its echo
+        // failed: then the Einstein stays at the rate.  A switch to the
+        // monitor's rate finds it, proposed at 9600 and else at the rate.
+        if (switch_line(MONITOR_RATE) != AGREED) {
+            set_pc_rate(rate.baud, &took);
+            switch_line(MONITOR_RATE);
+            set_pc_rate(MONITOR_RATE.baud, &took);
+        }
+    }
     return false;
 }
 
