@@ -250,13 +250,15 @@ static bool send_batch_crcs(const Transfer* t)
 // number (with FILLER_FLAG when it is the format's filler), the CRC-16 of
 // the sector and then of the number byte (so that a damaged number cannot
 // pass), and the compressed form, which may copy from the batch's earlier
-// sectors.
+// sectors (none for the filler: the Einstein lays it down itself).
+static_assert(BLANK_BYTE == target_program_image_labels::BLANK_BYTE, "the filler the Einstein lays down");
 static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
 {
     const std::size_t offset = static_cast<std::size_t>(k) * SECTOR_SIZE;
     const std::uint8_t* sector = &t->batch[offset];
-    std::vector<std::uint8_t> form = lz_compress_sector(t->batch.data(), offset);
     bool filler = std::memcmp(sector, blank_sector(), SECTOR_SIZE) == 0;
+    std::vector<std::uint8_t> form;
+    if (!filler) form = lz_compress_sector(t->batch.data(), offset);
     std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? FILLER_FLAG : 0));
     std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(sector, SECTOR_SIZE));
     std::size_t length = PACKED_HEADER - 2 + form.size();

@@ -5,11 +5,12 @@
 ; The batch byte PACKED_BATCH is followed by one block for each sector,
 ; in the batch's order:
 ;
-;   length (two bytes, low first) of what follows: 4 to PACKED_MAX
+;   length (two bytes, low first) of what follows: 3 to PACKED_MAX
 ;   the sector's number in the batch; bit 7: it is the format's filler
 ;   the CRC-16 of the sector as it will be written and then of the number
 ;   byte, high byte first
-;   its compressed form (expand.asm)
+;   its compressed form (expand.asm); none for the filler, which the
+;   program lays down itself
 ;
 ; then, as for every block (serial.asm), our checksum of the bytes, length
 ; included, and the PC's; while they differ the PC sends the block again.
@@ -41,6 +42,7 @@ packed_batch:
         ld   (batch_command),a
         xor  a
         ld   (packed_next),a
+        ld   (filler_crc_known),a
 packed_wait:
         ld   hl,batch_size
         ld   a,(packed_next)
@@ -56,11 +58,11 @@ packed_pass:
         ld   c,a
         call packed_get
         ld   b,a
-        ld   hl,-4                  ; no block is shorter or longer: the two
+        ld   hl,-3                  ; no block is shorter or longer: the two
         add  hl,bc                  ; ends are out of step
         jp   nc,link_no_sync
         push bc
-        ld   bc,3-PACKED_MAX
+        ld   bc,2-PACKED_MAX
         add  hl,bc
         pop  bc
         jp   c,link_no_sync
@@ -128,8 +130,8 @@ packed_ready:
 ; packed_judge - the block in packed_block: Z when its number is the next
 ; one due, its form expands whole into its place in sector_buffer (512
 ; bytes a sector, after the batch's earlier sectors, which its copies may
-; use), and the CRC-16 of those bytes and then of its number byte is the
-; block's; the sector's own CRC-16 goes to packed_crc.  Z as well, and
+; use) - or, for the filler, E5h bytes are laid there - and the CRC-16 of
+; those bytes and then of its number byte is the block's; the sector's own CRC-16 goes to packed_crc.  Z as well, and
 ; nothing done, for a block taken already (sent again).  Nothing is taken
 ; yet: a block whose checksums disagree may have a damaged number.
 ; Changes everything.
@@ -148,12 +150,16 @@ packed_due:
         add  a,sector_buffer/256
         ld   d,a
         ld   e,0
+        ld   a,(packed_block)
+        and  FILLER_FLAG
+        jr   nz,packed_filler
         push de
         ld   hl,packed_block+3
         call expand_sector
         pop  hl
         ret  nz
         call crc16_sector           ; DE = the sector's CRC
+packed_check:
         ld   (packed_crc),de
         ld   a,(packed_block)       ; on over the number byte
         xor  d
@@ -173,6 +179,26 @@ packed_due:
         ld   a,(hl)
         cp   e
         ret
+
+; The filler: laid down here, its CRC-16 computed once a batch.
+packed_filler:
+        ld   h,d
+        ld   l,e
+        ld   (hl),BLANK_BYTE
+        inc  de
+        ld   bc,SECTOR_SIZE-1
+        push hl
+        ldir
+        pop  hl
+        ld   a,(filler_crc_known)
+        or   a
+        ld   de,(filler_crc)
+        jr   nz,packed_check
+        call crc16_sector
+        ld   (filler_crc),de
+        ld   a,1
+        ld   (filler_crc_known),a
+        jr   packed_check
 
 ; packed_take - the block judged right and agreed: when it was the one
 ; due, its CRC-16 is kept for the read back, a filler sector is marked to

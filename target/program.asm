@@ -230,4 +230,6 @@ stage_two_start:
 stage_two_end:
 packed_next:          equ stage_two_end         ; the compressed batch's next sector number
 packed_crc:           equ packed_next+1         ; (2) the CRC-16 of the sector just judged
-packed_block:         equ packed_crc+2          ; (PACKED_MAX) the compressed block being received
+filler_crc:           equ packed_crc+2          ; (2) the CRC-16 of the filler, ...
+filler_crc_known:     equ filler_crc+2          ; ... once this is not 0 (set again each batch)
+packed_block:         equ filler_crc_known+1    ; (PACKED_MAX) the compressed block being received
