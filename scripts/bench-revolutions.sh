@@ -52,7 +52,7 @@ from_command() {  # from_command NAME: the format's figure from the format comma
   grep -aoE '[0-9.]+ from the command' "$work/$1/sim.log" | head -1 | grep -oE '^[0-9.]+' || echo '-'
 }
 
-printf "%-26s %9s %8s %10s %8s %8s  %s\n" "disk, run" "emulated" "format" "(+ check)" "write" "verify" "(revolutions per track side)"
+printf "%-30s %9s %8s %10s %8s %8s  %s\n" "disk, run" "emulated" "format" "(+ check)" "write" "verify" "(revolutions per track side)"
 for setup in "built-in, SS40||builtin|plain -verify -fast" \
              "realistic, SS40||$work/realistic.img|plain -verify -fast -fast@9600" \
              "random, SS40||$work/ss40.img|plain -fast" \
@@ -68,7 +68,7 @@ for setup in "built-in, SS40||builtin|plain -verify -fast" \
     verify=-
     [ "$mode" != plain ] && verify=$(revolutions "$name" read)
     ratio=$(grep -aoE '\([0-9.]+ to 1\)' "$work/$name/tobrin.log" | head -1 | tr -d '()' || true)
-    printf "%-26s %8.1fs %8s %10s %8s %8s  %s\n" "$title ${mode/@/ at }" \
+    printf "%-30s %8.1fs %8s %10s %8s %8s  %s\n" "$title ${mode/@/ at }" \
       "$(number "$work/$name/sim.log" 'emulated time')" \
       "$(revolutions "$name" format)" "$(from_command "$name")" "$(revolutions "$name" write)" "$verify" \
       "$(outcome "$name")$(grep -aoE ' at [0-9]+ baud' "$work/$name/tobrin.log" | head -1)${ratio:+, compressed $ratio}"
