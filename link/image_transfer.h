@@ -4,7 +4,10 @@
 //   Einstein -> PC  drive flags byte (bit 4: 80 tracks, bit 0: two sides)
 //   PC -> Einstein  image tracks, image sectors per cylinder (10/20), 80
 //   PC -> Einstein  0, then 80 sector blocks        } once per batch, until
-//   Einstein -> PC  80-byte status block            } the drive is covered
+//                   (-verify: 4, the blocks and     } the drive is covered
+//                   their CRC-16s; -fast: "P" and   }
+//                   80 compressed blocks)           }
+//   Einstein -> PC  80-byte status block            }
 //   PC -> Einstein  2, the end byte
 #pragma once
 #include <cstdint>

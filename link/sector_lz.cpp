@@ -37,7 +37,6 @@ std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size
     const std::size_t end = offset + LZ_SECTOR_SIZE;
     const std::size_t from = offset > static_cast<std::size_t>(LZ_MAX_DISTANCE) ? offset - LZ_MAX_DISTANCE : 0;
     MatchFinder finder(base, end);
-    for (std::size_t at = from; at + 2 < offset; ++at) finder.insert(at);
 
     std::vector<std::uint8_t> form;
     std::vector<std::uint8_t> literals;
@@ -51,8 +50,7 @@ std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size
         literals.clear();
     };
     std::size_t i = offset;
-    std::size_t inserted = offset > 2 ? offset - 2 : 0;  // places below it are in the finder
-    if (inserted < from) inserted = from;
+    std::size_t inserted = from;  // the places below it are in the finder
     while (i < end) {
         for (; inserted < i && inserted + 2 < end; ++inserted) finder.insert(inserted);
         // The copy that saves the most: its length less its own bytes.
@@ -78,7 +76,7 @@ std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size
                  at >= static_cast<int>(from) && tries < MatchFinder::MAX_TRIES &&
                  static_cast<std::size_t>(best_length) < std::min<std::size_t>(LZ_MAX_FAR_COPY, room);
                  at = finder.prev[static_cast<std::size_t>(at)], ++tries)
-                if (static_cast<std::size_t>(at) < i) consider(static_cast<std::size_t>(at));
+                consider(static_cast<std::size_t>(at));
         }
         if (best_length > 0) {
             flush_literals();

@@ -131,9 +131,10 @@ packed_ready:
 ; one due, its form expands whole into its place in sector_buffer (512
 ; bytes a sector, after the batch's earlier sectors, which its copies may
 ; use) - or, for the filler, E5h bytes are laid there - and the CRC-16 of
-; those bytes and then of its number byte is the block's; the sector's own CRC-16 goes to packed_crc.  Z as well, and
-; nothing done, for a block taken already (sent again).  Nothing is taken
-; yet: a block whose checksums disagree may have a damaged number.
+; those bytes and then of its number byte is the block's; the sector's
+; own CRC-16 goes to packed_crc.  Z as well, and nothing done, for a block
+; taken already (sent again).  Nothing is taken yet: a block whose
+; checksums disagree may have a damaged number.
 ; Changes everything.
 packed_judge:
         ld   a,(packed_block)
