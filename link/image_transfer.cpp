@@ -246,8 +246,9 @@ static bool send_batch_crcs(const Transfer* t)
     return transfer_block(crcs, sizeof crcs, nullptr, TRANSFER_SEND) == 1;
 }
 
-// -fast: the block of the batch's sector k (target/packed.asm): its length,
-// number (with FILLER_FLAG when it is the format's filler), the CRC-16 of
+// -fast: the block of the batch's sector k (target/packed.asm): its length
+// and a check of it (a length that came damaged would put the two ends out
+// of step), its number (with FILLER_FLAG when it is the format's filler), the CRC-16 of
 // the sector and then of the number byte (so that a damaged number cannot
 // pass), and the compressed form, which may copy from the batch's earlier
 // sectors (none for the filler: the Einstein lays it down itself).
@@ -261,10 +262,10 @@ static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
     if (!filler) form = lz_compress_sector(t->batch.data(), offset);
     std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? FILLER_FLAG : 0));
     std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(sector, SECTOR_SIZE));
-    std::size_t length = PACKED_HEADER - 2 + form.size();
-    std::vector<std::uint8_t> block = {static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8),
-                                       number, static_cast<std::uint8_t>(crc >> 8),
-                                       static_cast<std::uint8_t>(crc & 0xFF)};
+    std::size_t length = PACKED_HEADER - 3 + form.size();
+    std::uint8_t low = static_cast<std::uint8_t>(length & 0xFF), high = static_cast<std::uint8_t>(length >> 8);
+    std::vector<std::uint8_t> block = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number,
+                                       static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc & 0xFF)};
     block.insert(block.end(), form.begin(), form.end());
     return block;
 }

@@ -40,7 +40,7 @@ constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read ba
 // CRC-16 of the sector and its compressed form (link/sector_lz.h).
 constexpr std::uint8_t PACKED_BATCH = 'P';
 constexpr std::uint8_t FILLER_FLAG = 0x80;
-constexpr int PACKED_HEADER = 5;                // length (2, low first), number, CRC (2, high first)
+constexpr int PACKED_HEADER = 6;                // length (2, low first) and its check, number, CRC (2, high first)
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
@@ -76,7 +76,7 @@ static_assert(REPORT_COMMAND == labels::REPORT_COMMAND);
 static_assert(VERIFY_BATCH == labels::VERIFY_BATCH);
 static_assert(PACKED_BATCH == labels::PACKED_BATCH);
 static_assert(FILLER_FLAG == labels::FILLER_FLAG);
-static_assert(labels::PACKED_MAX == PACKED_HEADER - 2 + LZ_MAX_FORM);
+static_assert(labels::PACKED_MAX == PACKED_HEADER - 3 + LZ_MAX_FORM);
 static_assert(STATUS_VERIFY_MISMATCH == labels::VERIFY_MISMATCH);
 static_assert(STATUS_READ_FAILED == labels::READ_FAILED);
 static_assert(STATUS_VERIFIED_AFTER_REWRITE == labels::VERIFIED_AFTER_REWRITE);

@@ -5,7 +5,8 @@
 ; The batch byte PACKED_BATCH is followed by one block for each sector,
 ; in the batch's order:
 ;
-;   length (two bytes, low first) of what follows: 3 to PACKED_MAX
+;   length (two bytes, low first) of what follows the next byte: 3 to
+;   PACKED_MAX; then a check byte that makes the three sum to FFh
 ;   the sector's number in the batch; bit 7: it is the format's filler
 ;   the CRC-16 of the sector as it will be written and then of the number
 ;   byte, high byte first
@@ -14,12 +15,19 @@
 ;
 ; then, as for every block (serial.asm), our checksum of the bytes, length
 ; included, and the PC's; while they differ the PC sends the block again.
-; A block that does not check out here - a number ahead of the next one
-; due, a form that does not expand to 512 bytes, a CRC that disagrees -
-; is answered with a checksum that cannot agree, so it comes again; a
-; block is taken only when it checks out and the checksums agree.  Each
-; block lands at its own number's place, so a late answer, a lost byte
-; or a block sent twice can never shift the batch.  The batch is then
+; A block that checks out here is taken at once (a damaged number cannot
+; pass: the CRC covers it), whatever becomes of the checksums after.  One
+; that does not - a damaged length (its bytes are let pass until the line
+; is quiet, so the two ends stay in step), a number ahead of the next one
+; due, a form that does not expand to 512 bytes, a CRC that disagrees - is
+; left; a damaged byte makes our checksum differ from the PC's, so the
+; block comes again.  (Our checksum is not altered to disagree: any such
+; change would agree with the PC's for one damage in 256, and the PC would
+; go on while we wait for the block.  Only a block ahead of its turn, which
+; no pass can mend, is answered with a checksum that disagrees, so that the
+; PC soon gives up and resumes the batch.)  Each block lands at its
+; own number's place, so a late answer, a damaged checksum, a lost byte or
+; a block sent twice can never shift the batch.  The batch is then
 ; written and read back as a verified batch; a filler sector is not
 ; written (the format laid it down) but read back all the same.
 ; ---------------------------------------------------------------------------
@@ -54,18 +62,23 @@ packed_wait:
 packed_pass:
         ld   e,0                    ; E = checksum of this pass
         call rts_on                 ; on for the whole block (packed_get)
-        call packed_get             ; the length
+        call packed_get             ; the length, and its check byte
         ld   c,a
         call packed_get
         ld   b,a
-        ld   hl,-3                  ; no block is shorter or longer: the two
-        add  hl,bc                  ; ends are out of step
-        jp   nc,link_no_sync
+        call packed_get
+        add  a,b
+        add  a,c
+        inc  a                      ; FFh + 1: it checks out
+        jr   nz,packed_lost
+        ld   hl,-3                  ; no block is shorter or longer
+        add  hl,bc
+        jr   nc,packed_lost
         push bc
         ld   bc,2-PACKED_MAX
         add  hl,bc
         pop  bc
-        jp   c,link_no_sync
+        jr   c,packed_lost
         ld   hl,packed_block
 packed_byte:
         call packed_get
@@ -78,24 +91,31 @@ packed_byte:
         call rts_off
         push de
         call packed_judge
+        call z,packed_take          ; it checks out: taken (its CRC covers its number)
         pop  de
+        ld   a,(packed_next)        ; a block ahead of its turn (the PC went
+        ld   b,a                    ; on past one we did not take): a
+        ld   a,(packed_block)       ; checksum that disagrees, so that the PC
+        and  FILLER_FLAG-1          ; soon gives up and resumes the batch
+        cp   b
         ld   a,e
+        jr   c,packed_answer
         jr   z,packed_answer
-        cpl                         ; it does not check out: again
+        cpl
+        jr   packed_answer
+packed_lost:                        ; a damaged length: the block's end is
+        call packed_drain           ; not known, so its bytes are let pass
+        call rts_off                ; until the PC waits for our answer
+        ld   a,e
 packed_answer:
-        push af                     ; Z: it checks out
         call put_byte               ; our checksum goes first
         ld   d,a
         call get_byte               ; then the PC's
         cp   d
-        jr   nz,packed_differ
-        pop  af
-        call z,packed_take          ; both agree: it is taken
-        jr   packed_wait
-packed_differ:
-        pop  af
-        call count_pass
-        jr   packed_pass            ; they differ: the block again
+        jr   z,packed_wait          ; agreed: the next block
+        call count_pass             ; they differ: a block again - the same
+        jr   packed_pass            ; one, or the next when the PC's checksum
+                                    ; came damaged (it is judged by its number)
 
 ; packed_get - the next byte of a block, added to the checksum in E, with
 ; RTS left on: the PC sends nothing after a block but after our answer,
@@ -127,14 +147,34 @@ packed_ready:
         ld   a,d
         ret
 
+; packed_drain - the rest of a block whose length came damaged: every byte
+; until the line has been quiet for QUIET_POLLS polls (about 53 ms: the PC
+; sends nothing after a block but waits for our answer), added to the
+; checksum in E.  Changes A, BC, E.
+packed_drain:
+        ld   bc,QUIET_POLLS
+packed_drain_poll:
+        in   a,(USART_CONTROL)
+        bit  USART_RXRDY,a
+        jr   nz,packed_drain_byte
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,packed_drain_poll
+        ret
+packed_drain_byte:
+        in   a,(USART_DATA)
+        add  a,e
+        ld   e,a
+        jr   packed_drain
+
 ; packed_judge - the block in packed_block: Z when its number is the next
 ; one due, its form expands whole into its place in sector_buffer (512
 ; bytes a sector, after the batch's earlier sectors, which its copies may
 ; use) - or, for the filler, E5h bytes are laid there - and the CRC-16 of
 ; those bytes and then of its number byte is the block's; the sector's
 ; own CRC-16 goes to packed_crc.  Z as well, and nothing done, for a block
-; taken already (sent again).  Nothing is taken yet: a block whose
-; checksums disagree may have a damaged number.
+; taken already (sent again).
 ; Changes everything.
 packed_judge:
         ld   a,(packed_block)
@@ -201,9 +241,9 @@ packed_filler:
         ld   (filler_crc_known),a
         jr   packed_check
 
-; packed_take - the block judged right and agreed: when it was the one
-; due, its CRC-16 is kept for the read back, a filler sector is marked to
-; be read back only, and packed_next moves on.  Changes A, B, DE, HL.
+; packed_take - the block judged right: when it was the one due, its
+; CRC-16 is kept for the read back, a filler sector is marked to be read
+; back only, and packed_next moves on.  Changes A, B, DE, HL.
 packed_take:
         ld   a,(packed_block)
         and  FILLER_FLAG-1

@@ -123,9 +123,10 @@ TEST(TargetWrite, AnyCommandByteButTwoOpensABatch)
 }
 
 // A compressed batch (-fast): each block is taken once, at its own number's
-// place, only when its CRC-16 and the checksums agree; a damaged block, one
-// ahead of its turn and one sent twice do not shift the batch; the filler
-// sectors come as a header only and are read back but not written.
+// place, when its CRC-16 agrees; a damaged block (even one the 8-bit sums
+// miss), a damaged length, one ahead of its turn, a damaged checksum of the
+// PC's and a block sent twice do not shift the batch; the filler sectors come as a header only and are read back but
+// not written.
 TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
 {
     WritePhase w(EinsteinConfig{}, {40, 10, 10});
@@ -143,29 +144,44 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? label::FILLER_FLAG : 0));
         std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(&batch[static_cast<std::size_t>(k) * 512], 512));
         std::size_t length = 3 + form.size();
-        Bytes b = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8), number,
-                   static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
+        std::uint8_t low = static_cast<std::uint8_t>(length), high = static_cast<std::uint8_t>(length >> 8);
+        Bytes b = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number, static_cast<std::uint8_t>(crc >> 8),
+                   static_cast<std::uint8_t>(crc)};
         b.insert(b.end(), form.begin(), form.end());
         return b;
     };
-    auto taken = [&](const Bytes& b) {  // true when the Einstein's checksum agrees
+    // True when the Einstein's checksum agrees with the PC's, the sum of the
+    // block the PC meant (`arrives` is what the line made of it); the PC's
+    // checksum goes back (damaged, when asked: the Einstein then expects a
+    // block again).  The Einstein answers a block whose length came damaged
+    // once the line has been quiet a while.
+    auto taken = [&](const Bytes& meant, std::uint8_t damage = 0, const Bytes* arrives = nullptr) {
+        const Bytes& b = arrives ? *arrives : meant;
         w.rig.send(b);
+        if (b[0] + b[1] + b[2] != 0xFF) einstein_run(&w.rig.e(), 2 * 52 * label::QUIET_POLLS, false);
         std::uint8_t theirs = w.rig.receive_byte(), mine = 0;
-        for (std::uint8_t x : b) mine = static_cast<std::uint8_t>(mine + x);
-        w.rig.send_byte(mine);
+        for (std::uint8_t x : meant) mine = static_cast<std::uint8_t>(mine + x);
+        w.rig.send_byte(static_cast<std::uint8_t>(mine ^ damage));
         return theirs == mine;
     };
     w.rig.send_byte(label::PACKED_BATCH);
     EXPECT_TRUE(taken(block(0)));
-    Bytes damaged = block(1);  // two bytes of the form swapped: the same sum
-    std::size_t other = 6;
-    while (damaged[other] == damaged[5]) ++other;
-    std::swap(damaged[5], damaged[other]);
-    EXPECT_FALSE(taken(damaged));
-    EXPECT_FALSE(taken(block(3)));  // ahead of its turn
-    EXPECT_TRUE(taken(block(1)));
-    EXPECT_TRUE(taken(block(0)));   // sent twice
-    for (int k = 2; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
+    Bytes damaged = block(1);  // two bytes of the form swapped: the sums agree,
+    std::size_t other = 7;     // but the CRC refuses it (the PC would resume)
+    while (damaged[other] == damaged[6]) ++other;
+    std::swap(damaged[6], damaged[other]);
+    EXPECT_TRUE(taken(block(1), 0, &damaged));
+    damaged = block(1);  // a byte changed: the sums differ
+    damaged[9] ^= 0x21;
+    EXPECT_FALSE(taken(block(1), 0, &damaged));
+    damaged = block(1);  // a length one short: its last byte is let pass
+    damaged[0] = static_cast<std::uint8_t>(damaged[0] - 1);
+    EXPECT_FALSE(taken(block(1), 0, &damaged));
+    EXPECT_FALSE(taken(block(3)));       // ahead of its turn
+    EXPECT_TRUE(taken(block(1), 0x10));  // the PC's checksum damaged: the PC goes on,
+    EXPECT_TRUE(taken(block(2)));        // and so does the Einstein
+    EXPECT_TRUE(taken(block(0)));        // sent twice
+    for (int k = 3; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
     EXPECT_EQ(w.rig.receive_block(10), Bytes(10, 0));
     for (int k = 0; k < 10; ++k)
         EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, k)->data,
