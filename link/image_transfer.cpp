@@ -248,10 +248,11 @@ static bool send_batch_crcs(const Transfer* t)
 
 // -fast: the block of the batch's sector k (target/packed.asm): its length
 // and a check of it (a length that came damaged would put the two ends out
-// of step), its number (with FILLER_FLAG when it is the format's filler), the CRC-16 of
-// the sector and then of the number byte (so that a damaged number cannot
-// pass), and the compressed form, which may copy from the batch's earlier
-// sectors (none for the filler: the Einstein lays it down itself).
+// of step), its number (with FILLER_FLAG when it is the format's filler),
+// the CRC-16 of the sector and then of the number byte (so that a damaged
+// number cannot pass), and the compressed form, which may copy from the
+// batch's earlier sectors (none for the filler: the Einstein lays it down
+// itself).
 static_assert(BLANK_BYTE == target_program_image_labels::BLANK_BYTE, "the filler the Einstein lays down");
 static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
 {

@@ -37,7 +37,8 @@ constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read ba
 // A batch of compressed sectors, always verified (-fast, once the second
 // stage is in place): one block per sector, each carrying its number in the
 // batch (FILLER_FLAG: the format's filler, read back but not written), the
-// CRC-16 of the sector and its compressed form (link/sector_lz.h).
+// CRC-16 of the sector and its number, and its compressed form
+// (link/sector_lz.h; target/packed.asm).
 constexpr std::uint8_t PACKED_BATCH = 'P';
 constexpr std::uint8_t FILLER_FLAG = 0x80;
 constexpr int PACKED_HEADER = 6;                // length (2, low first) and its check, number, CRC (2, high first)
