@@ -370,12 +370,14 @@ bool compare_with_image(Einstein* e, const std::string& path)
 }
 
 // Counts the blocks the program took in with a byte changed on the line:
-// full blocks whose 8-bit checksum let the change through, and blocks in
-// the fill form, which have no checksum at all.
+// full blocks whose 8-bit checksum let the change through, blocks in the
+// fill form, which have no checksum at all, and compressed blocks (-fast)
+// whose CRC-16 let it through.
 struct BlockWatch {
     std::uint64_t changed_at_start = 0;
     std::uint64_t full_taken_changed = 0;
     std::uint64_t fill_taken_changed = 0;
+    std::uint64_t compressed_taken_changed = 0;
 };
 BlockWatch block_watch;
 
@@ -391,6 +393,10 @@ void watch_blocks(Einstein* e)
     });
     einstein_trap(e, label::recv_block_filled, [](Einstein* m) {
         if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.fill_taken_changed++;
+    });
+    einstein_trap(e, label::packed_pass, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
+    einstein_trap(e, label::packed_taken, [](Einstein* m) {
+        if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
     });
 }
 
@@ -556,13 +562,15 @@ int main(int argc, char** argv)
         e.was_reset)
         std::printf("einstein-sim: faults: dropped %llu to the Einstein, %llu to the PC; changed %llu to the Einstein, "
                     "%llu to the PC; %llu lost to the cut; %llu let through late; blocks taken in with a changed "
-                    "byte %llu (checksum let through %llu, fill form %llu)%s\n",
+                    "byte %llu (checksum let through %llu, fill form %llu, compressed %llu)%s\n",
                     static_cast<unsigned long long>(f.dropped_to), static_cast<unsigned long long>(f.dropped_from),
                     static_cast<unsigned long long>(f.corrupted_to), static_cast<unsigned long long>(f.corrupted_from),
                     static_cast<unsigned long long>(f.cut_bytes), static_cast<unsigned long long>(f.late_bytes),
-                    static_cast<unsigned long long>(block_watch.full_taken_changed + block_watch.fill_taken_changed),
+                    static_cast<unsigned long long>(block_watch.full_taken_changed + block_watch.fill_taken_changed +
+                                                    block_watch.compressed_taken_changed),
                     static_cast<unsigned long long>(block_watch.full_taken_changed),
                     static_cast<unsigned long long>(block_watch.fill_taken_changed),
+                    static_cast<unsigned long long>(block_watch.compressed_taken_changed),
                     e.was_reset ? "; the machine was reset" : "");
     int status = 0;
     if (!o.expect_path.empty() && !compare_with_image(&e, o.expect_path)) status = 3;
