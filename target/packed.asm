@@ -150,8 +150,11 @@ packed_ready:
 ; packed_drain - the rest of a block whose length came damaged: every byte
 ; until the line has been quiet for QUIET_POLLS polls (about 53 ms: the PC
 ; sends nothing after a block but waits for our answer), added to the
-; checksum in E.  Changes A, BC, E.
+; checksum in E.  Bytes that keep coming beyond any block's length are no
+; block: link_no_sync.  Changes A, BC, E, HL.
 packed_drain:
+        ld   hl,2*PACKED_MAX
+packed_drain_quiet:
         ld   bc,QUIET_POLLS
 packed_drain_poll:
         in   a,(USART_CONTROL)
@@ -166,7 +169,11 @@ packed_drain_byte:
         in   a,(USART_DATA)
         add  a,e
         ld   e,a
-        jr   packed_drain
+        dec  hl
+        ld   a,h
+        or   l
+        jp   z,link_no_sync
+        jr   packed_drain_quiet
 
 ; packed_judge - the block in packed_block: Z when its number is the next
 ; one due, its form expands whole into its place in sector_buffer (512
