@@ -12,15 +12,13 @@
 ; Out: Z when the form expanded to exactly 512 bytes (NZ: a run would have
 ; gone past the end); HL past the form, DE past what was expanded.
 ; Changes A, BC, DE, HL.
-; A run of literals costs about 105 T, a copy about 170 T (a far one 190),
+; A run of literals costs about 135 T, a copy about 200 T (a far one 220),
 ; and each byte either brings 21 T more: far inside the 1,280 T that one
 ; byte of the form takes on the line at 31250 baud.
 expand_sector:
         ld   a,d                    ; the sector's end, high byte, into the
-        add  a,2                    ; four compares below
-        ld   (expand_literal_end+1),a
-        ld   (expand_near_end+1),a
-        ld   (expand_far_end+1),a
+        add  a,2                    ; two compares that need it
+        ld   (expand_run_end+1),a
         ld   (expand_whole_end+1),a
 expand_token:                       ; T-states
         ld   a,(hl)                 ;  7  the token
@@ -29,12 +27,7 @@ expand_token:                       ; T-states
         add  a,a                    ;  4  bit 7 to carry: a copy
         jr   c,expand_copy          ;  7/12
         rrca                        ;  4  literals - 1
-        ld   c,a                    ;  4
-        add  a,e                    ;  4  the run's last byte, high byte
-        ld   a,d                    ;  4
-        adc  a,b                    ;  4
-expand_literal_end:
-        cp   0                      ;  7  (set on entry)
+        call expand_fits            ; 50
         jr   nc,expand_bad          ;  7  past the end
         inc  bc                     ;  6
         ldir                        ; 21 a byte
@@ -45,12 +38,7 @@ expand_copy:
         rrca                        ;  4
         rrca                        ;  4  length - 3
         add  a,2                    ;  7  length - 1
-        ld   c,a                    ;  4
-        add  a,e                    ;  4  the run's last byte, high byte
-        ld   a,d                    ;  4
-        adc  a,b                    ;  4
-expand_near_end:
-        cp   0                      ;  7  (set on entry)
+        call expand_fits            ; 50
         jr   nc,expand_bad          ;  7  past the end
         scf                         ;  4  from DE - (distance - 1) - 1
         ld   a,e                    ;  4
@@ -64,12 +52,7 @@ expand_far:
         rrca                        ;  4
         rrca                        ;  4  length - 4
         add  a,3                    ;  7  length - 1
-        ld   c,a                    ;  4
-        add  a,e                    ;  4  the run's last byte, high byte
-        ld   a,d                    ;  4
-        adc  a,b                    ;  4
-expand_far_end:
-        cp   0                      ;  7  (set on entry)
+        call expand_fits            ; 50
         jr   nc,expand_bad          ;  7  past the end
         scf                         ;  4  from DE - (distance - 1) - 1
         ld   a,e                    ;  4
@@ -96,3 +79,14 @@ expand_whole_end:
 expand_bad:
         or   1                      ; NZ
         ret
+
+; expand_fits - a run of A + 1 bytes from DE on (B = 0): C = A, and carry
+; when its last byte lies within the sector.  Changes A, flags.
+expand_fits:                        ; T-states, with the call
+        ld   c,a                    ;  4
+        add  a,e                    ;  4  the run's last byte, high byte
+        ld   a,d                    ;  4
+        adc  a,b                    ;  4
+expand_run_end:
+        cp   0                      ;  7  the sector's end (set on entry)
+        ret                         ; 10
