@@ -5,10 +5,11 @@
 // the run, so that a key typed ahead of a later prompt waits unseen and
 // answers that prompt; the terminal's own settings come back at exit, on a
 // signal included.  A run that never prompts leaves the terminal alone, and
-// so does a run in the terminal's background (its input is taken as from a
-// pipe).  When
-// standard input is not a console (a pipe, a file) one byte is one key and
-// the end of input refuses.  One implementation per platform.
+// so does a run in the background of the terminal that controls it (its
+// input is taken as from a pipe); a terminal that does not control the run
+// is taken like a foreground one.  When standard input is not a console (a
+// pipe, a file) one byte is one key and the end of input refuses.  One
+// implementation per platform.
 #pragma once
 
 constexpr int KEY_SPECIAL = 0x100;       // a cursor or function key: not a character

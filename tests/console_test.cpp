@@ -99,7 +99,7 @@ TEST_F(ConsoleTest, ASignalDuringASerialWaitRestoresTheTerminal)
     expect_terminal_restored(child);
 }
 
-TEST_F(ConsoleTest, TheTerminalIsTouchedOnlyByARunThatPromptsInTheForeground)
+TEST_F(ConsoleTest, TheTerminalIsTouchedOnlyByARunThatPromptsOutsideItsBackground)
 {
     // timeout(1), started by a shell, runs its command outside the
     // terminal's foreground: a run there that changed the terminal, or read
@@ -134,6 +134,17 @@ TEST_F(ConsoleTest, TheTerminalIsTouchedOnlyByARunThatPromptsInTheForeground)
     child->type("n");
     EXPECT_EQ(child->wait(), 1);
     expect_terminal_restored(*child);
+
+    // A terminal that is standard input but not the run's controlling
+    // terminal (a session of its own without one, as a harness, a front-end
+    // or setsid(1) may start it): it cannot stop the run, so the prompt takes
+    // its keys one at a time all the same - "N" without Enter refuses.
+    ChildProcess detached(launch.program, {"1", "-notrans"}, launch.env, "", ChildProcess::Console::DetachedTerminal);
+    ASSERT_TRUE(detached.wait_for_output(PROMPT_TEXT));
+    detached.type("N");
+    EXPECT_EQ(detached.wait(10000), 1);
+    EXPECT_EQ(program_text(detached.output()), BANNER + WARNING + PROMPT);
+    expect_terminal_restored(detached);
 }
 
 }  // namespace

@@ -8,12 +8,14 @@
 // terminal's queue unseen: no switch here flushes it.  The terminal's own
 // settings come back at exit and on a fatal signal.
 //
-// A terminal is touched only by a run that prompts, and only from the
-// terminal's foreground: a process in the background that changed the
-// terminal's settings (or read from it) would be stopped by the system.  In
-// the background the run takes its input as from a pipe, and a read that the
-// terminal refuses is the end of input: the prompt refuses instead of
-// stopping.
+// A terminal is touched only by a run that prompts, and never from the
+// background of the terminal that controls the run: a process there that
+// changed the terminal's settings (or read from it) would be stopped by the
+// system.  In the background the run takes its input as from a pipe, and a
+// read that the terminal refuses is the end of input: the prompt refuses
+// instead of stopping.  A terminal that is not the run's controlling
+// terminal at all (a harness, a front-end, setsid) cannot stop it, so its
+// keys are taken one at a time like a foreground terminal's.
 #include "platform/console_keys.h"
 
 #include <cerrno>
@@ -66,18 +68,21 @@ static bool set_terminal(bool signals_on)
     return put_terminal(&tio);
 }
 
-// Standard input is a terminal whose foreground this run is in.
-static bool in_terminal_foreground()
+// Standard input is a terminal this run may set and read: its controlling
+// terminal with the run in the foreground, or a terminal that does not
+// control the run (tcgetpgrp says ENOTTY), which can never stop it.
+static bool terminal_ours()
 {
     if (!isatty(STDIN_FILENO)) return false;
     pid_t foreground = tcgetpgrp(STDIN_FILENO);
-    return foreground != -1 && foreground == getpgrp();
+    if (foreground == -1) return errno == ENOTTY;
+    return foreground == getpgrp();
 }
 
 void console_prepare()
 {
     if (terminal_taken) return;
-    if (!in_terminal_foreground()) {
+    if (!terminal_ours()) {
         // Input as from a pipe; a read of a background terminal fails (EIO)
         // instead of stopping the run.
         if (isatty(STDIN_FILENO)) signal(SIGTTIN, SIG_IGN);

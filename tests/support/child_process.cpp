@@ -70,9 +70,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                            Console console)
 {
     std::signal(SIGPIPE, SIG_IGN);  // a child that ended must not end the test
+    const bool on_terminal = console == Console::Terminal || console == Console::DetachedTerminal;
     int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1};
     int master = -1;
-    if (console != Console::Terminal) {
+    if (!on_terminal) {
         if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
         // The keys wait in the pipe before the program starts: one that ends
@@ -92,14 +93,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        if (console != Console::Terminal) {
+        if (!on_terminal) {
             dup2(in_pipe[0], 0);
             dup2(out_pipe[1], 1);
             dup2(out_pipe[1], 2);
         } else {
             setsid();
-            int slave = open(terminal_path_.c_str(), O_RDWR);
-            ioctl(slave, TIOCSCTTY, 0);
+            int slave = open(terminal_path_.c_str(), O_RDWR | O_NOCTTY);
+            if (console == Console::Terminal) ioctl(slave, TIOCSCTTY, 0);
             dup2(slave, 0);
             dup2(slave, 1);
             dup2(slave, 2);
@@ -113,7 +114,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         _exit(127);
     }
 
-    if (console != Console::Terminal) {
+    if (!on_terminal) {
         close(in_pipe[0]);
         close(out_pipe[1]);
         in_fd_ = in_pipe[1];

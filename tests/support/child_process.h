@@ -11,8 +11,10 @@
 class ChildProcess {
 public:
     // Pipe: keys, then end of input.  OpenPipe: keys, and type() writes more
-    // until the process ends.  Terminal: a pseudo-terminal to type into.
-    enum class Console { Pipe, OpenPipe, Terminal };
+    // until the process ends.  Terminal: a pseudo-terminal to type into,
+    // the child's controlling terminal.  DetachedTerminal: the same, but
+    // the child has no controlling terminal (as under setsid(1)).
+    enum class Console { Pipe, OpenPipe, Terminal, DetachedTerminal };
 
     // Starts program with args (argv[0] is program).  With Console::Pipe,
     // `keys` are written to its standard input, which is then closed (end of
