@@ -489,12 +489,31 @@ int main(int argc, char** argv)
     std::uint64_t bytes_at_format = UINT64_MAX, bytes_at_write = UINT64_MAX;
     PaceState pace{o.pace, o.config.line.seed * 2654435761u + 1, 0};
     pace.next_stall = next_stall_after(&pace, 0);
+    // While the Z80 waits for tobrin, its emulated time keeps up with the
+    // wall clock from the moment the wait began: a silence of the PC lasts
+    // as long on the Einstein as on the PC however long the host takes to
+    // emulate the polling (under a sanitizer, on a busy machine, polling
+    // that only made up for the time waited would fall behind, and the
+    // Einstein would reach its poll limit later than the PC expects).
+    struct {
+        bool active = false;
+        double wall = 0;               // when the wait began ...
+        std::uint64_t clock = 0;       // ... in wall and emulated time
+        std::uint64_t line_bytes = 0;  // the bytes both ways by then
+    } silence;
     while (!quit_requested) {
         StopReason why = einstein_run(&e, CPU_HZ / 20);
         keep_pace(&pace, &e, wall_start);
         // The Z80 waits for tobrin: wait for it in wall time (or a
-        // command), then let the Z80 poll for as long.
-        if (why == StopReason::Starved) why = einstein_catch_up(&e, host_link_wait(&e.host, 0.05, commands_open ? 0 : -1));
+        // command), then let the Z80 poll until it has waited as long.
+        std::uint64_t line_bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
+        if (why != StopReason::Starved || line_bytes != silence.line_bytes) silence.active = false;
+        if (why == StopReason::Starved) {
+            if (!silence.active) silence = {true, wall_since(wall_start), e.clock, line_bytes};
+            host_link_wait(&e.host, 0.05, commands_open ? 0 : -1);
+            double behind = wall_since(wall_start) - silence.wall - seconds(e.clock - silence.clock);
+            why = behind > 0 ? einstein_catch_up(&e, behind) : StopReason::Limit;
+        }
         std::uint64_t bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
         if (bytes_at_format == UINT64_MAX && einstein_watch_time(&e, at_format) != UINT64_MAX) bytes_at_format = bytes;
         if (bytes_at_write == UINT64_MAX && einstein_watch_time(&e, at_write) != UINT64_MAX) bytes_at_write = bytes;

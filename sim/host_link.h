@@ -6,8 +6,9 @@
 //    of the machine (deterministic; the machine stops when it starves);
 //  - a pseudo-terminal whose slave side a real tobrin opens (TOBRIN_COM1).
 //    While the Z80 waits for a byte the PC has not sent yet, the machine
-//    waits for the PC in wall time and then lets the Z80 poll for just as
-//    long in emulated time: a silence of the PC lasts as long on the
+//    waits for the PC in wall time and then lets the Z80 poll until its
+//    emulated time has caught up with the wall clock since the wait began
+//    (einstein-sim's main loop): a silence of the PC lasts as long on the
 //    Einstein as it did on the PC, so the Einstein's poll limits and its
 //    wait for a quiet line measure what they measure on the machine.
 #pragma once
