@@ -14,7 +14,7 @@ foreach(line IN LISTS lines)
 endforeach()
 foreach(required program_start program_end stack_top sector_buffer workspace workspace_end MAX_BATCH SECTOR_SIZE
         stage_two_start stage_two_end crc_table verify_area batch_status verify_crcs packed_block PACKED_MAX
-        STAGE_TWO_ABSENT)
+        STAGE_TWO_ABSENT sector_id_table)
   if(NOT DEFINED label_${required})
     message(FATAL_ERROR "target program lacks the label '${required}'")
   endif()
@@ -44,6 +44,13 @@ math(EXPR batch_status_offset "${label_batch_status} % 256")
 math(EXPR crcs_end "${label_verify_crcs} + 2 * ${label_MAX_BATCH} - ${label_batch_status}")
 if(NOT crc_table_offset EQUAL 0 OR NOT verify_area_offset EQUAL 0 OR NOT batch_status_offset EQUAL 0 OR crcs_end GREATER 256)
   message(FATAL_ERROR "crc_table, verify_area, batch_status or verify_crcs lost their alignment")
+endif()
+# locate_head finds a sector's slot from the low byte of its place in
+# sector_id_table: the table's 20 IDs lie within one page.
+math(EXPR id_table_page "${label_sector_id_table} / 256")
+math(EXPR id_table_last_page "(${label_sector_id_table} + 19) / 256")
+if(NOT id_table_page EQUAL id_table_last_page)
+  message(FATAL_ERROR "sector_id_table crosses a page boundary")
 endif()
 # command_loop tells the second stage's absence with a DEC A.
 if(NOT label_STAGE_TWO_ABSENT EQUAL 1)

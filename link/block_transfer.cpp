@@ -9,8 +9,6 @@
 
 static const char CHECKSUM_NOTICE[] = " (checksum error)";
 
-BlockFault block_fault = BLOCK_OK;
-
 const char* block_fault_text(BlockFault fault)
 {
     switch (fault) {
@@ -25,10 +23,14 @@ const char* block_fault_text(BlockFault fault)
     return "unknown";
 }
 
-static int fail(BlockFault fault)
+static BlockFault fail(BlockFault fault)
 {
-    block_fault = serial_port.failed ? BLOCK_LINK_DEAD : fault;
-    return 0;
+    return serial_port.failed ? BLOCK_LINK_DEAD : fault;
+}
+
+BlockFault silence_fault()
+{
+    return fail(BLOCK_NO_ANSWER);
 }
 
 static bool all_equal(const std::uint8_t* block, int length)
@@ -63,7 +65,7 @@ static bool einstein_checksum(int written, std::uint8_t mine, std::uint8_t* thei
 }
 
 // The full-block loop of a block the PC sends.
-static int send_passes(const std::uint8_t* block, int length, bool* notice_shown, const char* label, int marker)
+static BlockFault send_passes(const std::uint8_t* block, int length, bool* notice_shown, const char* label, int marker)
 {
     int unanswered = marker;  // bytes sent before the block: its marker
     for (int pass = 0;; ++pass) {
@@ -87,19 +89,19 @@ static int send_passes(const std::uint8_t* block, int length, bool* notice_shown
             // first pad has ended the pass as agreed.  Anything else: the
             // Einstein summed pads the PC never meant as data - answer with
             // a checksum that cannot agree, so that both ends go round again.
-            if (theirs == checksum) return 1;
+            if (theirs == checksum) return BLOCK_OK;
             if (!send_byte(static_cast<std::uint8_t>(theirs ^ 0xFF))) return fail(BLOCK_LINK_DEAD);
             continue;
         }
         if (!send_byte(checksum)) return fail(BLOCK_LINK_DEAD);
-        if (theirs == checksum) return 1;
+        if (theirs == checksum) return BLOCK_OK;
     }
 }
 
 // The full-block loop of a block the PC receives.  A byte that does not
 // come was lost on the way: the PC answers at once with a checksum that
 // cannot agree, and the Einstein sends the block again.
-static int receive_passes(std::uint8_t* block, int length)
+static BlockFault receive_passes(std::uint8_t* block, int length)
 {
     for (int pass = 0;; ++pass) {
         if (pass >= LINK_MAX_PASSES) return fail(BLOCK_TOO_MANY_PASSES);
@@ -117,27 +119,31 @@ static int receive_passes(std::uint8_t* block, int length)
         std::uint8_t answer = checksum;
         if (!complete) answer = static_cast<std::uint8_t>((got == length ? checksum : last) ^ 0xFF);
         if (!send_byte(answer)) return fail(BLOCK_LINK_DEAD);
-        if (complete && theirs == checksum) return 1;
+        if (complete && theirs == checksum) return BLOCK_OK;
     }
 }
 
 int transfer_block(std::uint8_t* block, int length, const char* label, int send)
 {
-    block_fault = BLOCK_OK;
+    return exchange_block(block, length, label, send) == BLOCK_OK;
+}
+
+BlockFault exchange_block(std::uint8_t* block, int length, const char* label, int send)
+{
     if (label != nullptr) {
         std::printf("\r - %s", label);
         std::fflush(stdout);
     }
 
     bool notice_shown = false;
-    int result;
+    BlockFault result;
     if (send == TRANSFER_SEND_UNMARKED) {
         result = send_passes(block, length, &notice_shown, label, 0);
     } else if (send != TRANSFER_RECEIVE) {
         if (all_equal(block, length)) {
             send_byte(FILL_MARKER);
             if (!send_byte(block[0])) return fail(BLOCK_LINK_DEAD);
-            return 1;
+            return BLOCK_OK;
         }
         if (!send_byte(FULL_MARKER)) return fail(BLOCK_LINK_DEAD);
         result = send_passes(block, length, &notice_shown, label, 1);
@@ -147,7 +153,7 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
         result = receive_block_marked(marker, block, length);
     }
 
-    if (result && label != nullptr && notice_shown) {
+    if (result == BLOCK_OK && label != nullptr && notice_shown) {
         // Spaces as long as the notice blank it out; then the cursor goes back after the label.
         std::printf("\r - %s%*s", label, static_cast<int>(sizeof CHECKSUM_NOTICE - 1), "");
         std::printf("\r - %s", label);
@@ -156,15 +162,14 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
     return result;
 }
 
-int receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length)
+BlockFault receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length)
 {
-    block_fault = BLOCK_OK;
     if (marker == TIMEOUT_NOTICE) return fail(BLOCK_EINSTEIN_TIMED_OUT);
     if (marker == FILL_MARKER) {
         std::uint8_t value = 0;
         if (!recv_byte_within(&value, link_answer_s(1))) return fail(BLOCK_NO_ANSWER);
         std::memset(block, value, static_cast<std::size_t>(length));
-        return 1;
+        return BLOCK_OK;
     }
     // any other marker: a full block
     return receive_passes(block, length);

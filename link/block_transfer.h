@@ -16,8 +16,8 @@
 // answers, and then answers with a checksum that cannot agree, so that both
 // ends start the block again, in step.  A block that still does not get
 // through - no answer, more than LINK_MAX_PASSES passes, the Einstein's
-// time-out notice in place of a marker - ends the exchange: the caller
-// recovers (link/image_transfer.cpp).
+// time-out notice in place of a marker - ends the exchange with its fault:
+// the caller recovers (link/recovery.h).
 #pragma once
 #include <cstdint>
 
@@ -40,14 +40,18 @@ enum BlockFault {
     BLOCK_LINK_DEAD,      // the port failed or took no byte
     BLOCK_VERIFY_MISMATCH,// -verify: a sector read back different from what the PC sent
 };
-extern BlockFault block_fault;
 // The fault in words, for the console.
 const char* block_fault_text(BlockFault fault);
 
 // Sends (TRANSFER_SEND, TRANSFER_SEND_UNMARKED) or receives (TRANSFER_RECEIVE) the block of length
-// bytes.  Returns 1 once the block is across, 0 when it could not be (see
-// block_fault).  Every byte is waited for as long as the line takes.
+// bytes.  Returns BLOCK_OK once the block is across, else why it could not
+// be.  Every byte is waited for as long as the line takes.
+BlockFault exchange_block(std::uint8_t* block, int length, const char* label, int send);
+// The same as 1 when the block is across, 0 when it is not.
 int transfer_block(std::uint8_t* block, int length, const char* label, int send);
 // The receiving half after the marker, which the caller has read (and
 // waited for as long as it knew the Einstein might take).
-int receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length);
+BlockFault receive_block_marked(std::uint8_t marker, std::uint8_t* block, int length);
+// The fault of a wait for the Einstein that ran out: the port failed, or
+// the Einstein said nothing.
+BlockFault silence_fault();

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "image/dsk_codec.h"
 #include "link/block_transfer.h"
 #include "link/fast_line.h"
 #include "link/link_limits.h"
@@ -45,33 +46,44 @@ static Start start_reading(DiskRead* disk, int n, bool* heard)
     return STARTED;
 }
 
-// One sector: its position, its status byte, then the block.  A position
-// other than n is a stream out of step (a block the Einstein sent again
-// after the PC's answer was damaged on the line): the read goes on from n.
-static bool read_sector(DiskRead* disk, int n)
+// The record's CRC-16: the sector as read, then its position and status.
+static std::uint16_t record_crc(const ReadSector& sector, std::uint8_t track, std::uint8_t index)
+{
+    const std::uint8_t tail[] = {track, index, sector.status};
+    return dsk::crc16(tail, sizeof tail, dsk::crc16(sector.data, SECTOR_SIZE));
+}
+
+// One record of the sector n in hand: BLOCK_OK once it came whole and was
+// taken.  A record of the sector before (the Einstein did not hear the PC
+// take it) is taken again and skipped; one of another position means the
+// stream is out of step.  Every wait for a record covers one of the
+// monitor's sector calls at its worst.
+static BlockFault read_sector(DiskRead* disk, int n)
 {
     int spc = disk->sides * SECTORS_PER_SIDE;
-    ReadSector* sector = &disk->sectors[static_cast<std::size_t>(n)];
-    std::uint8_t track = 0, index = 0;
-    if (!recv_byte_within(&track, link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S * 1.2)) {
-        block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
-        return false;
-    }
-    if (track == TIMEOUT_NOTICE && n / spc != TIMEOUT_NOTICE) {
-        block_fault = BLOCK_EINSTEIN_TIMED_OUT;
-        return false;
-    }
-    if (!recv_byte_within(&index, link_answer_s(1)) || !recv_byte_within(&sector->status, link_answer_s(1))) {
-        block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
-        return false;
-    }
-    if (track != n / spc || index != n % spc) {
-        block_fault = BLOCK_LOST_STEP;
-        return false;
-    }
     char label[LABEL_SIZE];
     std::snprintf(label, sizeof label, "READ 0: Track %02d Sector %02d", n / spc, n % spc);
-    return transfer_block(sector->data, SECTOR_SIZE, label, TRANSFER_RECEIVE) == 1;
+    for (int pass = 0; pass < LINK_MAX_PASSES; ++pass) {
+        std::uint8_t head[5];  // track, sector, status, CRC high and low
+        if (!recv_byte_within(&head[0], SECTOR_CALL_S)) return silence_fault();
+        if (head[0] == TIMEOUT_NOTICE && n / spc != TIMEOUT_NOTICE) return BLOCK_EINSTEIN_TIMED_OUT;
+        for (int i = 1; i < 5; ++i)
+            if (!recv_byte_within(&head[i], link_answer_s(1))) return silence_fault();
+        bool this_one = head[0] == n / spc && head[1] == n % spc;
+        bool one_before = n > 0 && head[0] == (n - 1) / spc && head[1] == (n - 1) % spc;
+        if (!this_one && !one_before) return BLOCK_LOST_STEP;
+        ReadSector got{};
+        got.status = head[2];
+        BlockFault fault = exchange_block(got.data, SECTOR_SIZE, this_one ? label : nullptr, TRANSFER_RECEIVE);
+        if (fault != BLOCK_OK) return fault;
+        bool whole = record_crc(got, head[0], head[1]) == (head[3] << 8 | head[4]);
+        if (!send_byte(whole ? SECTOR_TAKEN : ANSWER_AGAIN)) return BLOCK_LINK_DEAD;
+        if (whole && this_one) {
+            disk->sectors[static_cast<std::size_t>(n)] = got;
+            return BLOCK_OK;
+        }
+    }
+    return BLOCK_TOO_MANY_PASSES;
 }
 
 static const RecoveryTexts READ_RECOVERY = {
@@ -82,36 +94,35 @@ static const RecoveryTexts READ_RECOVERY = {
     nullptr,
 };
 
-int read_disk(DiskRead* disk)
+int read_disk(DiskRead* disk, ProgramState* program)
 {
     disk->sectors.clear();
     disk->tracks = 0;
     disk->sides = 1;
-    if (!send_stage_two()) return 0;  // the read is the second stage's
+    if (!send_stage_two(program)) return 0;  // the read is the second stage's
     RecoveryState state{};
     bool heard = false;
     Start start = start_reading(disk, 0, &heard);
     int n = 0;
     for (;;) {
         if (start == CANNOT_READ) return 0;
+        BlockFault fault = BLOCK_NO_ANSWER;
         if (start == STARTED) {
-            while (n < static_cast<int>(disk->sectors.size()) && read_sector(disk, n)) {
+            while (n < static_cast<int>(disk->sectors.size()) && (fault = read_sector(disk, n)) == BLOCK_OK) {
                 ++n;
                 state = RecoveryState{};
             }
             if (!disk->sectors.empty() && n == static_cast<int>(disk->sectors.size())) return 1;
-        } else {
-            block_fault = BLOCK_NO_ANSWER;
         }
         // A fault on the line: back to the command loop, and on from sector n.
         int spc = disk->sides * SECTORS_PER_SIDE;
-        auto restart = [&](int, BlockFault fault, bool* restart_heard) {
-            if (!wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, restart_heard)) return NOT_TAKEN;
+        auto restart = [&](int, BlockFault why, bool* restart_heard) {
+            if (!wait_for_command_loop(why == BLOCK_EINSTEIN_TIMED_OUT, restart_heard)) return NOT_TAKEN;
             start = start_reading(disk, n, restart_heard);
             return start == STARTED ? RESTARTED : start == CANNOT_READ ? RESTART_FATAL : NOT_TAKEN;
         };
         bool done_after_all = false;
-        if (!recover_at(&state, block_fault, heard, n / spc, n % spc, READ_RECOVERY, restart, &done_after_all))
+        if (!recover_at(&state, fault, heard, n / spc, n % spc, READ_RECOVERY, restart, &done_after_all))
             return 0;
         heard = true;  // the Einstein took up the read again
     }

@@ -29,9 +29,6 @@ constexpr double ANSWER_S = 1.0;             // the Einstein's "F", and its echo
 constexpr double EINSTEIN_GIVES_UP_S = 1.5;  // its 0.85 s probe limit, with a margin
 constexpr int STAGE_TWO_TRIES = 3;
 
-bool stage_two_sent = false;
-int line_baud = 9600;
-
 void pause_s(double seconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
@@ -101,11 +98,11 @@ SwitchResult switch_line(const LineRate& rate)
 
 // Tries a faster rate: true when both ends are at it.  On false both are
 // back at the monitor's rate (as far as the line lets the PC find out).
-bool try_rate(const LineRate& rate)
+bool try_rate(const LineRate& rate, ProgramState* program)
 {
     SwitchResult result = switch_line(rate);
     if (result == AGREED) {
-        line_baud = rate.baud;
+        program->line_baud = rate.baud;
         return true;
     }
     int took = 0;
@@ -127,38 +124,48 @@ bool try_rate(const LineRate& rate)
 
 }  // namespace
 
-bool send_stage_two()
+bool resend_stage_two(ProgramState* program)
 {
-    if (stage_two_sent) return true;
+    if (program->stage_two_in_place) return true;
     std::vector<std::uint8_t> code(target_stage_two_image, target_stage_two_image + target_stage_two_size);
     // A try that fails (the program's last bytes still on their way through
     // an adapter's buffer, a line fault) leaves the Einstein to its poll
-    // limit: once it is back in its command loop the block goes again.
-    bool sent = false;
-    for (int tries = 0; tries < STAGE_TWO_TRIES && !sent; ++tries) {
+    // limit: once it is back in its command loop the block goes again.  A
+    // block whose last checksum came damaged to the Einstein leaves it
+    // waiting for another pass, unanswered: the stage counts only when the
+    // Einstein says it took it.
+    BlockFault fault = BLOCK_OK;
+    for (int tries = 0; tries < STAGE_TWO_TRIES && !program->stage_two_in_place; ++tries) {
         bool heard = false;
-        if (tries > 0 && !wait_for_command_loop(block_fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
-        sent = send_byte(STAGE_TWO_COMMAND) &&
-               transfer_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND) == 1;
+        if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
+        if (!send_byte(STAGE_TWO_COMMAND)) break;
+        fault = exchange_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND);
+        std::uint8_t answer = 0;
+        if (fault == BLOCK_OK && recv_byte_within(&answer, link_answer_s(1))) {
+            program->stage_two_in_place = answer == STAGE_TWO_TAKEN;
+            if (answer == TIMEOUT_NOTICE) fault = BLOCK_EINSTEIN_TIMED_OUT;
+        }
     }
-    if (!sent) {
-        std::printf("\n");
-        halt_report("The second stage of the program did not get across to the Einstein. Check the cable, then "
-                    "run TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
-                    nullptr, HALT_EINSTEIN);
-        return false;
-    }
-    stage_two_sent = true;
-    pause_s(COMMAND_QUIET_S);
-    return true;
+    if (program->stage_two_in_place) pause_s(COMMAND_QUIET_S);
+    return program->stage_two_in_place;
 }
 
-int agree_fast_line()
+bool send_stage_two(ProgramState* program)
+{
+    if (resend_stage_two(program)) return true;
+    std::printf("\n");
+    halt_report("The second stage of the program did not get across to the Einstein. Check the cable, then "
+                "run TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
+                nullptr, HALT_EINSTEIN);
+    return false;
+}
+
+int agree_fast_line(ProgramState* program)
 {
     std::string why;
     for (const LineRate& rate : FAST_RATES) {
         std::string refused = adapter_refuses(rate);
-        if (refused.empty() && try_rate(rate)) {
+        if (refused.empty() && try_rate(rate, program)) {
             std::printf(" * The line runs at %d baud\n", rate.baud);
             std::fflush(stdout);
             return rate.baud;
@@ -175,13 +182,13 @@ int agree_fast_line()
     return MONITOR_RATE.baud;
 }
 
-void return_to_monitor_rate()
+void return_to_monitor_rate(ProgramState* program)
 {
-    if (line_baud == MONITOR_RATE.baud) return;
+    if (program->line_baud == MONITOR_RATE.baud) return;
     // Unheard, the program is gone (it restarted the machine) or does not
     // listen: the PC's port goes back all the same.
     switch_line(MONITOR_RATE);
     int took = 0;
     set_pc_rate(MONITOR_RATE.baud, &took);
-    line_baud = MONITOR_RATE.baud;
+    program->line_baud = MONITOR_RATE.baud;
 }

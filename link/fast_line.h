@@ -1,7 +1,8 @@
 // fast_line.h - the program's second stage, and a faster line agreed with
 // the Einstein (tobrin -fast):
 //
-//   PC -> Einstein  "S" and the second stage as one checked block; a silence
+//   PC -> Einstein  "S" and the second stage as one checked block
+//   Einstein -> PC  "S": it is in place; then a silence
 //   PC -> Einstein  "F", the CTC time constant N, check byte (sum FFh)
 //   Einstein -> PC  "F" at the present rate; both switch to 125000 / N baud
 //                   (8N1; 8N2 at the monitor's N = 13)
@@ -16,13 +17,24 @@
 // either, and some adapters silently round.
 #pragma once
 
-// Sends the second stage unless this run sent it already: true when it got
-// across (a halt report otherwise).
-bool send_stage_two();
+// What a run has agreed with the Einstein's program beside its first
+// stage.  Each run starts afresh: nothing sent, the monitor's rate.
+struct ProgramState {
+    bool stage_two_in_place = false;  // sent, and the Einstein said it took it
+    int line_baud = 9600;             // the line's rate, as both ends set it
+};
+
+// Sends the second stage unless it is in place: true when the Einstein
+// says it took it (a halt report otherwise).  It goes again (twice at most)
+// once the Einstein is back in its command loop.
+bool send_stage_two(ProgramState* program);
+// The same without the halt report: for a run that learns the stage is
+// gone (the Einstein restarted its program) and sends it again.
+bool resend_stage_two(ProgramState* program);
 // Agrees the fastest line both ends can carry, printing the rate used, or
 // why the line stays at 9600 baud; returns the rate (9600 when none).
-int agree_fast_line();
+int agree_fast_line(ProgramState* program);
 // After a -fast run: the Einstein (when its program still listens) and the
 // PC back at the monitor's 9615/9600 baud, so that a later run finds the
 // line as the monitor leaves it.  Best effort: nothing is printed.
-void return_to_monitor_rate();
+void return_to_monitor_rate(ProgramState* program);

@@ -9,11 +9,17 @@
 // Image sectors run out into blank sectors (two bytes each on the line);
 // an image larger than the drive is cut at the drive's size.
 //
+// The image is fitted to the drive the Einstein reports, however its
+// flags byte came: unasked after the format, again with a resume's answer
+// (when the first was lost, before any batch goes out) or with a report.
+//
 // Recovery: when a batch does not get across (the Einstein stopped
 // answering, timed out, or the exchange lost step), TOBRIN falls silent
 // until the Einstein is back in its command loop, has it resume writing at
 // the batch's first sector ("W" with the position, acknowledged with "W"
 // and the drive flags) and sends the batch again from the copy it kept.
+// A batch that takes long to write is a bad area, not a fault: TOBRIN asks
+// whether the Einstein still works and waits as long as it says so.
 // Nothing of this happens, and no byte of it goes on the line, in a run
 // without faults.
 #include "link/image_transfer.h"
@@ -29,6 +35,7 @@
 #include "image/disc_image.h"
 #include "image/dsk_codec.h"
 #include "link/block_transfer.h"
+#include "link/fast_line.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/sector_lz.h"
@@ -44,8 +51,12 @@ using Clock = std::chrono::steady_clock;
 // batch being sent.
 struct Transfer {
     DiscImage* image;
-    int image_tracks;            // the image's tracks
-    int sectors_per_cylinder;    // the image's sides x 10
+    int image_tracks;            // the image's tracks, as far as the drive takes them
+    int sectors_per_cylinder;    // the image's sides x 10, as far as the drive takes them
+    int image_tracks_whole;      // the image's own geometry, before the fit to the drive
+    int image_spc_whole;
+    bool fitted;                 // the image has been fitted to a drive (and said so)
+    bool geometry_sent;          // a batch has gone out with sectors_per_cylinder: it stays
     std::uint8_t flags;          // the drive flags byte
     int total;                   // sectors to send: drive tracks x sectors_per_cylinder
     std::vector<std::uint8_t> status;  // one status byte per sector sent
@@ -61,6 +72,7 @@ struct Transfer {
     bool builtin;                // the built-in boot disk is sent
     bool show_rate;              // the progress line gives the throughput and the time left
     bool packed;                 // the sectors go compressed (-fast)
+    ProgramState* program;       // the second stage: verified and compressed batches are its
     std::uint64_t sector_bytes;  // -fast: the bytes of the sectors sent so far (each once) ...
     std::uint64_t packed_bytes;  // ... and of their compressed blocks
     std::chrono::steady_clock::time_point started;  // when the first batch began
@@ -131,21 +143,44 @@ static int drive_tracks(std::uint8_t flags)
     return (flags & DRIVE_80_TRACKS) ? 80 : 40;
 }
 
-// Takes the drive flags: the number of sectors to send follows from them.
-// The status table only grows: a batch being received may lie past the end
-// of a drive that the new flags make smaller (its bytes are not counted
-// at the end).
-static bool take_flags(Transfer* t, std::uint8_t flags)
+// An image larger than the drive is written as far as the drive goes: the
+// tracks (and the side) it has no room for are left out, and said so once.
+// The geometry byte is the image's tracks, but never more than the Einstein
+// takes (80).  Once a batch has gone out its sectors per cylinder stay (the
+// Einstein placed its sectors by them).
+static void fit_to_drive(Transfer* t)
+{
+    int tracks = drive_tracks(t->flags);
+    bool one_side = (t->flags & DRIVE_TWO_SIDES) == 0;
+    int left_out = t->image_tracks_whole > tracks ? t->image_tracks_whole - tracks : 0;
+    bool side_left_out = one_side && t->image_spc_whole == 2 * SECTORS_PER_SIDE;
+    t->image_tracks = t->image_tracks_whole > MAX_TRACKS ? MAX_TRACKS : t->image_tracks_whole;
+    if (!t->geometry_sent)
+        t->sectors_per_cylinder = side_left_out ? SECTORS_PER_SIDE : t->image_spc_whole;  // each cylinder's side 0 only
+    if (t->fitted) return;
+    t->fitted = true;
+    if (left_out > 0 && side_left_out)
+        std::printf("  + The image is larger than the drive (%d tracks, one side): %d track%s and side 1 left out\n",
+                    tracks, left_out, left_out == 1 ? "" : "s");
+    else if (left_out > 0)
+        std::printf("  + The image is larger than the drive (%d tracks): %d track%s left out\n", tracks, left_out,
+                    left_out == 1 ? "" : "s");
+    else if (side_left_out)
+        std::printf("  + The image is larger than the drive (one side): side 1 left out\n");
+    std::fflush(stdout);
+}
+
+// Takes the drive flags: the image is fitted to the drive, and the number
+// of sectors to send follows.  The status table only grows (within the
+// room send_image reserved for the largest drive): a batch being received
+// may lie past the end of a drive that the new flags make smaller (its
+// bytes are not counted at the end).
+static void take_flags(Transfer* t, std::uint8_t flags)
 {
     t->flags = flags;
+    fit_to_drive(t);
     t->total = drive_tracks(flags) * t->sectors_per_cylinder;
-    try {
-        if (t->status.size() < static_cast<std::size_t>(t->total)) t->status.resize(static_cast<std::size_t>(t->total));
-    } catch (const std::bad_alloc&) {
-        halt_report("Cannot allocate status buffer", nullptr, HALT_RESOURCE);
-        return false;
-    }
-    return true;
+    if (t->status.size() < static_cast<std::size_t>(t->total)) t->status.resize(static_cast<std::size_t>(t->total));
 }
 
 // A failure after the progress line started: end that line first.
@@ -174,48 +209,49 @@ static void fetch_sector(Transfer* t, std::uint8_t* sector)
     }
 }
 
-// The batch's status block.  The Einstein writes the whole batch first;
-// when that takes longer than a healthy disk needs, the console says so.
-static bool receive_status(Transfer* t, int first)
+// The batch's status block.  The Einstein writes the whole batch first.
+// When that takes longer than a healthy disk needs, TOBRIN says so and asks
+// whether it still works; from then on (`asked`) the Einstein tells after
+// each of its sector calls, and TOBRIN waits as long as it does - a bad
+// area takes the monitor ten tries a sector - but no longer than one call
+// at its worst without a word (an Einstein that was reset or switched off).
+static BlockFault receive_status(Transfer* t, int first, bool asked)
 {
     std::uint8_t* status = &t->status[static_cast<std::size_t>(first)];
-    std::uint8_t marker = 0;
-    double healthy = t->verify ? BATCH_VERIFY_HEALTHY_S : BATCH_WRITE_HEALTHY_S;
-    double limit = t->verify ? BATCH_VERIFY_S : BATCH_WRITE_S;
-    if (!recv_byte_within(&marker, healthy)) {
-        if (serial_port.failed) return false;
-        std::printf("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen "
-                    "shows which): waiting %.0f s more\n",
-                    limit - healthy);
-        std::fflush(stdout);
-        if (!recv_byte_within(&marker, limit - healthy)) {
-            block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
-            return false;
+    double wait = asked ? SECTOR_CALL_S : t->verify ? BATCH_VERIFY_HEALTHY_S : BATCH_WRITE_HEALTHY_S;
+    for (;;) {
+        std::uint8_t marker = 0;
+        if (!recv_byte_within(&marker, wait)) {
+            if (serial_port.failed || asked) return silence_fault();
+            std::printf("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen "
+                        "shows which): waiting while it works\n");
+            std::fflush(stdout);
+            if (!send_byte(WORK_QUESTION)) return BLOCK_LINK_DEAD;
+            asked = true;
+            wait = SECTOR_CALL_S;
+            continue;
         }
+        if (marker != WORKING_NOTICE) return receive_block_marked(marker, status, BATCH_SECTORS);
+        asked = true;
+        wait = SECTOR_CALL_S;
     }
-    return receive_block_marked(marker, status, BATCH_SECTORS) == 1;
 }
 
 // Every sector of the batch failed: that is also what a status block
 // damaged on the line looks like, or the batch of a drive whose flags byte
 // was damaged (40 tracks read as 80).  Asks the Einstein for its drive
 // flags and the status block again and takes what it says now.
-static bool report_again(Transfer* t, int first)
+static BlockFault report_again(Transfer* t, int first)
 {
-    if (!send_byte(REPORT_COMMAND)) {
-        block_fault = BLOCK_LINK_DEAD;
-        return false;
-    }
+    if (!send_byte(REPORT_COMMAND)) return BLOCK_LINK_DEAD;
     std::uint8_t flags = 0;
-    if (!recv_byte_within(&flags, link_answer_s(1))) {
-        block_fault = serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
-        return false;
-    }
-    if (!transfer_block(&t->status[static_cast<std::size_t>(first)], BATCH_SECTORS, nullptr, TRANSFER_RECEIVE))
-        return false;
+    if (!recv_byte_within(&flags, link_answer_s(1))) return silence_fault();
+    BlockFault fault = exchange_block(&t->status[static_cast<std::size_t>(first)], BATCH_SECTORS, nullptr, TRANSFER_RECEIVE);
+    if (fault != BLOCK_OK) return fault;
     // The drive is smaller than the first flags byte said: the batches
     // past its end were never meant to be written.
-    return flags == t->flags || take_flags(t, flags);
+    take_flags(t, flags);
+    return BLOCK_OK;
 }
 
 static bool every_sector_failed(const Transfer* t, int first)
@@ -235,7 +271,7 @@ static bool mismatch_in_batch(const Transfer* t, int first)
 }
 
 // -verify: the CRC-16 of each sector of the batch, high byte first.
-static bool send_batch_crcs(const Transfer* t)
+static BlockFault send_batch_crcs(const Transfer* t)
 {
     std::uint8_t crcs[2 * BATCH_SECTORS];
     for (int k = 0; k < BATCH_SECTORS; ++k) {
@@ -243,7 +279,7 @@ static bool send_batch_crcs(const Transfer* t)
         crcs[2 * k] = static_cast<std::uint8_t>(crc >> 8);
         crcs[2 * k + 1] = static_cast<std::uint8_t>(crc & 0xFF);
     }
-    return transfer_block(crcs, sizeof crcs, nullptr, TRANSFER_SEND) == 1;
+    return exchange_block(crcs, sizeof crcs, nullptr, TRANSFER_SEND);
 }
 
 // -fast: the block of the batch's sector k (target/packed.asm): its length
@@ -271,16 +307,14 @@ static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
     return block;
 }
 
-// Sends one batch from sector `first`, and takes its status block.
-// *waited_for_status tells that the batch went out whole and only its
-// status block did not come.
-static bool send_batch(Transfer* t, int first, bool* waited_for_status)
+// Sends one batch from sector `first`, and takes its status block: BLOCK_OK,
+// or why not.  *waited_for_status tells that the batch went out whole and
+// only its status block did not come.
+static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
 {
     *waited_for_status = false;
-    if (!send_byte(t->packed ? PACKED_BATCH : t->verify ? VERIFY_BATCH : BATCH_BYTE)) {
-        block_fault = BLOCK_LINK_DEAD;
-        return false;
-    }
+    t->geometry_sent = true;
+    if (!send_byte(t->packed ? PACKED_BATCH : t->verify ? VERIFY_BATCH : BATCH_BYTE)) return BLOCK_LINK_DEAD;
     char label[LABEL_SIZE];
     for (int k = 0; k < BATCH_SECTORS; ++k) {
         int n = first + k;
@@ -298,41 +332,63 @@ static bool send_batch(Transfer* t, int first, bool* waited_for_status)
                 t->sector_bytes += SECTOR_SIZE;
                 t->packed_bytes += block.size();
             }
-            if (!transfer_block(block.data(), static_cast<int>(block.size()), label, TRANSFER_SEND_UNMARKED))
-                return false;
-        } else if (!transfer_block(sector, SECTOR_SIZE, label, TRANSFER_SEND)) {
-            return false;
+            BlockFault fault = exchange_block(block.data(), static_cast<int>(block.size()), label, TRANSFER_SEND_UNMARKED);
+            if (fault != BLOCK_OK) return fault;
+        } else {
+            BlockFault fault = exchange_block(sector, SECTOR_SIZE, label, TRANSFER_SEND);
+            if (fault != BLOCK_OK) return fault;
         }
     }
-    if (t->verify && !t->packed && !send_batch_crcs(t)) return false;
+    if (t->verify && !t->packed) {
+        BlockFault fault = send_batch_crcs(t);
+        if (fault != BLOCK_OK) return fault;
+    }
     *waited_for_status = true;
-    if (!receive_status(t, first)) return false;
+    BlockFault fault = receive_status(t, first, false);
+    if (fault != BLOCK_OK) return fault;
     *waited_for_status = false;
-    if (every_sector_failed(t, first) && !report_again(t, first)) return false;
+    if (every_sector_failed(t, first)) {
+        fault = report_again(t, first);
+        if (fault != BLOCK_OK) return fault;
+    }
     if (t->verify && t->mismatch_resends < LINK_MISMATCH_RESENDS && mismatch_in_batch(t, first)) {
         ++t->mismatch_resends;
-        block_fault = BLOCK_VERIFY_MISMATCH;
-        return false;
+        return BLOCK_VERIFY_MISMATCH;
     }
-    return true;
+    return BLOCK_OK;
 }
 
-// Has the Einstein resume writing at sector `first` of the drive: true when
-// it acknowledged, with the drive flags it sends again.  *heard tells
-// whether the Einstein sent anything at all meanwhile.
-static bool resume_einstein(Transfer* t, int first, bool einstein_timed_out, bool* heard)
+// Has the Einstein resume writing at sector `first` of the drive, with the
+// drive flags it sends again (the image is fitted to them).  RESTARTED when
+// it took it up; ALREADY_DONE when it was still writing the batch and its
+// status block came after all; NOT_TAKEN to try again: no answer, the
+// second stage gone (the program restarted: it goes again first next
+// time), or a resume that the flags show to have gone with a geometry the
+// drive has no room for (the Einstein gives the write up, and the next
+// resume has the right one).  *heard tells whether the Einstein sent
+// anything at all meanwhile.
+static RestartResult resume_einstein(Transfer* t, int first, bool einstein_timed_out, bool* heard)
 {
-    if (!wait_for_command_loop(einstein_timed_out, heard)) return false;
-    const std::uint8_t where[] = {static_cast<std::uint8_t>(t->sectors_per_cylinder), BATCH_SECTORS,
-                                  static_cast<std::uint8_t>(first / t->sectors_per_cylinder),
-                                  static_cast<std::uint8_t>(first % t->sectors_per_cylinder)};
-    if (!send_checked_command(RESUME_COMMAND, where, sizeof where)) return false;
+    if (!wait_for_command_loop(einstein_timed_out, heard)) return NOT_TAKEN;
+    bool staged = t->verify || t->packed;
+    if (staged && !resend_stage_two(t->program)) return NOT_TAKEN;
+    const int spc = t->sectors_per_cylinder;
+    const std::uint8_t where[] = {static_cast<std::uint8_t>(spc), BATCH_SECTORS, static_cast<std::uint8_t>(first / spc),
+                                  static_cast<std::uint8_t>(first % spc)};
+    if (!send_checked_command(RESUME_COMMAND, where, sizeof where)) return NOT_TAKEN;
     std::uint8_t ack = 0, flags = 0;
-    if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S)) return false;
+    if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S)) return NOT_TAKEN;
     *heard = true;
-    if (ack != RESUME_COMMAND || !recv_byte_within(&flags, link_answer_s(1))) return false;
-    if (flags != t->flags && !take_flags(t, flags)) return false;
-    return true;
+    if (ack == WORKING_NOTICE)  // still at the batch: it tells as it works
+        return receive_status(t, first, true) == BLOCK_OK ? ALREADY_DONE : NOT_TAKEN;
+    if ((ack != RESUME_COMMAND && ack != RESUMED_WITH_STAGE) || !recv_byte_within(&flags, link_answer_s(1)))
+        return NOT_TAKEN;
+    take_flags(t, flags);
+    if (staged && ack != RESUMED_WITH_STAGE) {
+        t->program->stage_two_in_place = false;
+        return NOT_TAKEN;
+    }
+    return t->sectors_per_cylinder == spc ? RESTARTED : NOT_TAKEN;
 }
 
 // A status block that comes after TOBRIN stopped waiting for it: the
@@ -342,8 +398,9 @@ static bool late_status(Transfer* t, int first)
 {
     std::uint8_t marker = 0;
     if (!recv_byte_within(&marker, LINK_QUIET_S)) return false;
+    if (marker == WORKING_NOTICE) return receive_status(t, first, true) == BLOCK_OK;
     if (marker != FILL_MARKER && marker != FULL_MARKER) return false;
-    return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], BATCH_SECTORS) == 1;
+    return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], BATCH_SECTORS) == BLOCK_OK;
 }
 
 static const RecoveryTexts WRITE_RECOVERY = {
@@ -358,19 +415,20 @@ static const RecoveryTexts WRITE_RECOVERY = {
 };
 static_assert(LINK_MAX_RECOVERIES == 5, "the report says five");
 
-// Recovers from a batch that did not get across: the Einstein resumes at
-// the batch's first sector, or - the first time the PC gave up waiting for
-// the status block - its late status block completes the batch
-// (*batch_done).  False after a halt report.
-static bool recover(Transfer* t, int first, RecoveryState* state, bool waited_for_status, bool* batch_done)
+// Recovers from `fault` at a batch that did not get across: the Einstein
+// resumes at the batch's first sector, or - the first time the PC gave up
+// waiting for the status block - its late status block completes the
+// batch (*batch_done).  False after a halt report.
+static bool recover(Transfer* t, int first, BlockFault fault, RecoveryState* state, bool waited_for_status,
+                    bool* batch_done)
 {
     Clock::time_point start = Clock::now();
-    auto restart = [&](int attempt, BlockFault fault, bool* heard) {
-        if (waited_for_status && fault == BLOCK_NO_ANSWER && attempt == 1 && late_status(t, first))
+    auto restart = [&](int attempt, BlockFault why, bool* heard) {
+        if (waited_for_status && why == BLOCK_NO_ANSWER && attempt == 1 && late_status(t, first))
             return ALREADY_DONE;
-        return resume_einstein(t, first, fault == BLOCK_EINSTEIN_TIMED_OUT, heard) ? RESTARTED : NOT_TAKEN;
+        return resume_einstein(t, first, why == BLOCK_EINSTEIN_TIMED_OUT, heard);
     };
-    if (!recover_at(state, block_fault, true, first / t->sectors_per_cylinder, first % t->sectors_per_cylinder,
+    if (!recover_at(state, fault, true, first / t->sectors_per_cylinder, first % t->sectors_per_cylinder,
                     WRITE_RECOVERY, restart, batch_done))
         return false;
     ++t->recoveries;
@@ -378,9 +436,9 @@ static bool recover(Transfer* t, int first, RecoveryState* state, bool waited_fo
     return true;
 }
 
-static int send_image(DiscImage* image, const char* name, int verify, bool fast = false);
+static int send_image(DiscImage* image, const char* name, int verify, bool fast, ProgramState* program);
 
-int transfer_image(const char* name, int verify)
+int transfer_image(const char* name)
 {
     DiscImageOwner image;
     if (name != nullptr) {
@@ -390,43 +448,21 @@ int transfer_image(const char* name, int verify)
         if (!image) return 0;
         image_describe(image.get());
     }
-    return send_image(image.get(), name, verify);
+    ProgramState program;
+    return send_image(image.get(), name, 0, false, &program);
 }
 
-// An image larger than the drive is written as far as the drive goes: the
-// tracks (and the side) it has no room for are left out, and said so.  The
-// sectors sent already stop at the drive's last track; the geometry byte
-// is the image's tracks, but never more than the Einstein takes (80).
-static void fit_to_drive(Transfer* t)
-{
-    int tracks = drive_tracks(t->flags);
-    bool one_side = (t->flags & DRIVE_TWO_SIDES) == 0;
-    int left_out = t->image_tracks > tracks ? t->image_tracks - tracks : 0;
-    bool side_left_out = one_side && t->sectors_per_cylinder == 2 * SECTORS_PER_SIDE;
-    if (t->image_tracks > MAX_TRACKS) t->image_tracks = MAX_TRACKS;
-    if (side_left_out) t->sectors_per_cylinder = SECTORS_PER_SIDE;  // each cylinder's side 0 only
-    if (left_out > 0 && side_left_out)
-        std::printf("  + The image is larger than the drive (%d tracks, one side): %d track%s and side 1 left out\n",
-                    tracks, left_out, left_out == 1 ? "" : "s");
-    else if (left_out > 0)
-        std::printf("  + The image is larger than the drive (%d tracks): %d track%s left out\n", tracks, left_out,
-                    left_out == 1 ? "" : "s");
-    else if (side_left_out)
-        std::printf("  + The image is larger than the drive (one side): side 1 left out\n");
-    std::fflush(stdout);
-}
-
-int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool fast)
+int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool fast, ProgramState* program)
 {
     if (name != nullptr && image == nullptr) return 0;  // nothing was loaded under that name
     if (name != nullptr) {
         std::printf("2) Sending disk image %s, please wait.\n", name);
         image_describe(image);
     }
-    return send_image(image, name, verify, fast);
+    return send_image(image, name, verify, fast, program);
 }
 
-static int send_image(DiscImage* loaded, const char* name, int verify, bool fast)
+static int send_image(DiscImage* loaded, const char* name, int verify, bool fast, ProgramState* program)
 {
     DiscImageOwner builtin;
     DiscImage* image = loaded;
@@ -442,12 +478,14 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     t.verify = verify != 0 || fast;
     t.show_rate = fast;
     t.packed = fast;
+    t.program = program;
     t.builtin = name == nullptr;
     t.image = image;
-    t.image_tracks = image_track_count(image);
-    t.sectors_per_cylinder = image_side_count(image) * SECTORS_PER_SIDE;
+    t.image_tracks_whole = t.image_tracks = image_track_count(image);
+    t.image_spc_whole = t.sectors_per_cylinder = image_side_count(image) * SECTORS_PER_SIDE;
     try {
         t.batch.resize(static_cast<std::size_t>(BATCH_SECTORS) * SECTOR_SIZE);
+        t.status.reserve(static_cast<std::size_t>(MAX_TRACKS * 2 * SECTORS_PER_SIDE));  // the largest drive
     } catch (const std::bad_alloc&) {
         halt_report("Cannot allocate status buffer", nullptr, HALT_RESOURCE);
         return 0;
@@ -456,21 +494,16 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     RecoveryState state{};
     bool batch_done = false;
     std::uint8_t flags = 0;
-    bool have_flags = recv_byte_within(&flags, link_answer_s(1));
-    if (!have_flags && serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
-    if (have_flags) {
-        t.flags = flags;
-        fit_to_drive(&t);
-        if (!take_flags(&t, flags)) return 0;
+    if (recv_byte_within(&flags, link_answer_s(1))) {
+        take_flags(&t, flags);
         send_byte(static_cast<std::uint8_t>(t.image_tracks));
         send_byte(static_cast<std::uint8_t>(t.sectors_per_cylinder));
         send_byte(BATCH_SECTORS);
     } else {
-        // The flags byte was lost: the resume brings it again.
-        t.flags = 0;
-        t.total = 0;
-        block_fault = BLOCK_NO_ANSWER;
-        if (!take_flags(&t, 0) || !recover(&t, 0, &state, false, &batch_done)) return 0;
+        if (serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
+        // The flags byte was lost: the resume brings it again, and the
+        // image is fitted to the drive before a batch goes out.
+        if (!recover(&t, 0, BLOCK_NO_ANSWER, &state, false, &batch_done)) return 0;
     }
 
     t.started = std::chrono::steady_clock::now();
@@ -480,8 +513,8 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
         t.mismatch_resends = 0;
         state = RecoveryState{};
         bool waited_for_status = false;
-        while (!send_batch(&t, first, &waited_for_status)) {
-            if (!recover(&t, first, &state, waited_for_status, &batch_done)) return 0;
+        for (BlockFault fault; (fault = send_batch(&t, first, &waited_for_status)) != BLOCK_OK;) {
+            if (!recover(&t, first, fault, &state, waited_for_status, &batch_done)) return 0;
             if (batch_done) break;
         }
     }

@@ -19,7 +19,24 @@ constexpr double SLOWEST_STEP_S = 0.030;   // the WD1770's slowest step rate
 constexpr double SPIN_UP_S = 6 * REVOLUTION_S;
 constexpr double MONITOR_TRIES = 10;       // the monitor's tries for a sector
 constexpr double NOT_FOUND_S = 5 * REVOLUTION_S;  // one try that finds no sector
+constexpr double MONITOR_STEP_S = 0.012;   // the monitor's step rate
+constexpr double MONITOR_SETTLE_S = 0.0283;// its wait after a seek or a restore
+constexpr double MAX_TRACKS = 80;
+// A restore from the last track and a seek back to it, as the monitor
+// makes them: the steps, the restore's verify (a turn) and its wait for an
+// index pulse (a turn), the settle after each.
+constexpr double RESTORE_AND_SEEK_S =
+    2 * MAX_TRACKS * MONITOR_STEP_S + 2 * REVOLUTION_S + 2 * MONITOR_SETTLE_S;
 }  // namespace link_limits_detail
+
+// One of the monitor's sector calls at its worst (a bad sector): a spin-up
+// and a restore first when the motor had stopped, then ten tries that find
+// no sector, each after the first behind a restore and a seek back; a
+// quarter more for a slow drive.  About 45 s.
+constexpr double SECTOR_CALL_S =
+    (link_limits_detail::SPIN_UP_S + link_limits_detail::RESTORE_AND_SEEK_S +
+     link_limits_detail::MONITOR_TRIES * (link_limits_detail::NOT_FOUND_S + link_limits_detail::RESTORE_AND_SEEK_S)) *
+    1.25;
 
 // One byte on the line: 11 bits at 9600 baud.
 constexpr double LINK_BYTE_S = 11.0 / 9600.0;
@@ -96,22 +113,24 @@ constexpr double FORMAT_S =
           2 * 2 * link_limits_detail::REVOLUTION_S + 0.05) +
      link_limits_detail::counts::WAIT_ROUNDS * 65536.0 * 50.0 / link_limits_detail::CPU_HZ) * 1.25 + 5.0;
 
-// A batch's status block: the Einstein writes up to 80 sectors first.  A
-// healthy disk takes two revolutions a sector at most; each sector the
-// monitor has to try again can take up to ten tries of five revolutions.
-// TOBRIN waits for the healthy time and a few such sectors; past the
-// healthy time the console says why it still waits, and past the whole
-// wait it takes the batch as lost on the line - and still takes a status
-// block that comes late, before it resumes.  (A batch that needs all 80
-// sectors retried would take 800 s; waiting that long would leave a run
-// whose Einstein was reset hanging for a quarter of an hour.)
+// A batch's status block: the Einstein writes its 80 sectors first, eight
+// track sides.  On a healthy disk a side takes the search for the head (a
+// step, the settle, a Read Address), the progress line and a turn for the
+// writes - with -verify a turn more for the read back and its checks
+// (83 ms) - and the batch at most a spin-up and a restore across the disk
+// when the motor had stopped; TOBRIN waits twice that.  A batch that takes
+// longer is a bad area (the monitor tries each bad sector ten times,
+// restoring between the tries: SECTOR_CALL_S) or an Einstein that is gone:
+// TOBRIN asks whether it still works (WORK_QUESTION), and from then on the
+// Einstein tells after each sector call; TOBRIN waits as long as it works,
+// and no longer than SECTOR_CALL_S without a word.
+namespace link_limits_detail {
+constexpr double BATCH_SIDES = counts::MAX_BATCH / 10.0;
+constexpr double SIDE_SEARCH_S = 0.030 + MONITOR_SETTLE_S + 2 * REVOLUTION_S / 10 + 0.060;
+constexpr double MOTOR_RESTART_S = SPIN_UP_S + RESTORE_AND_SEEK_S;
+}  // namespace link_limits_detail
 constexpr double BATCH_WRITE_HEALTHY_S =
-    link_limits_detail::counts::MAX_BATCH * 2 * link_limits_detail::REVOLUTION_S * 1.5 + 10.0;
-constexpr double BATCH_RETRIED_SECTORS = 4;
-// -verify: the batch is read back too (as long again, and the CRC of each
-// sector: 60 ms), and sectors that differ are written and read again.
-constexpr double BATCH_VERIFY_HEALTHY_S = 2 * BATCH_WRITE_HEALTHY_S + link_limits_detail::counts::MAX_BATCH * 0.07;
-constexpr double BATCH_WRITE_S =
-    BATCH_WRITE_HEALTHY_S +
-    BATCH_RETRIED_SECTORS * link_limits_detail::MONITOR_TRIES * link_limits_detail::NOT_FOUND_S;
-constexpr double BATCH_VERIFY_S = BATCH_VERIFY_HEALTHY_S + (BATCH_WRITE_S - BATCH_WRITE_HEALTHY_S);
+    (link_limits_detail::BATCH_SIDES * (link_limits_detail::SIDE_SEARCH_S + link_limits_detail::REVOLUTION_S) +
+     link_limits_detail::MOTOR_RESTART_S) * 2;
+constexpr double BATCH_VERIFY_HEALTHY_S =
+    BATCH_WRITE_HEALTHY_S + link_limits_detail::BATCH_SIDES * (link_limits_detail::REVOLUTION_S + 0.083) * 2;

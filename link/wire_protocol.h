@@ -15,11 +15,18 @@
 //                   check byte; Einstein: "W" and its drive flags
 //   report          after a status block of failures only: the drive flags
 //                   and the status block again
-//   second stage    "S" and the second stage's code as one block (-read,
-//                   -fast); "F", a rate and its probe (link/fast_line.h)
+//   still working?  after a long silence while a batch is written, PC:
+//                   WORK_QUESTION; Einstein: WORKING_NOTICE after each of
+//                   its sector calls from then on, until the status block
+//   second stage    "S" and the second stage's code as one block, "S" back
+//                   once it is in place (-verify, -read, -fast); "F", a
+//                   rate and its probe (link/fast_line.h)
+//   checked format  "X" (-fast): as "*", each status byte followed by its
+//                   complement and confirmed by the PC ("C"), else again
 //   read            "R", track, sector, check byte; Einstein: drive check
-//                   status, drive flags, then per sector its position
-//                   (track, sector), its status byte and the sector block
+//                   status, drive flags, then per sector its record -
+//                   position (track, sector), status byte, CRC-16, the
+//                   sector block - which the PC takes (06h) or has again
 #pragma once
 #include <cstdint>
 
@@ -45,6 +52,21 @@ constexpr int PACKED_HEADER = 6;                // length (2, low first) and its
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
+// While a batch is written: the PC asks whether the Einstein still works,
+// which from then on tells after each of its monitor's sector calls.
+constexpr std::uint8_t WORK_QUESTION = '?';
+constexpr std::uint8_t WORKING_NOTICE = 0x16;
+// The resume's answer, in place of "W", when the second stage is in place.
+constexpr std::uint8_t RESUMED_WITH_STAGE = 0x06;
+constexpr std::uint8_t STAGE_TWO_TAKEN = 'S';   // the second stage's block got across
+// The checked format (-fast): "X", and the PC's word on each status byte
+// and its complement (anything else has the two again).
+constexpr std::uint8_t CHECKED_FORMAT_COMMAND = 'X';
+constexpr std::uint8_t STATUS_CONFIRMED = 'C';
+// A read sector's record: taken; ANSWER_AGAIN (or any other byte) has it
+// again, as it has a checked format's status byte again.
+constexpr std::uint8_t SECTOR_TAKEN = 0x06;
+constexpr std::uint8_t ANSWER_AGAIN = 0x18;
 
 constexpr std::uint8_t FILL_MARKER = 0x03;      // a block of one value: the marker and the value
 constexpr std::uint8_t FULL_MARKER = 0x00;      // a block in full, under checksums
@@ -86,4 +108,12 @@ static_assert(FORMAT_COMMAND == labels::FORMAT_COMMAND);
 static_assert(FILL_MARKER == labels::FILL_MARKER);
 static_assert(FULL_MARKER == labels::FULL_MARKER);
 static_assert(TIMEOUT_NOTICE == labels::TIMEOUT_NOTICE);
+static_assert(WORK_QUESTION == labels::WORK_QUESTION);
+static_assert(WORKING_NOTICE == labels::WORKING_NOTICE);
+static_assert(RESUMED_WITH_STAGE == labels::RESUMED_WITH_STAGE);
+static_assert(STAGE_TWO_TAKEN == labels::STAGE_TWO_TAKEN);
+static_assert(CHECKED_FORMAT_COMMAND == labels::CHECKED_FORMAT_COMMAND);
+static_assert(STATUS_CONFIRMED == labels::STATUS_CONFIRMED);
+static_assert(SECTOR_TAKEN == labels::SECTOR_TAKEN);
+static_assert(ANSWER_AGAIN != SECTOR_TAKEN);
 }  // namespace wire_checks

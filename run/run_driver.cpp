@@ -19,6 +19,7 @@
 #include "link/fast_line.h"
 #include "link/image_transfer.h"
 #include "link/link_limits.h"
+#include "link/recovery.h"
 #include "link/serial_port.h"
 #include "platform/serial_device.h"
 #include "report/halt_report.h"
@@ -156,13 +157,14 @@ static void let_line_fall_quiet()
     std::this_thread::sleep_until(ready);
 }
 
-// -fast: the second stage, then the fastest line both ends carry.  False
-// after a halt report (the second stage did not get across).
-static bool agree_line()
+// -verify, -fast: the second stage, and with -fast the fastest line both
+// ends carry.  False after a halt report (the second stage did not get
+// across).
+static bool prepare_program(ProgramState* program)
 {
     let_line_fall_quiet();
-    if (!send_stage_two()) return false;
-    agree_fast_line();
+    if (!send_stage_two(program)) return false;
+    if (run_options.fast != 0) agree_fast_line(program);
     line_quiet_since = std::chrono::steady_clock::now();
     return true;
 }
@@ -205,10 +207,19 @@ static int load_target_program()
 }
 
 // One format status byte within `seconds`; false after a halt report that
-// says what TOBRIN waited for.
-static bool format_status(std::uint8_t* status, double seconds, const char* waiting_for)
+// says what TOBRIN waited for.  With `checked` (the checked format of a
+// -fast run) the byte comes with its complement, and TOBRIN has the two
+// again until both come whole.
+static bool format_status(std::uint8_t* status, double seconds, bool checked, const char* waiting_for)
 {
-    if (recv_byte_within(status, seconds)) return true;
+    for (int pass = 0; pass < LINK_MAX_PASSES; ++pass) {
+        std::uint8_t complement = 0;
+        if (!recv_byte_within(status, pass == 0 ? seconds : link_answer_s(2))) break;
+        if (!checked || *status == TIMEOUT_NOTICE) return true;
+        bool whole = recv_byte_within(&complement, link_answer_s(1)) && (*status ^ complement) == 0xFF;
+        if (!send_byte(whole ? STATUS_CONFIRMED : ANSWER_AGAIN)) break;
+        if (whole) return true;
+    }
     if (serial_port.failed) {
         halt_report("Serial link to the Einstein lost", nullptr, HALT_EINSTEIN);
         return false;
@@ -221,29 +232,48 @@ static bool format_status(std::uint8_t* status, double seconds, const char* wait
 
 enum FormatResult { FORMATTED, FORMAT_FAILED, FORMAT_NOT_SENT };
 
-// Formats the disk: FORMATTED when both status bytes came back 0.
-static FormatResult format_disk()
+// Times the format command goes when the Einstein answers it with its
+// time-out notice (it was inside a wait of its own when the command came).
+static const int FORMAT_COMMAND_TRIES = 3;
+
+// Formats the disk: FORMATTED when both status bytes came back 0.  A -fast
+// run (the second stage in place) sends the checked format, whose status
+// bytes a damaged byte cannot change.  The Einstein's time-out notice is
+// never taken for a status byte: in place of the first, the command goes
+// again once the Einstein is back in its command loop.
+static FormatResult format_disk(bool checked)
 {
     let_line_fall_quiet();
     std::printf("1) Formatting, please wait.\n");
     std::fflush(stdout);
-    if (!send_byte(FORMAT_COMMAND)) {
-        halt_report("The format command could not be sent: the port took no byte. Check that the Einstein "
-                    "shows \"[ Waiting to proceed\" and that the cable carries RTS and CTS",
-                    nullptr, HALT_EINSTEIN);
-        return FORMAT_NOT_SENT;
+    std::uint8_t status = TIMEOUT_NOTICE;
+    for (int tries = 0; tries < FORMAT_COMMAND_TRIES && status == TIMEOUT_NOTICE; ++tries) {
+        bool heard = false;
+        if (tries > 0 && !wait_for_command_loop(true, &heard)) break;
+        if (!send_byte(checked ? CHECKED_FORMAT_COMMAND : FORMAT_COMMAND)) {
+            if (tries > 0) break;
+            halt_report("The format command could not be sent: the port took no byte. Check that the Einstein "
+                        "shows \"[ Waiting to proceed\" and that the cable carries RTS and CTS",
+                        nullptr, HALT_EINSTEIN);
+            return FORMAT_NOT_SENT;
+        }
+        if (!format_status(&status, FORMAT_CHECK_S, checked,
+                           "No answer to the format command within %s s. Check that the Einstein shows "
+                           "\"[ Waiting to proceed\" and that the cable is in, then run TOBRIN again "
+                           "(with -notrans when the Einstein shows that line)"))
+            return FORMAT_FAILED;
     }
-    std::uint8_t status = 0;
-    if (!format_status(&status, FORMAT_CHECK_S,
-                       "No answer to the format command within %s s. Check that the Einstein shows "
-                       "\"[ Waiting to proceed\" and that the cable is in, then run TOBRIN again "
-                       "(with -notrans when the Einstein shows that line)"))
-        return FORMAT_FAILED;
     if (status == 0 &&
-        !format_status(&status, FORMAT_S,
+        !format_status(&status, FORMAT_S, checked,
                        "The format did not end within %s s: the Einstein stopped answering (its screen may "
                        "show TIMEOUT). Check the drive and the cable, then run TOBRIN again with -notrans"))
         return FORMAT_FAILED;
+    if (status == TIMEOUT_NOTICE) {
+        halt_report("The Einstein timed out instead of answering the format command (its screen shows TIMEOUT). "
+                    "Check the cable, then run TOBRIN again with -notrans",
+                    nullptr, HALT_EINSTEIN_RUN);
+        return FORMAT_FAILED;
+    }
     if (status != 0) {
         halt_report("Formatting disk has failed.", nullptr, HALT_EINSTEIN_RUN);
         return FORMAT_FAILED;
@@ -254,7 +284,7 @@ static FormatResult format_disk()
 // -read: the disk in drive 0 into a new image file, after the port is
 // open; returns the exit status.  The name is judged before anything is
 // asked of the Einstein, and nothing is created before the last answer.
-static int read_steps(const ArgList* list)
+static int read_steps(const ArgList* list, ProgramState* program)
 {
     const char* path = run_options.read_image;
     if (arg_item(list, 1) != nullptr) {
@@ -270,11 +300,11 @@ static int read_steps(const ArgList* list)
     }
     if (run_options.notrans == 0 && !load_target_program()) return EXIT_NOTHING_DONE;
 
-    if (run_options.fast != 0 && !agree_line()) return EXIT_NOTHING_DONE;
+    if (run_options.fast != 0 && !prepare_program(program)) return EXIT_NOTHING_DONE;
 
     std::printf("\nAbout to read the disk in Einstein drive 0: into %s.\n\n", path);
     if (!confirm()) {
-        if (run_options.fast != 0) return_to_monitor_rate();
+        return_to_monitor_rate(program);
         return EXIT_NOTHING_DONE;
     }
     NewImageFile file;
@@ -283,8 +313,8 @@ static int read_steps(const ArgList* list)
     std::printf("1) Reading disk, please wait.\n");
     std::fflush(stdout);
     DiskRead disk;
-    bool read = read_disk(&disk) != 0;
-    if (run_options.fast != 0) return_to_monitor_rate();
+    bool read = read_disk(&disk, program) != 0;
+    return_to_monitor_rate(program);
     if (!read) {
         halt_report("Reading the disk has failed; no image was written.", nullptr, HALT_EINSTEIN_RUN);
         return EXIT_FAILED;
@@ -342,7 +372,8 @@ static int run_steps(const ArgList* list)
     int opened = open_port(arg_item(list, 0));
     if (opened != EXIT_DONE) return opened;
     line_quiet_since = std::chrono::steady_clock::now();
-    if (run_options.read_image[0] != '\0') return read_steps(list);
+    ProgramState program;  // this run's: nothing sent yet, the monitor's rate
+    if (run_options.read_image[0] != '\0') return read_steps(list, &program);
     // The image is read and checked before the Einstein is asked to do
     // anything (a mistyped name must not cost a formatted disk), and never
     // read again: what was checked is what is written.
@@ -354,20 +385,20 @@ static int run_steps(const ArgList* list)
     }
 
     if (run_options.notrans == 0 && !load_target_program()) return EXIT_NOTHING_DONE;
-    if (run_options.fast != 0 && !agree_line()) return EXIT_NOTHING_DONE;
+    bool staged = run_options.verify != 0 || run_options.fast != 0;  // verified batches are the second stage's
+    if (staged && !prepare_program(&program)) return EXIT_NOTHING_DONE;
 
     std::printf("\nWARNING: About to format disk in Einstein drive 0:, please make sure a disk is\n");
     std::printf("         in the drive and its the one you want to use as a system disk.\n\n");
     if (!confirm()) {
-        if (run_options.fast != 0) return_to_monitor_rate();
+        return_to_monitor_rate(&program);
         return EXIT_NOTHING_DONE;
     }
 
-    FormatResult formatted = format_disk();
+    FormatResult formatted = format_disk(run_options.fast != 0);
     bool transferred = formatted == FORMATTED &&
-                       transfer_loaded_image(image.get(), image_name, run_options.verify || run_options.fast,
-                                             run_options.fast != 0);
-    if (run_options.fast != 0) return_to_monitor_rate();
+                       transfer_loaded_image(image.get(), image_name, staged, run_options.fast != 0, &program);
+    return_to_monitor_rate(&program);
     if (formatted == FORMAT_NOT_SENT) return EXIT_NOTHING_DONE;
     if (formatted == FORMAT_FAILED) return EXIT_FAILED;
     if (!transferred) {

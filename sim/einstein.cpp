@@ -78,9 +78,24 @@ Z80EX_BYTE read_interrupt_vector(Z80EX_CONTEXT*, void*)
 
 }  // namespace
 
+// RAM that nobody has written holds whatever the chips came up with: a
+// fixed pseudo-random pattern here, so that a program that reads a
+// variable before setting it fails on the virtual Einstein as it would on
+// the machine (zeros would hide it).
+static void fill_unwritten(Einstein* e, std::uint32_t from, std::uint32_t to)
+{
+    std::uint32_t x = 0x2545F491u ^ from;
+    for (std::uint32_t a = from; a < to; ++a) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        e->ram[a] = static_cast<std::uint8_t>(x >> 24);
+    }
+}
+
 void einstein_init(Einstein* e, const EinsteinConfig& config)
 {
-    std::memset(e->ram, 0, sizeof e->ram);
+    fill_unwritten(e, 0, sizeof e->ram);
     e->config = config;
     e->clock = 0;
     e->stop = StopReason::Limit;
@@ -163,7 +178,7 @@ void einstein_trap(Einstein* e, std::uint16_t address, std::function<void(Einste
 static void reset_to_monitor(Einstein* e)
 {
     e->was_reset = true;
-    std::memset(e->ram + 0x0100, 0, 0xFB00 - 0x0100);
+    fill_unwritten(e, 0x0100, 0xFB00);
     usart_reset(&e->usart, e->clock);
     ctc_init(&e->ctc);  // the monitor sets the line up again
     wd1770_reset(&e->fdc, e->clock);

@@ -62,11 +62,12 @@ struct EinsteinConfig {
     bool disk_present = true;       // a disk in the drive
     bool write_protected = false;   // its notch covered
     bool fail_first_restore = false;// the first drive check fails "not ready"
-    std::vector<std::pair<int, int>> failed_writes; // (track, ID): every write fails ...
-    std::uint8_t fail_write_code = 3; // ... with this code
     std::vector<std::pair<int, int>> weak_sectors; // (track, ID): the first write is taken but not kept
-    std::vector<std::pair<int, int>> bad_reads;    // (track, ID): every read fails (bad data) and reads wrong
-    FdcFaults faults = {-1, -1, -1, -1};
+    // A damaged spot, a seek that fails, a Write Track cut short; and
+    // (track, ID) sectors whose every write fails "not found" (faults.unwritable)
+    // or whose every read fails "bad data" and reads wrong (faults.bad_data):
+    // the controller meets them and the monitor tries them again as it does.
+    FdcFaults faults;
     LineFaults line;                // faults on the serial line
     double max_baud = 0;            // above this rate every byte arrives damaged (0: no limit)
     std::uint64_t reset_at = UINT64_MAX; // the machine is reset at this T-state

@@ -169,8 +169,8 @@ bool parse(int argc, char** argv, Options* o)
             int t = -1, r = -1;
             if (std::sscanf(argv[++i], "%d:%d", &t, &r) != 2 || t < 0 || r < 0) return false;
             (a == "--weak-sector" ? o->config.weak_sectors
-             : a == "--bad-read"  ? o->config.bad_reads
-                                  : o->config.failed_writes).emplace_back(t, r);
+             : a == "--bad-read"  ? o->config.faults.bad_data
+                                  : o->config.faults.unwritable).emplace_back(t, r);
         } else if (a == "--pace" && i + 1 < argc) {
             std::string pace = argv[++i];
             if (pace == "real") o->pace = Pace::REAL;

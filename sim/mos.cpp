@@ -43,21 +43,42 @@ constexpr std::uint8_t LATCH_DRIVE0 = 0x01;
 constexpr std::uint8_t LATCH_SIDE1 = 0x10;
 
 constexpr std::uint64_t CALL_OVERHEAD = 120;   // paging the ROM in and out, the dispatch
-constexpr std::uint64_t PRINT_PER_CHARACTER = 600;
+// The monitor's print puts each character on the screen through the video
+// chip: 1.6 ms a character, a control character half that (MAME's Einstein
+// with the MOS 1.2 prints a 32-character progress line in 52 ms).
+constexpr std::uint64_t PRINT_PER_CHARACTER = 6500;
+constexpr std::uint64_t PRINT_PER_CONTROL = 3200;
 
-// How the monitor drives the controller for its disk calls, as this model
-// takes it: it seeks at the 6 ms step rate (rate bits 00) without verify and
-// asks for the controller's head settle delay (E) on the first sector
-// command after a seek; it sets up a sector call (drive checks, latch,
-// registers) in SECTOR_SETUP T-states, polls the status register every
-// POLL_TSTATES and moves one byte at each data request, and makes up to
-// TRIES tries of a sector that is not found or reads back bad.
-constexpr std::uint8_t STEP_RATE = 0x00;
-constexpr std::uint64_t SECTOR_SETUP = 500;
+std::uint64_t print_cost(std::uint8_t c)
+{
+    return (c & 0x7F) < 0x20 ? PRINT_PER_CONTROL : PRINT_PER_CHARACTER;
+}
+
+// How the MOS 1.2 drives the controller for its disk calls (its commented
+// disassembly; the times as MAME's Einstein running that ROM shows them):
+// it steps at 12 ms (rate bits 01, the cold start's "12 ms stepping");
+// after a seek or a restore it waits in software (a 1100h-pass loop, 28 ms)
+// and asks the controller for no head settle; a sector call made while the
+// motor is off begins with a full restore with verify; a sector that is not
+// found or reads back bad is tried up to ten times, each try after the
+// first behind a Force Interrupt, a restore and a new seek; write
+// protection, not ready and no drive end the call at once; after a failure
+// the controller is reset.  The call runs with interrupts off (here it is
+// one step of the model: nothing else runs meanwhile) and polls the status
+// register for busy and data requests, one byte moved at each request.
+constexpr std::uint8_t STEP_RATE = 0x01;
+constexpr std::uint64_t SOFTWARE_SETTLE = 0x1100 * 26;
+constexpr std::uint64_t SECTOR_SETUP = 800;      // the call to its first controller command: 0.2 ms
 constexpr std::uint64_t POLL_TSTATES = 40;
 constexpr int TRIES = 10;
-// A command that never ends (no index pulses) is given up after this long.
-constexpr std::uint64_t COMMAND_TIME_LIMIT = 10 * FDC_REVOLUTION_TSTATES;
+constexpr std::uint8_t SEEK_STATUS_MASK = 0xB9;  // after a seek: motor on, spun up, nothing else
+constexpr std::uint8_t SEEK_STATUS_READY = 0xA0;
+// The monitor waits this long for an index pulse (a drive that never turns
+// one has no disk) and for a command to end; past it the call fails "not
+// ready".  Every command on a turning disk ends well within: a restore
+// from track 79 after a spin-up and a verify take about 16 turns.
+constexpr std::uint64_t INDEX_WAIT_LIMIT = 10 * FDC_REVOLUTION_TSTATES;
+constexpr std::uint64_t COMMAND_TIME_LIMIT = 25 * FDC_REVOLUTION_TSTATES;
 
 Z80EX_CONTEXT* cpu_of(Einstein* e)
 {
@@ -93,75 +114,118 @@ void fail(Einstein* e, std::uint8_t code)
     set_result(e, code, code == 0);
 }
 
-std::uint8_t selected_drive_error(Einstein* e)
-{
-    if ((e->drive_latch & 0x0F) != LATCH_DRIVE0) return ERROR_NO_DRIVE;  // only drive 0 exists here
-    if (!e->disk.present) return ERROR_NOT_READY;
-    return 0;
-}
-
 void mos_print(Einstein* e, std::uint16_t* next)
 {
     std::uint16_t at = *next;
     for (;;) {
         std::uint8_t c = e->ram[at++];
         screen_put(&e->screen, static_cast<char>(c & 0x7F));
-        e->clock += PRINT_PER_CHARACTER;
+        e->clock += print_cost(c);
         if (c & 0x80) break;
     }
     *next = at;
     scramble(e, false);
 }
 
-// Runs one controller command to its end as the monitor's loop does:
-// polling the status register, a byte moved at each data request (into RAM
-// from `buffer` on for a read, out of it for a write).  Returns the status.
-std::uint8_t run_command(Einstein* e, std::uint8_t command, std::uint16_t buffer)
+std::uint8_t status_now(Einstein* e)
 {
-    // A command the program left running ends first (the monitor waits for
-    // the controller to be idle).
-    std::uint64_t limit = e->clock + COMMAND_TIME_LIMIT;
-    while (wd1770_busy(&e->fdc) && e->clock < limit) {
-        e->clock = std::max(e->clock + POLL_TSTATES, std::min(wd1770_next_event(&e->fdc), limit));
-        wd1770_advance(&e->fdc, e->clock);
-    }
-    if (wd1770_busy(&e->fdc))
-        wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, static_cast<std::uint8_t>(WD_FORCE_INTERRUPT << 4), e->clock);
-    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
-    limit = e->clock + COMMAND_TIME_LIMIT;
-    bool writing = (command >> 4) == WD_WRITE_SECTOR;
+    return wd1770_read(&e->fdc, WD_REG_STATUS_COMMAND, e->clock);
+}
+
+void force_interrupt(Einstein* e)
+{
+    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, static_cast<std::uint8_t>(WD_FORCE_INTERRUPT << 4), e->clock);
+}
+
+// Polls the status register as the monitor's loop does until the controller
+// is idle, moving a byte at each data request (into RAM from *buffer on for
+// a read, out of it for a write; none when buffer is null).  False when it
+// is still busy at `limit`: the command is then ended by Force Interrupt.
+bool poll_until_idle(Einstein* e, std::uint16_t* buffer, bool writing, std::uint64_t limit)
+{
     for (;;) {
         e->clock += POLL_TSTATES;
         wd1770_advance(&e->fdc, e->clock);
-        if (!wd1770_busy(&e->fdc)) break;
-        if (wd1770_data_request(&e->fdc)) {
-            if (writing) wd1770_write(&e->fdc, WD_REG_DATA, e->ram[buffer++], e->clock);
-            else e->ram[buffer++] = wd1770_read(&e->fdc, WD_REG_DATA, e->clock);
+        if (!wd1770_busy(&e->fdc)) return true;
+        if (buffer != nullptr && wd1770_data_request(&e->fdc)) {
+            if (writing) wd1770_write(&e->fdc, WD_REG_DATA, e->ram[(*buffer)++], e->clock);
+            else e->ram[(*buffer)++] = wd1770_read(&e->fdc, WD_REG_DATA, e->clock);
             continue;
         }
         if (e->clock >= limit) {
-            wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, static_cast<std::uint8_t>(WD_FORCE_INTERRUPT << 4), e->clock);
-            break;
+            force_interrupt(e);
+            return false;
         }
         // Nothing changes before the controller's next event: the polls
         // until then.
         std::uint64_t next = std::min(wd1770_next_event(&e->fdc), limit);
         if (next > e->clock + POLL_TSTATES) e->clock += (next - e->clock) / POLL_TSTATES * POLL_TSTATES;
     }
-    return wd1770_read(&e->fdc, WD_REG_STATUS_COMMAND, e->clock);
+}
+
+// Polls the type I status until an index pulse shows; false at `limit`.
+bool wait_for_index(Einstein* e, std::uint64_t limit)
+{
+    for (;;) {
+        if (status_now(e) & WD_STATUS_INDEX) return true;
+        if (e->clock >= limit) return false;
+        std::uint64_t next_pulse = (e->clock / FDC_REVOLUTION_TSTATES + 1) * FDC_REVOLUTION_TSTATES;
+        e->clock = std::min(std::max(e->clock + POLL_TSTATES, next_pulse), limit);
+    }
+}
+
+// Issues a command once the controller is idle (a command the program left
+// running ends first, or is ended at the limit).
+void issue(Einstein* e, std::uint8_t command)
+{
+    if (!poll_until_idle(e, nullptr, false, e->clock + COMMAND_TIME_LIMIT)) force_interrupt(e);
+    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
+}
+
+// The monitor's restore with verify (AFh, and before each try of a sector
+// call after the first): command 05h, an index pulse, not busy, the
+// software settle.  The head table says track 0 after it.  Returns 0, 3 (no
+// ID field on track 0: an unformatted disk) or 4 (no index pulse, or a
+// command that never ended: no disk).
+std::uint8_t restore_sequence(Einstein* e, int drive)
+{
+    issue(e, static_cast<std::uint8_t>(WD_RESTORE << 4 | WD_FLAG_VERIFY | STEP_RATE));
+    std::uint64_t start = e->clock;
+    bool turned = wait_for_index(e, start + INDEX_WAIT_LIMIT);
+    bool ended = turned && poll_until_idle(e, nullptr, false, start + COMMAND_TIME_LIMIT);
+    if (!ended) {
+        force_interrupt(e);
+        return ERROR_NOT_READY;
+    }
+    e->clock += SOFTWARE_SETTLE;
+    e->ram[mos_head_track + drive] = 0;
+    return (status_now(e) & WD_STATUS_SEEK_ERROR) ? ERROR_NOT_FOUND : 0;
+}
+
+// The monitor's seek to `track` from where its head table says the head
+// is: command 11h, not busy, the software settle, then the status must say
+// motor on and spun up with no error (else "not ready", in this model's
+// reading).
+std::uint8_t seek_sequence(Einstein* e, int drive, int track)
+{
+    wd1770_write(&e->fdc, WD_REG_TRACK, e->ram[mos_head_track + drive], e->clock);
+    wd1770_write(&e->fdc, WD_REG_DATA, static_cast<std::uint8_t>(track), e->clock);
+    issue(e, static_cast<std::uint8_t>(WD_SEEK << 4 | STEP_RATE));
+    if (!poll_until_idle(e, nullptr, false, e->clock + COMMAND_TIME_LIMIT)) return ERROR_NOT_READY;
+    e->clock += SOFTWARE_SETTLE;
+    e->ram[mos_head_track + drive] = static_cast<std::uint8_t>(track);
+    return (status_now(e) & SEEK_STATUS_MASK) == SEEK_STATUS_READY ? 0 : ERROR_NOT_READY;
 }
 
 void mos_restore(Einstein* e)
 {
     e->restores++;
-    std::uint8_t code = selected_drive_error(e);
-    if (code == 0 && e->config.fail_first_restore && e->restores == 1) code = ERROR_NOT_READY;
-    if (code == 0) {
-        std::uint8_t status = run_command(e, static_cast<std::uint8_t>(WD_RESTORE << 4 | WD_FLAG_VERIFY | STEP_RATE), 0);
-        e->ram[mos_head_track] = 0;
-        if (status & WD_STATUS_SEEK_ERROR) code = ERROR_NOT_FOUND;  // no ID on track 0: unformatted
-    } else {
-        e->clock += 2 * FDC_REVOLUTION_TSTATES;
+    std::uint8_t code = (e->drive_latch & 0x0F) == LATCH_DRIVE0 ? 0 : ERROR_NO_DRIVE;  // only drive 0 exists here
+    if (code == 0 && e->config.fail_first_restore && e->restores == 1) {
+        code = ERROR_NOT_READY;
+        e->clock += INDEX_WAIT_LIMIT;
+    } else if (code == 0) {
+        code = restore_sequence(e, 0);
     }
     fail(e, code);
     scramble(e, false);
@@ -186,11 +250,29 @@ bool listed(const std::vector<std::pair<int, int>>& list, int track, int id)
     return false;
 }
 
-// A3h (write) and A2h (read): the sector that the workspace names, after
-// seeking to its track, through the controller: a Seek when the head is
-// elsewhere, then Read Sector or Write Sector, tried again as the monitor
-// does.  A failed write a test arranges is charged the monitor's tries
-// without reaching the disk; weak sectors and bad reads act on the data.
+// One try of a sector: the seek when the head table says the head is
+// elsewhere, then Read Sector or Write Sector with the data moved as the
+// controller asks.  Returns the monitor's code.
+std::uint8_t sector_try(Einstein* e, int drive, int track, int id, std::uint16_t buffer, bool write)
+{
+    if (e->ram[mos_head_track + drive] != track) {
+        std::uint8_t code = seek_sequence(e, drive, track);
+        if (code != 0) return code;
+    }
+    wd1770_write(&e->fdc, WD_REG_TRACK, static_cast<std::uint8_t>(track), e->clock);
+    wd1770_write(&e->fdc, WD_REG_SECTOR, static_cast<std::uint8_t>(id), e->clock);
+    issue(e, static_cast<std::uint8_t>((write ? WD_WRITE_SECTOR : WD_READ_SECTOR) << 4));
+    if (!poll_until_idle(e, &buffer, write, e->clock + COMMAND_TIME_LIMIT)) return ERROR_NOT_READY;
+    std::uint8_t status = status_now(e);
+    if (write && (status & WD_STATUS_WRITE_PROTECT)) return ERROR_WRITE_PROTECTED;
+    if (status & WD_STATUS_RECORD_NOT_FOUND) return ERROR_NOT_FOUND;
+    if (status & (WD_STATUS_CRC_ERROR | WD_STATUS_LOST_DATA)) return ERROR_BAD_DATA;  // what was read is in the buffer all the same
+    return 0;
+}
+
+// A3h (write) and A2h (read): the sector that the workspace names, IDs 10
+// and up on side 1, as the MOS 1.2 does it (see above).  A weak spot (a
+// test's) takes its first write without keeping it.
 void mos_sector_call(Einstein* e, bool write)
 {
     (write ? e->sector_writes : e->sector_reads)++;
@@ -199,53 +281,40 @@ void mos_sector_call(Einstein* e, bool write)
     int id = e->ram[mos_sector];
     std::uint16_t buffer = static_cast<std::uint16_t>(e->ram[mos_buffer] | e->ram[mos_buffer + 1] << 8);
     int side = id >= 10 ? 1 : 0;
-    std::uint8_t code = 0;
-
     einstein_disk_work(e, write ? DiskWork::Writing : DiskWork::Reading, track, side);
+
     e->clock += SECTOR_SETUP;
-    einstein_select_drive(e, static_cast<std::uint8_t>(LATCH_DRIVE0 | (side ? LATCH_SIDE1 : 0)));
-    if (drive != 0) code = ERROR_NO_DRIVE;
-    else if (!e->disk.present) code = ERROR_NOT_READY;
-    if (code != 0) e->clock += 2 * FDC_REVOLUTION_TSTATES;  // no index pulses come
-    bool settle = false;
-    if (code == 0 && e->ram[mos_head_track + drive] != track) {
-        wd1770_write(&e->fdc, WD_REG_TRACK, e->ram[mos_head_track + drive], e->clock);
-        wd1770_write(&e->fdc, WD_REG_DATA, static_cast<std::uint8_t>(track), e->clock);
-        run_command(e, static_cast<std::uint8_t>(WD_SEEK << 4 | STEP_RATE), 0);
-        e->ram[mos_head_track + drive] = static_cast<std::uint8_t>(track);
-        settle = true;
+    const std::uint8_t latch = static_cast<std::uint8_t>(LATCH_DRIVE0 << (drive & 3) | (side ? LATCH_SIDE1 : 0));
+    einstein_select_drive(e, latch);
+    std::uint8_t code = drive == 0 ? 0 : ERROR_NO_DRIVE;  // only drive 0 exists here
+    DiskSector* sector = code == 0 && track < e->disk.tracks && side < e->disk.sides
+                             ? disk_find_sector(&e->disk, track, side, id) : nullptr;
+    bool weak = write && sector != nullptr && listed(e->config.weak_sectors, track, id) &&
+                e->weak_written.insert({track, id}).second;
+    DiskSector before = weak ? *sector : DiskSector{};
+
+    // The motor has stopped: a full restore first (its verify may fail on
+    // a disk without IDs on track 0; the tries tell).
+    if (code == 0 && !(status_now(e) & WD_STATUS_MOTOR_ON)) {
+        code = restore_sequence(e, drive);
+        if (code == ERROR_NOT_FOUND) code = 0;
     }
-    DiskSector* sector = nullptr;
-    if (code == 0 && track < e->disk.tracks && side < e->disk.sides) sector = disk_find_sector(&e->disk, track, side, id);
-    if (code == 0 && write && listed(e->config.failed_writes, track, id)) {
-        // An arranged failure: the monitor's tries, each as long as a search.
-        code = e->config.fail_write_code;
-        e->clock += static_cast<std::uint64_t>(code == ERROR_NOT_FOUND ? TRIES * 5 : 1) * FDC_REVOLUTION_TSTATES;
-    } else if (code == 0) {
-        // A weak spot takes its first write without keeping it.
-        bool weak = write && sector != nullptr && listed(e->config.weak_sectors, track, id) &&
-                    e->weak_written.insert({track, id}).second;
-        DiskSector before = weak ? *sector : DiskSector{};
-        bool bad_read = !write && listed(e->config.bad_reads, track, id);
-        for (int t = 0; t < TRIES; ++t) {
-            wd1770_write(&e->fdc, WD_REG_TRACK, static_cast<std::uint8_t>(track), e->clock);
-            wd1770_write(&e->fdc, WD_REG_SECTOR, static_cast<std::uint8_t>(id), e->clock);
-            std::uint8_t command = static_cast<std::uint8_t>((write ? WD_WRITE_SECTOR : WD_READ_SECTOR) << 4);
-            if (settle) command |= WD_FLAG_SETTLE;
-            settle = false;
-            std::uint8_t status = run_command(e, command, buffer);
-            if (bad_read && !(status & WD_STATUS_RECORD_NOT_FOUND)) {
-                for (int i = 0; i < 512; ++i) e->ram[static_cast<std::uint16_t>(buffer + i)] ^= 0x55;
-                status |= WD_STATUS_CRC_ERROR;
-            }
-            if (status & WD_STATUS_WRITE_PROTECT) code = ERROR_WRITE_PROTECTED;
-            else if (status & WD_STATUS_RECORD_NOT_FOUND) code = ERROR_NOT_FOUND;
-            else if (status & (WD_STATUS_CRC_ERROR | WD_STATUS_LOST_DATA)) code = ERROR_BAD_DATA;  // what was read is in the buffer all the same
-            else code = 0;
-            if (code == 0 || code == ERROR_WRITE_PROTECTED) break;
+    for (int t = 0; code == 0 && t < TRIES; ++t) {
+        if (t > 0) {
+            force_interrupt(e);
+            code = restore_sequence(e, drive);
+            if (code == ERROR_NOT_READY) break;
+            einstein_select_drive(e, latch);
         }
-        if (weak && code == 0) *sector = before;
+        code = sector_try(e, drive, track, id, buffer, write);
+        if (code != ERROR_BAD_DATA && code != ERROR_NOT_FOUND) break;  // done, or not tried again
+        if (t + 1 < TRIES) code = 0;
     }
+    if (code != 0) {  // BDh: the controller reset, every drive deselected
+        wd1770_reset(&e->fdc, e->clock);
+        einstein_select_drive(e, 0);
+    }
+    if (weak && code == 0) *sector = before;
     e->clock += CALL_OVERHEAD;
     fail(e, code);
     z80ex_set_reg(cpu_of(e), regIFF1, 1);
@@ -293,7 +362,7 @@ void mos_call(Einstein* e)
         break;
     case CALL_PRINT_CHARACTER:
         screen_put(&e->screen, static_cast<char>((z80ex_get_reg(cpu, regAF) >> 8) & 0x7F));
-        e->clock += PRINT_PER_CHARACTER;
+        e->clock += print_cost(static_cast<std::uint8_t>(z80ex_get_reg(cpu, regAF) >> 8));
         scramble(e, false);
         break;
     case CALL_MONITOR:

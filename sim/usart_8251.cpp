@@ -152,10 +152,14 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
     if (usart->rx_holding >= 0) status |= USART_STATUS_RXRDY;
     if (usart->overruns) status |= USART_STATUS_OVERRUN;
     // Waiting for a byte that is neither here nor on its way: a second
-    // empty poll in a row (one look, as when draining, is not a wait).
+    // empty poll in a row, soon after the first (one look, as when
+    // draining, or a look now and then while the disk works, is not a
+    // wait).
     bool nothing = usart->rx_holding < 0 && !usart->rx_in_flight && rts_on(usart) &&
                    usart->host->to_einstein.empty();
-    usart->empty_polls = nothing ? usart->empty_polls + 1 : 0;
+    bool soon = now - usart->last_empty_poll <= USART_WAIT_POLL_TSTATES;
+    usart->empty_polls = nothing ? (soon ? usart->empty_polls + 1 : 1) : 0;
+    if (nothing) usart->last_empty_poll = now;
     usart->starved = usart->empty_polls >= 2;
     return status;
 }

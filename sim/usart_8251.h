@@ -38,6 +38,9 @@ constexpr std::uint8_t USART_STATUS_RXRDY = 0x02;
 constexpr std::uint8_t USART_STATUS_TXEMPTY = 0x04;
 constexpr std::uint8_t USART_STATUS_OVERRUN = 0x10;
 constexpr std::uint8_t USART_COMMAND_RTS = 0x20;
+// Two empty status polls this close together are a wait for a byte (a
+// polling loop takes some tens of T-states a round).
+constexpr std::uint64_t USART_WAIT_POLL_TSTATES = 2000;
 
 struct Usart8251 {
     HostLink* host;             // the PC's end of the line
@@ -70,6 +73,7 @@ struct Usart8251 {
     std::uint64_t tx_done;      // when it will have reached the PC
     // waiting
     int empty_polls;            // status reads in a row that found no byte (a data read resets it)
+    std::uint64_t last_empty_poll; // when the last of them was
     bool starved;               // the CPU keeps polling for a byte the PC has not sent
 };
 

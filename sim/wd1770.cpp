@@ -9,7 +9,6 @@ void wd1770_init(Wd1770* fdc)
 {
     *fdc = Wd1770{};
     fdc->type1_status = true;
-    fdc->faults = {-1, -1, -1, -1};
     fdc->figures.first_write_track = UINT64_MAX;
 }
 
@@ -122,19 +121,32 @@ static std::uint64_t search_deadline(std::uint64_t from)
     return next_index_after(from) + (FDC_SEARCH_INDEX_PULSES - 1) * FDC_REVOLUTION_TSTATES;
 }
 
-// The first ID field (with a good CRC and the track register's track; with
-// `match_sector`, also the sector register's ID) whose sync bytes reach the
-// head after `from`, and before the search gives up.  Returns when its last
+// Which ID fields a search takes: any (Read Address), those of the track
+// register's track with a good CRC (a verify), or those that also carry the
+// sector register's ID (Read Sector, Write Sector).
+enum class IdMatch { Any, Track, Sector };
+
+// The first ID field that the search takes whose sync bytes reach the head
+// after `from`, and before the search gives up.  Returns when its last
 // byte has passed, or UINT64_MAX; the sector goes to *found.
-static std::uint64_t find_id(const Wd1770* fdc, std::uint64_t from, bool match_sector, DiskSector** found)
+static bool listed(const std::vector<std::pair<int, int>>& spots, int track, int id)
+{
+    for (const auto& [t, r] : spots)
+        if (t == track && r == id) return true;
+    return false;
+}
+
+static std::uint64_t find_id(const Wd1770* fdc, std::uint64_t from, IdMatch match, DiskSector** found)
 {
     if (!drive_ready(fdc) || fdc->side >= fdc->drive->sides || fdc->head_track >= fdc->drive->tracks) return UINT64_MAX;
     DiskTrackSide& t = fdc->drive->track[fdc->head_track][fdc->side];
     std::uint64_t best = UINT64_MAX;
     std::uint64_t angle = from % FDC_REVOLUTION_TSTATES;
     for (DiskSector& sector : t.sectors) {
-        if (!sector.id_crc_ok || sector.c != fdc->track_reg) continue;
-        if (match_sector && sector.r != fdc->sector_reg) continue;
+        if (match != IdMatch::Any && (!sector.id_crc_ok || sector.c != fdc->track_reg)) continue;
+        if (match == IdMatch::Sector && sector.r != fdc->sector_reg) continue;
+        if (match == IdMatch::Sector && fdc->writing_sector && listed(fdc->faults.unwritable, fdc->head_track, sector.r))
+            continue;
         // The controller must be searching when the field's sync bytes come.
         std::uint64_t sync = static_cast<std::uint64_t>(std::max(sector.id_offset - 3, 0)) * FDC_BYTE_TSTATES;
         std::uint64_t wait = sync >= angle ? sync - angle : FDC_REVOLUTION_TSTATES - angle + sync;
@@ -181,15 +193,16 @@ static void sector_found(Wd1770* fdc, std::uint64_t at)
 static void read_byte_time(Wd1770* fdc, std::uint64_t at)
 {
     DiskSector* s = fdc->found;
+    bool damaged = listed(fdc->faults.bad_data, fdc->head_track, s->r);
     if (fdc->byte_index < s->data.size()) {
         if (fdc->drq) lose_data(fdc);
-        fdc->data_reg = s->data[fdc->byte_index++];
+        fdc->data_reg = static_cast<std::uint8_t>(s->data[fdc->byte_index++] ^ (damaged ? 0x55 : 0x00));
         fdc->drq = true;
         fdc->drq_since = at;
         return;
     }
     // The two CRC bytes have passed.
-    if (!s->data_crc_ok) fdc->status |= WD_STATUS_CRC_ERROR;
+    if (!s->data_crc_ok || damaged) fdc->status |= WD_STATUS_CRC_ERROR;
     end_command(fdc, at + FDC_BYTE_TSTATES);
 }
 
@@ -218,6 +231,54 @@ static void write_sector_byte_time(Wd1770* fdc, std::uint64_t at)
     }
     keep_sector_data(fdc);
     end_command(fdc, at + 3 * FDC_BYTE_TSTATES);  // the CRC and one gap byte
+}
+
+// Read Address: the next ID field that passes, whatever its IDs, is read
+// out byte by byte (C, H, R, N and its two CRC bytes) as it passes.
+static void start_read_address(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
+{
+    fdc->type1_status = false;
+    fdc->status &= static_cast<std::uint8_t>(
+        ~(WD_STATUS_LOST_DATA | WD_STATUS_CRC_ERROR | WD_STATUS_RECORD_NOT_FOUND | WD_STATUS_WRITE_PROTECT));
+    fdc->found = nullptr;
+    fdc->drq = false;
+    fdc->byte_index = 0;
+    fdc->phase = FdcPhase::AddressSearch;
+    if (!drive_ready(fdc)) {  // no index pulses: the search never ends
+        fdc->phase_end = UINT64_MAX;
+        return;
+    }
+    std::uint64_t start = start_motor(fdc, now, (command & WD_FLAG_NO_SPIN_UP) == 0);
+    if (command & WD_FLAG_SETTLE) start += FDC_SETTLE_TSTATES;
+    std::uint64_t id_end = find_id(fdc, start, IdMatch::Any, &fdc->found);
+    if (id_end == UINT64_MAX) {
+        fdc->found = nullptr;
+        fdc->phase_end = search_deadline(start);
+    } else {
+        fdc->phase_end = id_end - 6 * FDC_BYTE_TSTATES;  // the address mark has passed
+    }
+}
+
+// One byte time of the ID field being read out by Read Address.
+static void address_byte_time(Wd1770* fdc, std::uint64_t at)
+{
+    const DiskSector* s = fdc->found;
+    const std::uint8_t id[4] = {s->c, s->h, s->r, s->n};
+    if (fdc->drq) fdc->status |= WD_STATUS_LOST_DATA;  // (no sector's data: not in the figures)
+    if (fdc->byte_index < 4) {
+        fdc->data_reg = id[fdc->byte_index];
+    } else {
+        std::uint8_t field[8] = {0xA1, 0xA1, 0xA1, 0xFE, s->c, s->h, s->r, s->n};
+        std::uint16_t crc = dsk::crc16(field, sizeof field);
+        if (!s->id_crc_ok) crc = static_cast<std::uint16_t>(~crc);
+        fdc->data_reg = static_cast<std::uint8_t>(fdc->byte_index == 4 ? crc >> 8 : crc & 0xFF);
+    }
+    fdc->drq = true;
+    fdc->drq_since = at;
+    if (++fdc->byte_index < 6) return;
+    fdc->sector_reg = s->c;  // the track address goes to the sector register
+    if (!s->id_crc_ok) fdc->status |= WD_STATUS_CRC_ERROR;
+    end_command(fdc, at + FDC_BYTE_TSTATES);
 }
 
 void wd1770_advance(Wd1770* fdc, std::uint64_t now)
@@ -254,6 +315,21 @@ void wd1770_advance(Wd1770* fdc, std::uint64_t now)
         case FdcPhase::SectorSearch:
             if (now < fdc->phase_end) return;
             sector_found(fdc, fdc->phase_end);
+            break;
+        case FdcPhase::AddressSearch:
+            if (now < fdc->phase_end) return;
+            if (fdc->found == nullptr) {
+                fdc->status |= WD_STATUS_RECORD_NOT_FOUND;
+                end_command(fdc, fdc->phase_end);
+                return;
+            }
+            fdc->phase = FdcPhase::AddressRead;
+            fdc->next_byte_at = fdc->phase_end + FDC_BYTE_TSTATES;  // the first byte is whole
+            break;
+        case FdcPhase::AddressRead:
+            if (now < fdc->next_byte_at) return;
+            address_byte_time(fdc, fdc->next_byte_at);
+            fdc->next_byte_at += FDC_BYTE_TSTATES;
             break;
         case FdcPhase::SectorRead:
             if (now < fdc->next_byte_at) return;
@@ -307,7 +383,7 @@ static void start_type1(Wd1770* fdc, std::uint8_t command, std::uint64_t now)
     if (command & WD_FLAG_VERIFY) {
         // An ID field of the track reached, after the head has settled.
         std::uint64_t from = fdc->phase_end + FDC_SETTLE_TSTATES;
-        std::uint64_t id_end = find_id(fdc, from, false, nullptr);
+        std::uint64_t id_end = find_id(fdc, from, IdMatch::Track, nullptr);
         if (id_end == UINT64_MAX) {
             fdc->status |= WD_STATUS_SEEK_ERROR;
             id_end = search_deadline(from);
@@ -365,12 +441,13 @@ static void start_sector_command(Wd1770* fdc, std::uint8_t command, std::uint64_
     }
     std::uint64_t start = start_motor(fdc, now, (command & WD_FLAG_NO_SPIN_UP) == 0);
     if (command & WD_FLAG_SETTLE) start += FDC_SETTLE_TSTATES;
-    std::uint64_t id_end = find_id(fdc, start, true, &fdc->found);
+    std::uint64_t id_end = find_id(fdc, start, IdMatch::Sector, &fdc->found);
     if (id_end == UINT64_MAX) {
         fdc->found = nullptr;
         fdc->phase_end = search_deadline(start);
     } else {
         fdc->phase_end = id_end;
+        if (id_end - now > FDC_SLOT_TSTATES * 3 / 2) fdc->figures.turns_waited++;
     }
 }
 
@@ -412,9 +489,12 @@ static void command(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
     case WD_WRITE_SECTOR + 1:
         start_sector_command(fdc, value, now);
         break;
+    case WD_READ_ADDRESS:
+        start_read_address(fdc, value, now);
+        break;
     default:
-        // Address and track reads are not used by TOBRIN's program: they
-        // end at once with Record Not Found.
+        // Read Track is not used by TOBRIN's program: it ends at once with
+        // Record Not Found.
         fdc->type1_status = false;
         fdc->status |= WD_STATUS_RECORD_NOT_FOUND;
         break;
@@ -486,7 +566,7 @@ std::uint8_t wd1770_read(Wd1770* fdc, int reg, std::uint64_t now)
     case WD_REG_TRACK: return fdc->track_reg;
     case WD_REG_SECTOR: return fdc->sector_reg;
     default:
-        if (fdc->phase == FdcPhase::SectorRead) fdc->drq = false;  // the byte is taken
+        if (fdc->phase == FdcPhase::SectorRead || fdc->phase == FdcPhase::AddressRead) fdc->drq = false;  // the byte is taken
         return fdc->data_reg;
     }
 }
@@ -502,6 +582,7 @@ std::uint64_t wd1770_next_event(const Wd1770* fdc)
     case FdcPhase::Idle: return UINT64_MAX;
     case FdcPhase::TypeI:
     case FdcPhase::SectorSearch:
+    case FdcPhase::AddressSearch:
     case FdcPhase::SectorWriteFirst: return fdc->phase_end;
     case FdcPhase::WriteFirstByte: return fdc->drq_since + 3 * FDC_BYTE_TSTATES;
     default: return fdc->next_byte_at;

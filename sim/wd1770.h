@@ -14,8 +14,10 @@
 // Commands modelled: Restore and Seek (type I, with the step rate of the
 // command's low bits, the verify flag and the motor and spin-up status
 // bits), Read Sector and Write Sector (type II: one sector, with the head
-// settle flag), Write Track (type III) and Force Interrupt; Read Address
-// and Read Track end at once with Record Not Found (nothing here uses them).
+// settle flag), Read Address (the next ID field that passes: its six bytes
+// as they pass, the track address into the sector register), Write Track
+// (type III) and Force Interrupt; Read Track ends at once with Record Not
+// Found (nothing here uses it).
 // The type II commands find their sector on the turning disk: the first ID
 // field with the track register's track and the sector register's ID that
 // passes the head after the command (and the settle delay), or Record Not
@@ -37,12 +39,14 @@
 // data request to the CPU's write, lost data, the bytes of every Write Track.
 #pragma once
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "sim/floppy_disk.h"
 
 constexpr std::uint64_t FDC_BYTE_TSTATES = 128;          // 32 us at 4 MHz
 constexpr std::uint64_t FDC_REVOLUTION_TSTATES = 800000; // 200 ms
+constexpr std::uint64_t FDC_SLOT_TSTATES = FDC_REVOLUTION_TSTATES / 10;  // a tenth of a turn: a sector of the format's
 constexpr std::uint64_t FDC_STEP_TSTATES[4] = {24000, 48000, 80000, 120000};  // 6, 12, 20, 30 ms a step (rate bits 1-0)
 constexpr std::uint64_t FDC_SETTLE_TSTATES = 120000;     // 30 ms: the head settle delay (flag E)
 constexpr int FDC_SEARCH_INDEX_PULSES = 5;               // an ID search gives up at the fifth index pulse
@@ -94,25 +98,32 @@ enum class FdcPhase {
     SectorRead,       // reading the data field: a byte every 128 T
     SectorWriteFirst, // writing: the first byte is due by `phase_end`
     SectorWrite,      // writing the data field: a byte every 128 T
+    AddressSearch,    // Read Address: until an ID field's mark has passed (or Record Not Found at `phase_end`)
+    AddressRead,      // Read Address: the ID field's six bytes, one every 128 T
 };
 
-// Faults a test can arrange.
+// Faults a test can arrange: a damaged spot of the disk, or a drive that
+// misbehaves, as the controller meets it.
 struct FdcFaults {
-    int seek_error_track;    // a seek to this track ends with Seek Error (-1 none)
-    int crc_error_track;     // ... with CRC Error (-1 none)
-    int end_early_track;     // a Write Track on this track ends after
-    int end_early_bytes;     // this many disc bytes (-1 none)
+    int seek_error_track = -1;   // a seek to this track ends with Seek Error (-1 none)
+    int crc_error_track = -1;    // ... with CRC Error (-1 none)
+    int end_early_track = -1;    // a Write Track on this track ends after
+    int end_early_bytes = -1;    // this many disc bytes (-1 none)
+    std::vector<std::pair<int, int>> unwritable;  // (track, ID): Write Sector never finds its ID field
+    std::vector<std::pair<int, int>> bad_data;    // (track, ID): Read Sector reads it wrong, with CRC Error
 };
 
 // What the model measured: nothing here changes what the CPU sees.
 struct Wd1770Figures {
     std::uint64_t worst_drq_delay;   // longest data request to CPU write while writing (budget 128 T)
     std::uint64_t worst_first_delay; // longest command to first byte (budget 3 byte times, 384 T)
-    std::uint64_t lost_data;         // byte times the CPU missed
+    std::uint64_t lost_data;         // byte times of a sector's data or a Write Track that the CPU missed
     std::uint64_t write_tracks;      // Write Track commands completed
     std::uint64_t first_write_track; // when the first Write Track was accepted (UINT64_MAX: none yet)
     std::uint64_t last_write_track_end; // when the last one ended
     std::uint64_t sector_commands;   // Read Sector and Write Sector commands accepted
+    std::uint64_t turns_waited;      // ... of them, those that waited for their sector to come round
+                                     // (its ID field came more than one and a half slots after them)
     std::vector<std::vector<std::uint8_t>> supplied_log;  // the bytes supplied to every Write Track
 };
 

@@ -27,6 +27,8 @@ PROBE_SIZE:      equ 32
 stage_two_command:
         cp   READ_COMMAND
         jp   z,read_disk
+        cp   CHECKED_FORMAT_COMMAND
+        jp   z,checked_format
         cp   FAST_COMMAND
         jp   nz,command_loop
         ; fall into fast_line

@@ -81,7 +81,7 @@ format_track_done:
         dec  a
         ld   (hl),a
         xor  a
-        call put_byte               ; second format status byte: success
+        call send_status            ; second format status byte: success
         ret                         ; Z from the XOR
 
 ; The seek was refused or never ended.  The controller is stopped so that it
@@ -91,7 +91,7 @@ format_seek_failed:
         out  (FDC_COMMAND),a
         ei
         ld   a,FORMAT_FAILED
-        call put_byte               ; second format status byte: failure
+        call send_status            ; second format status byte: failure
         or   a                      ; NZ
         ret
 
@@ -104,7 +104,7 @@ format_failed:
         out  (FDC_COMMAND),a
         ei
         ld   a,FORMAT_FAILED
-        call put_byte               ; second format status byte, sent once
+        call send_status            ; second format status byte, sent once
         jp   command_loop
 
 ; ready_drive - the first format status byte: drive 0 checked twice (the
@@ -121,7 +121,7 @@ ready_drive:
         call check_drive
         call check_drive
         ld   (mos_error),a
-        call put_byte               ; first format status byte
+        call send_status            ; first format status byte
         or   a
         ret  nz
         ld   a,(mos_drive)          ; DE = drive AND 3, to index the tables
@@ -146,6 +146,19 @@ ready_one_side:
 ready_40_tracks:
         ld   (track_count),a
         xor  a                      ; Z: usable
+        ret
+
+; send_status - a status byte of the format command (the drive check's,
+; the format's) in A to the PC; when a checked format asked for it
+; (status_checked), confirmed with the PC (the second stage's
+; confirm_status).  Keeps A and the flags.
+send_status:
+        call put_byte
+        push af
+        ld   a,(status_checked)
+        or   a
+        jp   nz,confirm_status      ; it returns with AF as it was
+        pop  af
         ret
 
 ; check_drive - make drive 0 ready and look at its write protection.

@@ -210,15 +210,7 @@ packed_due:
 packed_check:
         ld   (packed_crc),de
         ld   a,(packed_block)       ; on over the number byte
-        xor  d
-        ld   c,a
-        ld   b,crc_table/256
-        ld   a,(bc)
-        xor  e
-        ld   d,a
-        inc  b
-        ld   a,(bc)
-        ld   e,a
+        call crc16_add
         ld   hl,packed_block+1      ; the PC's, high byte first
         ld   a,(hl)
         cp   d

@@ -55,13 +55,16 @@ RESET_ADDRESS:  equ 0000h
 ; unexpectedly back here follow each other within a byte time, so not one
 ; of them - a "*" in a sector included - is taken for a command.
 QUIET_POLLS:    equ 4096
-; How far the disk turns, in sector slots (a tenth of a turn, 19.8 ms),
-; while the program moves on to the next track side: the head steps and
-; settles (the monitor's 6 ms step and 30 ms settle, and the calls), and
-; with -verify a side's ten CRCs are computed (83 ms).  Too small a figure
-; costs a turn at each side; too large one costs the slots in between.
-STEP_SLOTS:     equ 3
-CHECK_SLOTS:    equ 5
+; The PC's question whether we still work, during a batch's disk work (its
+; value is no matter to us: any byte asks), and our answer after each
+; monitor call from then on (work_notice).
+WORK_QUESTION:  equ '?'
+WORKING_NOTICE: equ 16h
+; The resume's answer when the second stage is in place ("W" when it is
+; not): the PC of a run that needs the stage then knows it is there.
+RESUMED_WITH_STAGE: equ PACKED_BATCH ^ STAGE_TWO_ABSENT ^ RESUME_COMMAND
+; The second stage's acknowledgement of its own block (load_stage_two).
+STAGE_TWO_TAKEN: equ STAGE_TWO_COMMAND
 
         org 0100h
 
@@ -99,6 +102,8 @@ command_loop:
         ld   hl,QUIET_POLLS
 command_prompt:
         ld   (quiet_needed),hl
+        xor  a                      ; the format's status bytes go plain
+        ld   (status_checked),a     ; unless a checked format asks (second stage)
         rst  08h
         defb MOS_PRINT
         defm "[ Waiting to proceed"
@@ -144,16 +149,20 @@ write_done:
         include 'format.asm'
         include 'write.asm'
 
-; load_stage_two - the PC's second stage (the read, the line switch), as
-; one checked block to stage_two_start; then back to the waiting state.  A
-; block that does not get across ends in command_loop all the same (the PC
-; sees it).
+; load_stage_two - the PC's second stage (the read, the line switch, the
+; verified and compressed batches, the checked format), as one checked
+; block to stage_two_start; it is in place once the block got across, and
+; the PC is told so (STAGE_TWO_TAKEN); then back to the waiting state.  A
+; block that does not get across ends in command_loop, untold.
 load_stage_two:
         ld   hl,stage_two_start
         ld   bc,stage_two_end-stage_two_start
         call recv_block
+        call make_crc_table         ; (the second stage's)
         ld   a,PACKED_BATCH
         ld   (stage_two_loaded),a
+        ld   a,STAGE_TWO_TAKEN
+        call put_byte
         jp   command_loop
 
 ; ---------------------------------------------------------------------------
@@ -211,7 +220,9 @@ slots_left:           equ slot+1                ; slots of the side's pass still
 rotation_slot:        equ slots_left+1          ; the slot expected under the head when the next side begins
 stage_two_loaded:     equ rotation_slot+1       ; PACKED_BATCH: the second stage is in place; else STAGE_TWO_ABSENT
 fast_constant:        equ stage_two_loaded+1    ; the time constant the PC proposed
-workspace_end:        equ fast_constant+1
+work_asked:           equ fast_constant+1       ; WORKING_NOTICE once the PC asked during a batch's work, else 0
+status_checked:       equ work_asked+1          ; not 0: the format's status bytes are confirmed (checked format)
+workspace_end:        equ status_checked+1
 stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below
 
 ; ---------------------------------------------------------------------------
@@ -225,6 +236,7 @@ stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just b
 stage_two_start:
         include 'read.asm'
         include 'fast.asm'
+        include 'verify.asm'
         include 'packed.asm'
         include 'expand.asm'
 stage_two_end:
@@ -232,4 +244,7 @@ packed_next:          equ stage_two_end         ; the compressed batch's next se
 packed_crc:           equ packed_next+1         ; (2) the CRC-16 of the sector just judged
 filler_crc:           equ packed_crc+2          ; (2) the CRC-16 of the filler, ...
 filler_crc_known:     equ filler_crc+2          ; ... once this is not 0 (set again each batch)
-packed_block:         equ filler_crc_known+1    ; (PACKED_MAX) the compressed block being received
+read_status:          equ filler_crc_known+1    ; the read: the sector's status byte ...
+read_crc:             equ read_status+1         ; (2) ... the CRC-16 of its record ...
+read_passes:          equ read_crc+2            ; ... and the times it may still be sent
+packed_block:         equ read_passes+1         ; (PACKED_MAX) the compressed block being received

@@ -10,10 +10,17 @@
 ; status byte (0 = the drive is there and ready; write protection is no
 ; matter) and, when it is 0, the drive flags byte; then for each sector
 ; from the position on, side 0's IDs 0-9 and side 1's 10-19 of each track,
-; its position (track, sector: the PC checks that the stream is in step -
-; a block sent again after a damaged answer would otherwise be taken for
-; the next sector), its status byte (the monitor's error code, 0 = read)
-; and the sector as a block - E5h bytes where nothing could be read.
+; a record: its position (track, sector: the PC checks that the stream is
+; in step), its status byte (the monitor's error code, 0 = read), the
+; CRC-16 of the 512 bytes as read and then of those three bytes (high byte
+; first), and the sector as a block - E5h bytes where nothing could be
+; read.  The PC then answers SECTOR_TAKEN, or anything else to have the
+; record again (READ_PASSES times at most: link_no_sync): a block, a
+; position or a status damaged on the line - even in a way the block's
+; checksum lets through, or in a block of one value, which has none - does
+; not agree with the CRC.
+SECTOR_TAKEN:   equ 06h
+READ_PASSES:    equ 8
 read_disk:
         ld   hl,resume_track
         ld   b,2
@@ -52,21 +59,47 @@ read_quiet:
         ld   (mos_error),a
         rst  08h
         defb MOS_READ_SECTOR
+        call take_mos_error
+        ld   (read_status),a
+        ld   hl,sector_buffer       ; the record's CRC-16: the sector, then
+        call crc16_sector           ; its position and its status
+        ld   a,(mos_track)
+        call crc16_add
+        ld   a,(mos_sector)
+        call crc16_add
+        ld   a,(read_status)
+        call crc16_add
+        ld   (read_crc),de
+        ld   a,READ_PASSES
+        ld   (read_passes),a
+read_record:
         ld   a,(mos_track)          ; the sector's position
         call put_byte
         ld   a,(mos_sector)
         call put_byte
-        call take_mos_error
-        call put_byte               ; the sector's status byte
+        ld   a,(read_status)        ; its status byte
+        call put_byte
+        ld   a,(read_crc+1)         ; the CRC-16, high byte first
+        call put_byte
+        ld   a,(read_crc)
+        call put_byte
         ld   hl,sector_buffer
         ld   bc,SECTOR_SIZE
         call send_block
+        call get_byte               ; the PC's word on the record
+        cp   SECTOR_TAKEN
+        jr   z,read_next
+        ld   hl,read_passes
+        dec  (hl)
+        jp   z,link_no_sync
+        jr   read_record
+read_next:
         call advance_position
         ld   a,(track_count)
         ld   b,a
         ld   a,(mos_track)
         cp   b
-        jr   c,read_sector
+        jp   c,read_sector
         jp   command_loop           ; the disk is read; the program waits again
 
 ; The word of the read's progress line (show_progress).

@@ -1,9 +1,11 @@
 ; ---------------------------------------------------------------------------
 ; write.asm - the image write: tell the PC the drive's configuration, take
 ; the image geometry, then batch by batch receive sectors into
-; sector_buffer, write them through the MOS, and answer with a status block
+; sector_buffer, write them through the MOS and answer with a status block
 ; of one mos_error byte per sector.  A whole batch is received before any
 ; of it is written, so the line and the disk never have to keep pace.
+; Verified and compressed batches are the second stage's (verify.asm,
+; packed.asm): they use the write loop here, with its hooks.
 ; ---------------------------------------------------------------------------
 
 ; write_image - the Einstein's side of the image transfer.
@@ -12,7 +14,6 @@
 ; link_refused: back in command_loop, where the PC can resume.
 ; Changes everything.
 write_image:
-        call make_crc_table
         xor  a
         ld   (rotation_slot),a
         ld   a,(mos_drive_config)
@@ -49,9 +50,13 @@ write_from:
 ; The command byte: END_BYTE ends the write, REPORT_COMMAND has the drive
 ; flags and the last status block sent again (the PC asks when a status
 ; block says that every sector failed: a byte damaged on the line looks
-; like that too), and any other byte opens a batch.
+; like that too), the PC's question whether we still work (one that came
+; after the work had ended) is no command, and any other byte opens a
+; batch.
 write_command:
         call get_byte
+        cp   WORK_QUESTION
+        jr   z,write_command
         cp   REPORT_COMMAND
         jr   nz,write_not_report
         ld   a,(mos_drive_config)
@@ -73,9 +78,16 @@ write_batch:                        ; any other command byte opens a batch
         ld   de,batch_status+1
         ld   bc,MAX_BATCH-1
         ldir
-        ld   hl,stage_two_loaded    ; compressed sectors (PACKED_BATCH): the
-        cp   (hl)                   ; second stage's, once it is in place
-        jp   z,packed_batch
+        cp   VERIFY_BATCH           ; verified and compressed batches are the
+        jr   z,write_staged         ; second stage's: without it they are
+        cp   PACKED_BATCH           ; refused, never taken for plain batches
+        jr   nz,write_plain         ; (its resume's answer tells the PC so)
+write_staged:
+        ld   a,(stage_two_loaded)
+        cp   PACKED_BATCH
+        jp   z,staged_batch
+        jp   link_refused
+write_plain:
         ld   hl,sector_buffer
         ld   a,(batch_size)
         ld   d,a                    ; recv_block keeps DE
@@ -87,64 +99,62 @@ write_receive:
         call recv_block
         dec  d
         jr   nz,write_receive
-        call verifying
-        jr   nz,write_received
-        ld   hl,verify_crcs         ; the PC's CRC of every sector
-        ld   a,(batch_size)
-        add  a,a
-        ld   c,a
-        ld   b,0
-        call recv_block
+        call verifying              ; a verified batch: the CRC block follows
+        call z,receive_crcs
+        ; fall into write_received
+
+; write_received - the batch is in sector_buffer, each sector's status
+; byte marks what is still to be written (VERIFY_MISMATCH).  Reached by
+; jump from a batch's receiving loop.  A round over the batch, one track
+; side at a time: the side's sectors that are still to be written go out
+; in the order they pass the head; a verified batch's side is then read
+; back and checked (verify_side), and more rounds write again what did not
+; read back right (verify_rounds).  A pass over a side takes about one turn
+; of the disk.  Through the disk work RTS is on: the PC may ask whether we
+; still work (work_notice).  Then the status block.
 write_received:
         call wait_idle              ; the spin-up has ended (without index
         ld   a,FDC_FORCE_INT        ; pulses it never does: the controller
         out  (FDC_COMMAND),a        ; is left idle for the monitor all the same)
+        call rts_on
         ld   a,(mos_track)          ; where the batch begins
         ld   (batch_track),a
         ld   a,(mos_sector)
         ld   (batch_sector),a
         xor  a
         ld   (verify_round),a
-        inc  a                      ; progress before the first sector
-        ld   (show_next),a
-; A round over the batch, one track side at a time: the side's sectors that
-; are still to be written go out in the order they pass the head; with
-; -verify they are then read back in that order and checked, and up to two
-; more rounds write again what did not read back right.  A pass over a side
-; takes about one turn of the disk.
+        ld   (work_asked),a
 write_round:
         call batch_rewind
+        ld   a,1                    ; the head is found before the first side
+        ld   (show_next),a
 write_side:
         ld   a,(mos_sector)         ; the side's first sector (0 or 10) ...
         ld   (side_sector),a
         ld   a,(mos_buffer+1)       ; ... and its buffer, on a 512-byte boundary
         ld   (side_buffer),a
-        ld   a,(verify_round)       ; progress in the first round:
+        ld   a,(show_next)          ; the first side of a round, the side after
+        or   a                      ; a failure (the monitor stopped the motor)
+        jr   nz,write_locate        ; and a new track's: where is the head?
+        ld   a,(side_sector)
         or   a
-        jr   nz,write_quiet
-        ld   a,(show_next)          ; at the first side, after a failure,
+        jr   nz,write_pass          ; (the other side of a track follows on)
+write_locate:
+        call seek_head              ; the step runs while the progress shows
+        ld   a,(verify_round)       ; (in the first round)
         or   a
-        jr   nz,write_show
-        ld   a,(mos_sector)         ; and where a new track begins
-        or   a
-        jr   nz,write_quiet
-write_show:
-        call show_write_progress
+        call z,show_write_progress
+        call locate_head
         xor  a
         ld   (show_next),a
-write_quiet:
-        ld   a,MOS_WRITE_SECTOR
+write_pass:
+        ld   hl,write_slot
         call side_in_rotation
         ld   c,0                    ; slots that pass before the next side begins
-        call verifying
-        jr   nz,write_side_done
-        ld   a,MOS_READ_SECTOR
-        call side_in_rotation
-        call check_side
-        ld   c,CHECK_SLOTS
-write_side_done:                    ; (a batch ends on a whole side: the PC sends 80)
+        call verifying              ; a verified batch: the side read back and
+        call z,verify_side          ; checked (C: the slots that takes)
         ld   a,(side_sector)        ; from the side's first sector ten on
-        ld   (mos_sector),a
+        ld   (mos_sector),a         ; (a batch ends on a whole side: the PC sends 80)
         ld   a,(side_buffer)
         ld   (mos_buffer+1),a
         ld   b,10
@@ -153,13 +163,8 @@ write_next_side:
         call advance_position
         pop  bc
         djnz write_next_side
-        ld   a,(mos_sector)         ; a new track: the head steps meanwhile
-        or   a
-        ld   a,c
-        jr   nz,write_turned
-        add  a,STEP_SLOTS
-write_turned:
         ld   hl,rotation_slot       ; where the disk will be for the next side
+        ld   a,c
         add  a,(hl)
         cp   10
         jr   c,write_slot_kept
@@ -173,15 +178,15 @@ write_slot_kept:
         jr   z,write_round_done
         jr   nc,write_side
 write_round_done:
-        call verifying
-        jr   nz,write_report
-        ld   hl,verify_round
-        inc  (hl)
-        ld   a,(hl)
-        cp   VERIFY_TRIES
-        jr   c,write_round
-
+        call verifying              ; a verified batch: more rounds, or the report
+        jp   z,verify_rounds
+; The status block, after the work: RTS goes off, a question still on its
+; way lands (within the settle delay's 28 ms) and is dropped, so that no
+; byte of it is taken for the PC's answer or its next command.
 write_report:
+        call rts_off
+        call settle_delay
+        in   a,(USART_DATA)
         ld   hl,batch_status        ; all zero goes out as 03h 00h
         ld   a,(batch_size)
         ld   c,a
@@ -189,68 +194,155 @@ write_report:
         call send_block
         jp   write_command
 
-; side_in_rotation - one monitor call, A = MOS_WRITE_SECTOR or
-; MOS_READ_SECTOR, for each sector of the track side at side_sector that
-; needs it, in the order they pass the head from slot rotation_slot on:
-; each call returns in the gap before the next sector's ID field, so the
-; side takes one turn.  A write is made of a sector marked VERIFY_MISMATCH
-; or READ_FAILED (every sector in the first round) and leaves its code, or
-; when verifying VERIFY_PENDING; a read is made of a sector marked
-; VERIFY_PENDING, goes to the sector's place in verify_area and marks a
-; failure READ_FAILED + code.  Sectors past the batch's end are left out.
-; Nothing is printed between the calls but after a failure.
+; side_in_rotation - HL = the action for each sector of the track side at
+; side_sector: it is called for every sector of the side within the batch,
+; in the order they pass the head from slot rotation_slot on, with HL =
+; the sector's status byte and mos_sector, mos_buffer set for it.  An
+; action whose monitor call returns in the gap before the next sector's
+; ID field keeps the side to one turn.
 ; Changes everything.
 side_in_rotation:
-        ld   (side_call),a          ; the call code below
+        ld   (side_action+1),hl
         ld   a,(rotation_slot)
         call first_slot
 side_slot:
         call slot_position          ; HL = its status byte; carry: in the batch
-        jr   nc,side_next
-        call reading_back
+side_action:
+        call c,0                    ; (set on entry: the action)
+        call next_slot
+        jr   nz,side_slot
+        ret
+
+; write_slot - side_in_rotation's action for the writes: a sector marked
+; VERIFY_MISMATCH or READ_FAILED (every sector in the first round) is
+; written, and its status becomes the monitor's code or - when it is to be
+; read back (a verified batch) - VERIFY_PENDING.  Nothing is printed
+; between the writes but after a failure.
+; In: HL = the sector's status byte.  Changes everything.
+write_slot:
         ld   a,(hl)
-        jr   z,side_read
         and  VERIFY_MISMATCH+READ_FAILED
-        jr   z,side_next            ; written right already
+        ret  z                      ; written right already
         push hl
         ld   a,(show_next)          ; after a failure: where the next write goes
         or   a
         call nz,show_write_progress
-        jr   side_go
-side_read:
-        and  VERIFY_PENDING
-        jr   z,side_next
-        push hl
-side_go:
+        ld   a,MOS_WRITE_SECTOR
+        call sector_call
+        pop  hl
+        jr   nz,write_slot_store    ; the write's code: no more tries
+        call verifying
+        ld   a,0
+        jr   nz,write_slot_store    ; 0: written
+        ld   a,VERIFY_PENDING
+write_slot_store:
+        ld   (hl),a
+        ret
+
+; sector_call - the monitor's sector call A (MOS_WRITE_SECTOR or
+; MOS_READ_SECTOR) for mos_track, mos_sector and mos_buffer; then the PC's
+; question is answered (work_notice).
+; Out: A = the monitor's code, Z when 0; show_next = the code.
+; Changes everything.
+sector_call:
+        ld   (sector_call_code),a
         xor  a
         ld   (mos_error),a
         rst  08h
-side_call:
-        defb MOS_WRITE_SECTOR       ; set on entry: the write or the read
+sector_call_code:
+        defb MOS_WRITE_SECTOR       ; (set on entry)
         call take_mos_error         ; A = code, Z when 0
-        pop  hl
         ld   (show_next),a
-        ld   b,a
-        call reading_back
-        ld   a,b
-        jr   nz,side_written
+        ; fall into work_notice
+
+; work_notice - after each sector call of a batch's disk work, which can
+; take long (the monitor tries a bad sector ten times, restoring between
+; the tries): a byte from the PC - it asks after a long silence whether we
+; still work - is taken, and from then on WORKING_NOTICE follows every
+; call, so that the PC keeps waiting for as long as we work and no longer.
+; Nothing goes out unasked: the wire of a healthy batch is unchanged.
+; Keeps every register, A and flags included.
+work_notice:
+        push af
+        in   a,(USART_CONTROL)
+        bit  USART_RXRDY,a
+        jr   z,work_notice_due
+        in   a,(USART_DATA)         ; the question (its value is no matter)
+        ld   a,WORKING_NOTICE
+        ld   (work_asked),a
+work_notice_due:
+        ld   a,(work_asked)         ; WORKING_NOTICE once asked, else 0
         or   a
-        jr   z,side_next            ; read: it stays pending its check
-        or   READ_FAILED
-        jr   side_store
-side_written:
-        or   a
-        jr   nz,side_store          ; the write's code: no more tries
-        call verifying
-        ld   a,0
-        jr   nz,side_store          ; 0: written
-        ld   a,VERIFY_PENDING
-side_store:
-        ld   (hl),a
-side_next:
-        call next_slot
-        jr   nz,side_slot
+        call nz,put_byte
+        pop  af
         ret
+
+; seek_head - start the head towards mos_track, the side of mos_sector
+; selected, unless the monitor's head table has it there already; the table
+; follows, so that the monitor's next call does not seek.  The step runs
+; on its own (locate_head waits for it).  Changes A, HL.
+seek_head:
+        ld   a,(mos_sector)         ; side 1 for the IDs from 10 on
+        cp   10
+        sbc  a,a
+        inc  a
+        ld   (current_side),a
+        call select_drive
+        ld   hl,mos_head_track      ; drive 0's
+        ld   a,(mos_track)
+        cp   (hl)
+        ret  z
+        out  (FDC_DATA),a           ; the seek's target ...
+        ld   a,(hl)
+        out  (FDC_TRACK),a          ; ... from where the head is
+        ld   a,(mos_track)
+        ld   (hl),a
+        ld   a,FDC_SEEK
+        out  (FDC_COMMAND),a
+        ret
+
+; locate_head - the head is on the side's track (seek_head): which sector
+; passes it next?  A step still under way is waited for, then the
+; monitor's 28 ms settle (a step that ended during the progress print has
+; settled by then); the controller's Read Address takes the next ID field
+; that passes, and rotation_slot becomes the slot after it.  Without an
+; ID field (a failure, a disk of another layout) rotation_slot is left as
+; it was reckoned.  The controller is idle after it.
+; Changes A, BC, HL.
+locate_head:
+        in   a,(FDC_COMMAND)
+        rrca                        ; busy: still stepping
+        jr   nc,locate_read
+        call wait_idle
+        call settle_delay
+locate_read:
+        ld   a,FDC_READ_ADDRESS
+        rst  08h
+        defb MOS_FDC_COMMAND        ; Z: it went busy
+        ret  nz
+        ld   b,3                    ; the ID field's third byte: the sector's
+locate_byte:                        ; ID (T-states)
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,locate_done         ;  7  ended: no ID field was found
+        rrca                        ;  4  data request -> carry
+        jr   nc,locate_byte         ; 12  = 38 T a poll: a byte comes every 128 T
+        in   a,(FDC_DATA)
+        djnz locate_byte
+        ld   hl,sector_id_table     ; its slot, and the slot after it
+        ld   bc,20
+        cpir
+        jr   nz,locate_done         ; not an ID of the format's
+        ld   a,l                    ; the place after it in the table (the
+        sub  sector_id_table & 0FFh ; table does not cross a page): 1-20
+locate_slot:
+        sub  10
+        jr   nc,locate_slot
+        add  a,10
+        ld   (rotation_slot),a
+locate_done:
+        jp   wait_idle              ; the rest of the ID field passes (its
+                                    ; bytes are left: Lost Data, no matter)
 
 ; spin_up - the drive's motor on ahead of the writes: a seek to the track
 ; the head is on moves nothing but takes the controller's spin-up time, and
@@ -261,50 +353,6 @@ spin_up:
         out  (FDC_DATA),a
         ld   a,FDC_SEEK
         out  (FDC_COMMAND),a
-        ret
-
-; reading_back - Z when side_call is the read.  Changes A.
-reading_back:
-        ld   a,(side_call)
-        cp   MOS_READ_SECTOR
-        ret
-
-; check_side - the CRC-16 of each sector read back into verify_area against
-; the PC's: VERIFY_MISMATCH when it differs, else 0 in the first round and
-; VERIFIED_AFTER_REWRITE + the rewrites after.  About 8 ms a sector.
-; Changes everything.
-check_side:
-        xor  a
-        call first_slot
-check_slot:
-        call slot_position          ; HL = status byte, DE = the PC's CRC
-        jr   nc,check_next
-        bit  4,(hl)                 ; VERIFY_PENDING: read back
-        jr   z,check_next
-        push hl
-        push de
-        ld   hl,(mos_buffer)
-        call crc16_sector           ; DE = CRC-16 of what was read
-        pop  hl                     ; the PC's, high byte first
-        ld   a,(hl)
-        inc  hl
-        cp   d
-        jr   nz,check_differs
-        ld   a,(hl)
-        cp   e
-check_differs:
-        pop  hl
-        ld   a,VERIFY_MISMATCH
-        jr   nz,check_store
-        ld   a,(verify_round)       ; shown right
-        or   a
-        jr   z,check_store
-        or   VERIFIED_AFTER_REWRITE
-check_store:
-        ld   (hl),a
-check_next:
-        call next_slot
-        jr   nz,check_slot
         ret
 
 ; first_slot - begin a pass over a side at slot A, for ten slots.
@@ -330,9 +378,9 @@ next_slot_kept:
         ret
 
 ; slot_position - the sector that passes the head in slot (slot) of the
-; track side at side_sector: its ID to mos_sector, and to mos_buffer its
-; buffer or, for a read, its place in verify_area.
-; Out: HL = its status byte, DE = its entry in verify_crcs; carry when it
+; track side at side_sector: its ID to mos_sector, its buffer to
+; mos_buffer.
+; Out: HL = its status byte, B = its place in the side (0-9); carry when it
 ; lies within the batch.  Changes A, BC, DE, HL.
 slot_position:
         ld   a,(side_sector)        ; the side's first ID: 0 or 10
@@ -347,28 +395,14 @@ slot_position:
         ld   (mos_sector),a
         sub  c
         ld   b,a                    ; B = its place in the side, 0-9
-        add  a,a
-        ld   c,a                    ; C = 2 x place: 512-byte steps
+        add  a,a                    ; 2 x place: 512-byte steps
         ld   hl,side_buffer
         add  a,(hl)
-        ld   e,a                    ; E = its own buffer's high byte
-        call reading_back
-        ld   a,e
-        jr   nz,slot_buffer
-        ld   a,verify_area/256
-        add  a,c
-slot_buffer:
-        ld   (mos_buffer+1),a
-        ld   a,e                    ; 2 x its place in the batch
-        sub  sector_buffer/256
-        ld   e,a
+        ld   (mos_buffer+1),a       ; its own buffer
+        sub  sector_buffer/256      ; 2 x its place in the batch
         srl  a
-        ld   l,a                    ; batch_status and verify_crcs share a page
-        ld   a,e
-        add  a,verify_crcs-batch_status
-        ld   e,a
+        ld   l,a
         ld   h,batch_status/256
-        ld   d,h
         ld   a,b                    ; carry: the place is within the batch
         push hl
         ld   hl,sectors_left
@@ -395,68 +429,16 @@ batch_rewind:
         ld   (sectors_left),a
         ret
 
-; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the
-; floppy controller's own) of the 512 bytes at HL, which starts on a
-; 256-byte boundary, through crc_table (make_crc_table): about 8.3 ms.
-; Out: DE = CRC, HL past the sector.  Changes A, BC, HL.
-crc16_sector:
-        ld   de,0FFFFh
-        ld   b,crc_table/256
-        call crc16_page             ; the first 256 bytes, then the second
-crc16_page:
-crc16_byte:                         ; T-states
-        ld   a,(hl)                 ;  7
-        xor  d                      ;  4  the table's index
-        ld   c,a                    ;  4
-        ld   a,(bc)                 ;  7  its high byte
-        xor  e                      ;  4
-        ld   d,a                    ;  4
-        inc  b                      ;  4
-        ld   a,(bc)                 ;  7  its low byte
-        ld   e,a                    ;  4
-        dec  b                      ;  4
-        inc  l                      ;  4
-        jr   nz,crc16_byte          ; 12: 64 T a byte
-        inc  h
-        ret
-
-; make_crc_table - crc_table: for each index n, the CRC register after
-; n x 100h is shifted eight times (high bytes, then at +100h the low ones).
-; Changes A, B, DE, HL.
-make_crc_table:
-        ld   hl,crc_table
-crc_table_entry:
-        ld   d,l
-        ld   e,0
-        ld   b,8
-crc_table_bit:
-        sla  e
-        rl   d
-        jr   nc,crc_table_no_xor
-        ld   a,d
-        xor  10h
-        ld   d,a
-        ld   a,e
-        xor  21h
-        ld   e,a
-crc_table_no_xor:
-        djnz crc_table_bit
-        ld   (hl),d
-        inc  h
-        ld   (hl),e
-        dec  h
-        inc  l
-        jr   nz,crc_table_entry
-        ret
-
 ; resume_write - the PC's resume command after a fault on the line: the
 ; Einstein goes on writing where the PC says, without a new format.
 ; Reached by jump from command_loop after the "W".  Wire: sectors per
 ; cylinder, batch size, track, sector, and a check byte that makes the four
 ; bytes and itself sum to FFh.  A resume that does not check out is
 ; dropped (back to command_loop: the PC tries again); one that does is
-; acknowledged with "W" and the drive flags byte, and the write goes on at
-; the command byte.
+; acknowledged and the write goes on at the command byte.  The answer is
+; "W" and the drive flags byte - RESUMED_WITH_STAGE in place of the "W"
+; when the second stage is in place, so that a PC that needs it (its
+; verified and compressed batches) learns whether it must send it again.
 resume_write:
         ld   hl,sectors_per_cylinder
         ld   b,4
@@ -479,7 +461,8 @@ resume_write:
         cp   10
         jp   nz,command_loop
 resume_side_ok:
-        ld   a,RESUME_COMMAND       ; acknowledged,
+        ld   a,(stage_two_loaded)   ; STAGE_TWO_ABSENT: "W"; PACKED_BATCH:
+        xor  STAGE_TWO_ABSENT ^ RESUME_COMMAND ; RESUMED_WITH_STAGE
         call put_byte
         ld   a,(mos_drive_config)   ; with the drive flags again
         call put_byte

@@ -487,10 +487,11 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // disagrees while the PC has moved on - they must not repeat the
         // block for ever.
         {{"--change-byte", "518"}, {}, "a damaged checksum"},
-        // Byte 2602 is the fill value of sector 18, which has no checksum:
-        // the Einstein writes the wrong value, its rewrites cannot mend it,
-        // and only the PC sending the batch again can.
-        {{"--change-byte", "2602"}, {"-verify"}, "a damaged fill value, verified"},
+        // Byte 2602 after the second stage ("S", its block and checksum)
+        // is the fill value of sector 18, which has no checksum: the
+        // Einstein writes the wrong value, its rewrites cannot mend it, and
+        // only the PC sending the batch again can.
+        {{"--change-byte", std::to_string(3 + target_stage_two_size + 2602)}, {"-verify"}, "a damaged fill value, verified"},
     };
     for (const auto& c : cases) {
         // Every way the exchange ends (the Einstein runs out of bytes and

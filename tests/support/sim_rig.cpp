@@ -22,6 +22,7 @@ SimRig::~SimRig()
 
 void SimRig::start_program()
 {
+    program_loaded_ = true;
     einstein_load(machine_.get(), 0x0100, target_program_image, target_program_size);
     einstein_start(machine_.get(), 0x0100, 0xFCFF);
 }
@@ -29,7 +30,8 @@ void SimRig::start_program()
 void SimRig::call(std::uint16_t address, std::uint16_t hl, std::uint16_t bc, std::uint16_t de)
 {
     Einstein* e = machine_.get();
-    if (e->ram[0x0100] == 0) {
+    if (!program_loaded_) {
+        program_loaded_ = true;
         einstein_load(e, 0x0100, target_program_image, target_program_size);
         // As the program's start leaves it: no second stage yet.
         e->ram[target_program_image_labels::stage_two_loaded] = target_program_image_labels::STAGE_TWO_ABSENT;

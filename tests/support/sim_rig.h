@@ -51,6 +51,7 @@ public:
 
 private:
     std::unique_ptr<Einstein> machine_;
+    bool program_loaded_ = false;  // the program's bytes are at 0100h
 };
 
 // The sector IDs of a side as the format pass lays them round the track.

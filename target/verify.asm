@@ -1,0 +1,242 @@
+; ---------------------------------------------------------------------------
+; verify.asm - verified batches (tobrin -verify, and the compressed batches
+; of -fast): each track side is read back right after it is written and
+; every sector's CRC-16 compared with the PC's; the CRC-16 itself; and the
+; format command whose status bytes are confirmed with the PC (-fast).
+; Part of the second stage: the write loop (write.asm) calls in here only
+; for a batch opened with VERIFY_BATCH, which the first stage takes only
+; when this stage is in place.
+; ---------------------------------------------------------------------------
+
+CHECKED_FORMAT_COMMAND: equ 'X' ; the format, its status bytes confirmed (-fast)
+STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
+; Slots that pass while a side's ten CRCs are computed (83 ms) before the
+; next side begins: too small a figure costs a turn at the side, too large
+; one the slots in between.
+CHECK_SLOTS:    equ 5
+
+; staged_batch - a batch of the second stage's, from write_batch, which has
+; marked every sector to be written: compressed (packed_batch), or verified
+; - its sectors come as a plain batch's (write_plain), then the block of
+; their CRC-16s (receive_crcs).  Reached by jump.
+staged_batch:
+        ld   a,(batch_command)
+        cp   PACKED_BATCH
+        jp   z,packed_batch
+        jp   write_plain
+
+; receive_crcs - a verified batch's block of the PC's CRC-16 of each of its
+; sectors, high byte first, into verify_crcs.  Changes A, BC, HL.
+receive_crcs:
+        ld   hl,verify_crcs
+        ld   a,(batch_size)
+        add  a,a
+        ld   c,a
+        ld   b,0
+        jp   recv_block
+
+; verify_side - the write loop's hook after a verified batch's track side
+; is written: the side read back in the order its sectors pass the head,
+; from where the writes ended (read_slot), then each sector's CRC-16 is
+; checked (check_side).  Out: C = the slots the checks let pass.
+; Changes everything.
+verify_side:
+        ld   hl,read_slot
+        call side_in_rotation
+        call check_side
+        ld   c,CHECK_SLOTS
+        ret
+
+; read_slot - side_in_rotation's action for the read back: a sector marked
+; VERIFY_PENDING is read into its place in verify_area; one that cannot be
+; read is marked READ_FAILED + the monitor's code.
+; In: HL = its status byte, B = its place in the side.  Changes everything.
+read_slot:
+        bit  4,(hl)                 ; VERIFY_PENDING
+        ret  z
+        call verify_place
+        ld   (mos_buffer+1),a
+        push hl
+        ld   a,MOS_READ_SECTOR
+        call sector_call
+        pop  hl
+        ret  z                      ; read: it stays pending its check
+        or   READ_FAILED
+        ld   (hl),a
+        ret
+
+; verify_place - A = the high byte of the place in verify_area of the
+; sector at place B of its side.  Changes A.
+verify_place:
+        ld   a,b
+        add  a,a
+        add  a,verify_area/256
+        ret
+
+; check_side - the CRC-16 of each sector of the side read back into
+; verify_area against the PC's: VERIFY_MISMATCH when it differs, else 0 in
+; the first round and VERIFIED_AFTER_REWRITE + the rewrites after.  About
+; 8 ms a sector.  Changes everything.
+check_side:
+        xor  a
+        call first_slot
+check_slot:
+        call slot_position          ; HL = status byte, B = its place
+        jr   nc,check_next
+        bit  4,(hl)                 ; VERIFY_PENDING: read back
+        jr   z,check_next
+        push hl
+        call verify_place
+        ld   h,a
+        ld   l,0
+        call crc16_sector           ; DE = CRC-16 of what was read
+        pop  hl
+        push hl
+        ld   a,l                    ; the PC's: verify_crcs + 2 x its place in
+        add  a,a                    ; the batch (the same page as
+        add  a,verify_crcs-batch_status ; batch_status), high byte first
+        ld   l,a
+        ld   a,(hl)
+        inc  hl
+        cp   d
+        jr   nz,check_differs
+        ld   a,(hl)
+        cp   e
+check_differs:
+        pop  hl
+        ld   a,VERIFY_MISMATCH
+        jr   nz,check_store
+        ld   a,(verify_round)       ; shown right
+        or   a
+        jr   z,check_store
+        or   VERIFIED_AFTER_REWRITE
+check_store:
+        ld   (hl),a
+check_next:
+        call next_slot
+        jr   nz,check_slot
+        ret
+
+; verify_rounds - the write loop's hook at the end of a verified batch's
+; round (reached by jump): another round writes again and reads back what
+; did not read back right, VERIFY_TRIES rounds at most in all; then the
+; status block.
+verify_rounds:
+        ld   hl,verify_round
+        inc  (hl)
+        ld   a,(hl)
+        cp   VERIFY_TRIES
+        jp   nc,write_report
+        ld   hl,batch_status        ; anything to write again?
+        ld   a,(batch_size)
+        ld   b,a
+verify_rounds_scan:
+        ld   a,(hl)
+        and  VERIFY_MISMATCH+READ_FAILED
+        jp   nz,write_round
+        inc  hl
+        djnz verify_rounds_scan
+        jp   write_report
+
+; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the
+; floppy controller's own) of the 512 bytes at HL, which starts on a
+; 256-byte boundary, through crc_table (make_crc_table): about 8.3 ms.
+; Out: DE = CRC, HL past the sector.  Changes A, BC, HL.
+crc16_sector:
+        ld   de,0FFFFh
+        ld   b,crc_table/256
+        call crc16_page             ; the first 256 bytes, then the second
+crc16_page:
+crc16_byte:                         ; T-states
+        ld   a,(hl)                 ;  7
+        xor  d                      ;  4  the table's index
+        ld   c,a                    ;  4
+        ld   a,(bc)                 ;  7  its high byte
+        xor  e                      ;  4
+        ld   d,a                    ;  4
+        inc  b                      ;  4
+        ld   a,(bc)                 ;  7  its low byte
+        ld   e,a                    ;  4
+        dec  b                      ;  4
+        inc  l                      ;  4
+        jr   nz,crc16_byte          ; 12: 64 T a byte
+        inc  h
+        ret
+
+; crc16_add - the CRC-16 in DE taken on over the byte in A.
+; Changes A, BC.
+crc16_add:
+        xor  d
+        ld   c,a
+        ld   b,crc_table/256
+        ld   a,(bc)
+        xor  e
+        ld   d,a
+        inc  b
+        ld   a,(bc)
+        ld   e,a
+        ret
+
+; make_crc_table - crc_table: for each index n, the CRC register after
+; n x 100h is shifted eight times (high bytes, then at +100h the low ones).
+; Made when the second stage arrives.  Changes A, B, DE, HL.
+make_crc_table:
+        ld   hl,crc_table
+crc_table_entry:
+        ld   d,l
+        ld   e,0
+        ld   b,8
+crc_table_bit:
+        sla  e
+        rl   d
+        jr   nc,crc_table_no_xor
+        ld   a,d
+        xor  10h
+        ld   d,a
+        ld   a,e
+        xor  21h
+        ld   e,a
+crc_table_no_xor:
+        djnz crc_table_bit
+        ld   (hl),d
+        inc  h
+        ld   (hl),e
+        dec  h
+        inc  l
+        jr   nz,crc_table_entry
+        ret
+
+; checked_format - the PC's CHECKED_FORMAT_COMMAND: the format command
+; (command_format), its status bytes confirmed with the PC (send_status,
+; confirm_status), so that a byte damaged on the line is asked for again -
+; never taken for a failed format, nor for a good one.  Reached by jump
+; from command_loop, which makes the status bytes plain again.
+checked_format:
+        ld   a,1
+        ld   (status_checked),a
+        jp   command_format
+
+; confirm_status - a status byte of the checked format, which send_status
+; has just sent: its complement follows, and the PC answers
+; STATUS_CONFIRMED when both came whole, anything else to have the two
+; again (MAX_PASSES times at most: link_no_sync).  Reached by jump from
+; send_status with AF, the status and its flags, on the stack; returns to
+; send_status's caller with AF as it was.
+confirm_status:
+        call start_passes
+confirm_pair:
+        pop  af
+        push af
+        cpl
+        call put_byte               ; the complement (the status went first)
+        call get_byte               ; the PC's word
+        cp   STATUS_CONFIRMED
+        jr   z,confirm_done
+        call count_pass
+        pop  af
+        push af
+        call put_byte               ; the status again
+        jr   confirm_pair
+confirm_done:
+        pop  af
+        ret
