@@ -25,8 +25,15 @@ struct LineRate {
 constexpr LineRate FAST_RATES[] = {{31250, 4}, {20833, 6}};
 constexpr LineRate MONITOR_RATE = {9600, 13};
 constexpr double ADAPTER_TOLERANCE = 0.02;   // a rate further off counts as refused
-constexpr double ANSWER_S = 1.0;             // the Einstein's "F", and its echo of the probe
-constexpr double EINSTEIN_GIVES_UP_S = 1.5;  // its 0.85 s probe limit, with a margin
+constexpr double ANSWER_S = 1.0;             // the Einstein's "F"
+constexpr double PROBE_SIZE = target_program_image_labels::PROBE_SIZE;
+// The probe's echo: the line time of the probe and the adapter's slack
+// (0.55 s); by its end an Einstein that did not take the probe whole has
+// given up on it (0.43 s after its last byte) and is back at the
+// monitor's rate, so that the next proposal needs only a margin more.
+constexpr double ECHO_S = PROBE_SIZE * LINK_BYTE_S * 1.25 + LINK_ANSWER_SLACK_S;
+constexpr double EINSTEIN_GIVES_UP_S = 0.1;
+static_assert(ECHO_S > 0.43 + 0.05, "the Einstein's probe limit ends within the echo's wait");
 constexpr int STAGE_TWO_TRIES = 3;
 
 void pause_s(double seconds)
@@ -67,13 +74,15 @@ std::string adapter_refuses(const LineRate& rate)
     return "";
 }
 
-enum SwitchResult { NOT_HEARD, NOT_CARRIED, AGREED };
+enum SwitchResult { NOT_HEARD, NOT_CARRIED, GARBLED, AGREED };
 
 // Proposes the rate to the Einstein ("F" and its time constant); once it
 // answers, the PC's port goes to the rate too and the probe goes across
 // and back.  NOT_HEARD: no answer, the PC's port untouched; NOT_CARRIED:
-// both switched but the probe did not come back whole (the Einstein
-// returns to the monitor's rate by itself).
+// both switched but nothing of the echo came (the Einstein, which echoes
+// only a probe that came whole, returns to the monitor's rate by itself);
+// GARBLED: something came back, but not the probe (the Einstein may have
+// taken the probe and stayed at the rate).
 SwitchResult switch_line(const LineRate& rate)
 {
     const std::uint8_t n = static_cast<std::uint8_t>(rate.time_constant);
@@ -89,11 +98,12 @@ SwitchResult switch_line(const LineRate& rate)
     serial_discard_input();
     std::vector<std::uint8_t> sent = probe();
     for (std::size_t i = 0; agreed && i < sent.size(); ++i) agreed = send_byte(sent[i]) == 1;
-    for (std::size_t i = 0; agreed && i < sent.size(); ++i) {
-        std::uint8_t b = 0;
-        agreed = recv_byte_within(&b, ANSWER_S) && b == sent[i];
-    }
-    return agreed ? AGREED : NOT_CARRIED;
+    if (!agreed) return NOT_CARRIED;
+    std::uint8_t b = 0;
+    if (!recv_byte_within(&b, ECHO_S)) return NOT_CARRIED;
+    agreed = b == sent[0];
+    for (std::size_t i = 1; agreed && i < sent.size(); ++i) agreed = recv_byte_within(&b, link_answer_s(1)) && b == sent[i];
+    return agreed ? AGREED : GARBLED;
 }
 
 // Tries a faster rate: true when both ends are at it.  On false both are
@@ -106,10 +116,10 @@ bool try_rate(const LineRate& rate, ProgramState* program)
         return true;
     }
     int took = 0;
-    if (result == NOT_CARRIED) set_pc_rate(MONITOR_RATE.baud, &took);
-    pause_s(EINSTEIN_GIVES_UP_S);  // unheard, it may have switched all the same
+    if (result != NOT_HEARD) set_pc_rate(MONITOR_RATE.baud, &took);
+    pause_s(result == NOT_HEARD ? ECHO_S : EINSTEIN_GIVES_UP_S);  // unheard, it may have switched all the same
     serial_discard_input();
-    if (result == NOT_CARRIED) {
+    if (result == GARBLED) {
         // The probe may have reached the Einstein whole and only its echo
         // failed: then the Einstein stays at the rate.  A switch to the
         // monitor's rate finds it, proposed at 9600 and else at the rate.

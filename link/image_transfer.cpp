@@ -75,6 +75,7 @@ struct Transfer {
     ProgramState* program;       // the second stage: verified and compressed batches are its
     std::uint64_t sector_bytes;  // -fast: the bytes of the sectors sent so far (each once) ...
     std::uint64_t packed_bytes;  // ... and of their compressed blocks
+    int label_width;             // the longest progress label written so far
     std::chrono::steady_clock::time_point started;  // when the first batch began
     std::uint64_t bytes_at_start;                   // the port's bytes sent by then
 };
@@ -324,8 +325,12 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
             fetch_sector(t, sector);
             ++t->fetched;
         }
-        std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
-                      n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, n).c_str() : "");
+        int width = std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
+                                  n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, n).c_str() : "");
+        // The line is rewritten in place: a shorter label is padded to
+        // cover the longest one before it.
+        if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
+        else t->label_width = width;
         if (t->packed) {
             std::vector<std::uint8_t> block = packed_block(t, k);
             if (first_time) {

@@ -41,13 +41,41 @@ run() {
   echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
 }
 
-# outcome NAME: identical, named, WRONG or hang
+# run_read NAME "SIM OPTIONS" DISK [TOBRIN OPTIONS...]: one tobrin -read of
+# an Einstein whose drive holds DISK (an extended DSK image), its results in
+# $work/NAME/ (the image read: read.dsk; compared with DISK: compare.log)
+run_read() {
+  local name=$1 options=$2 disk=$3
+  shift 3
+  local dir="$work/$name"
+  mkdir -p "$dir"
+  # shellcheck disable=SC2086
+  "$sim" --quiet --disk "$disk" $options </dev/null >"$dir/sim.log" 2>&1 &
+  local sim_pid=$!
+  local line; line=$(line_of "$dir/sim.log")
+  local start end status=0
+  start=$(date +%s.%N)
+  printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" 1 -read "$dir/read.dsk" "$@" >"$dir/tobrin.log" 2>&1 || status=$?
+  end=$(date +%s.%N)
+  sleep 0.5
+  kill -INT "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
+  if [ -f "$dir/read.dsk" ]; then
+    echo quit | "$sim" --quiet --disk "$dir/read.dsk" --expect "$disk" >"$dir/compare.log" 2>&1 || true
+  fi
+}
+
+# outcome NAME: identical, named, WRONG or hang (a write: the sim compared
+# its disk with the image; a read: the image read was compared with the disk)
 outcome() {
   local dir="$work/$1" status
   status=$(cut -d' ' -f1 "$dir/result")
   if [ "$status" = 124 ]; then echo hang; return; fi
   if grep -aq "Disk formatted and disk image transferred" "$dir/tobrin.log"; then
     if grep -aq "the disk matches the image" "$dir/sim.log"; then echo identical; else echo WRONG; fi
+  elif grep -aq "^Disk read into" "$dir/tobrin.log"; then
+    if grep -aq "the disk matches the image" "$dir/compare.log" 2>/dev/null; then echo identical; else echo WRONG; fi
   elif grep -aq "TOBRIN HALTED" "$dir/tobrin.log"; then echo named
   else echo hang; fi
 }

@@ -63,7 +63,9 @@ void write_port(Z80EX_CONTEXT*, Z80EX_WORD port16, Z80EX_BYTE value, void* user)
     int port = port16 & 0xFF;
     if (port == PORT_USART_DATA) einstein_disk_work(e, DiskWork::None);
     if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) usart_write(&e->usart, port, value, access_time(e));
-    else if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST)
+    else if (port == PORT_FDC_FIRST)
+        einstein_fdc_command(e, value, access_time(e));
+    else if (port > PORT_FDC_FIRST && port <= PORT_FDC_LAST)
         wd1770_write(&e->fdc, port - PORT_FDC_FIRST, value, access_time(e));
     else if (port == PORT_DRIVE_SELECT)
         einstein_select_drive(e, value);
@@ -139,6 +141,16 @@ void einstein_disk_work(Einstein* e, DiskWork work, int track, int side)
     }
     d.now = work;
     d.since = e->clock;
+}
+
+void einstein_fdc_command(Einstein* e, std::uint8_t command, std::uint64_t at)
+{
+    int kind = command >> 4;
+    if (kind == WD_READ_SECTOR || kind == WD_READ_SECTOR + 1)
+        einstein_disk_work(e, DiskWork::Reading, e->fdc.head_track, e->fdc.side);
+    else if (kind == WD_WRITE_SECTOR || kind == WD_WRITE_SECTOR + 1)
+        einstein_disk_work(e, DiskWork::Writing, e->fdc.head_track, e->fdc.side);
+    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, at);
 }
 
 void einstein_select_drive(Einstein* e, std::uint8_t latch)

@@ -38,7 +38,8 @@ enum class StopReason {
 };
 
 // Where the disk's time went: figures only, nothing here changes the
-// machine.  A stretch of disk work begins at a monitor sector call and ends
+// machine.  A stretch of disk work begins at a monitor sector call (or a
+// sector command the program gives the controller itself) and ends
 // when the Einstein next sends a byte on the line; within it, the time from
 // a write call to the next read call counts as writing, from a read call to
 // the next write call as reading (the program's own work between the calls,
@@ -133,6 +134,10 @@ std::uint16_t einstein_pc(const Einstein* e);
 // Times the disk's work: a sector call of the given kind begins (on the
 // track side), or (None) the line is used again.
 void einstein_disk_work(Einstein* e, DiskWork work, int track = 0, int side = 0);
+// A command for the controller from the program (its port, or the
+// monitor's call AEh): a sector read or write it gives itself is timed as
+// the disk's work too.
+void einstein_fdc_command(Einstein* e, std::uint8_t command, std::uint64_t at);
 
 // Writes the drive/side latch (port 23h) and hands the controller the
 // selected drive and side.  Only drive 0 exists.

@@ -85,6 +85,8 @@ void usage()
         "  as it can, unless:\n"
         "  --pace real          its time never runs ahead of the wall clock (every answer\n"
         "                       as late as on the machine)\n"
+        "  --real-from S        the same from S emulated seconds on only (a stretch at the\n"
+        "                       machine's pace, such as a bad area, in a run otherwise fast)\n"
         "  --pace varying       as fast as it can, but stalled every 10 to 30 emulated\n"
         "                       seconds for 0.1 to 0.4 s of wall time, drawn from --seed\n"
         "                       (a busy host: an answer now and then merely late)\n"
@@ -113,6 +115,7 @@ enum class Pace {
 struct Options {
     EinsteinConfig config;
     Pace pace = Pace::FAST;
+    std::uint64_t real_from = 0;  // Pace::REAL: from this emulated time on
     std::string save_path;
     std::string expect_path;
     std::string disk_path;
@@ -176,6 +179,9 @@ bool parse(int argc, char** argv, Options* o)
             if (pace == "real") o->pace = Pace::REAL;
             else if (pace == "varying") o->pace = Pace::VARYING;
             else if (pace != "fast") return false;
+        } else if (a == "--real-from") {
+            if (!at(&o->real_from)) return false;
+            o->pace = Pace::REAL;
         } else if (a == "--max-baud" && i + 1 < argc) {
             o->config.max_baud = std::strtod(argv[++i], nullptr);
             if (o->config.max_baud <= 0) return false;
@@ -306,6 +312,8 @@ struct PaceState {
     Pace pace;
     std::uint64_t draw;
     std::uint64_t next_stall;
+    std::uint64_t real_from;  // REAL: the emulated time it begins at ...
+    double real_since;        // ... and the wall time it began (negative: not yet)
 };
 
 static unsigned pace_draw(PaceState* p)
@@ -322,12 +330,13 @@ static std::uint64_t next_stall_after(PaceState* p, std::uint64_t clock)
 }
 
 // After a run of the emulation: hold it back as the pace says.  Real: until
-// the wall clock has caught up with the emulated clock.  Varying: at each
-// stall's time, 0.1 to 0.4 s of wall time.
+// the wall clock has caught up with the emulated clock (from real_from on).
+// Varying: at each stall's time, 0.1 to 0.4 s of wall time.
 static void keep_pace(PaceState* p, const Einstein* e, const struct timespec& wall_start)
 {
-    if (p->pace == Pace::REAL) {
-        double ahead = seconds(e->clock) - wall_since(wall_start);
+    if (p->pace == Pace::REAL && e->clock >= p->real_from) {
+        if (p->real_since < 0) p->real_since = wall_since(wall_start);
+        double ahead = seconds(e->clock - p->real_from) - (wall_since(wall_start) - p->real_since);
         if (ahead > 0) usleep(static_cast<useconds_t>(ahead * 1e6));
     } else if (p->pace == Pace::VARYING && e->clock >= p->next_stall) {
         usleep(100000 + pace_draw(p) % 300001);
@@ -413,6 +422,8 @@ void print_disk_revolutions(const Einstein* e, std::uint64_t format_command)
     };
     if (f.write_tracks == 0 && d.sides_written.empty() && d.sides_read.empty()) return;
     bool formatted = f.write_tracks > 0 && format_command < f.first_write_track;
+    std::printf("einstein-sim: sector commands %llu, %llu of them waited for their sector to come round\n",
+                static_cast<unsigned long long>(f.sector_commands), static_cast<unsigned long long>(f.turns_waited));
     std::printf("einstein-sim: revolutions per track side: format %.2f (%llu track sides; %.2f from the command), "
                 "write %.2f (%zu), read %.2f (%zu)\n",
                 formatted ? per_side(f.last_write_track_end - f.first_write_track, f.write_tracks) : 0.0,
@@ -487,7 +498,7 @@ int main(int argc, char** argv)
     clock_gettime(CLOCK_MONOTONIC, &wall_start);
     // Line bytes (both ways) when the format and the write phase began.
     std::uint64_t bytes_at_format = UINT64_MAX, bytes_at_write = UINT64_MAX;
-    PaceState pace{o.pace, o.config.line.seed * 2654435761u + 1, 0};
+    PaceState pace{o.pace, o.config.line.seed * 2654435761u + 1, 0, o.real_from, -1.0};
     pace.next_stall = next_stall_after(&pace, 0);
     // While the Z80 waits for tobrin, its emulated time keeps up with the
     // wall clock from the moment the wait began: a silence of the PC lasts

@@ -235,7 +235,7 @@ void mos_fdc_command(Einstein* e)
 {
     std::uint8_t command = static_cast<std::uint8_t>(z80ex_get_reg(cpu_of(e), regAF) >> 8);
     e->clock += CALL_OVERHEAD / 2;
-    wd1770_write(&e->fdc, WD_REG_STATUS_COMMAND, command, e->clock);
+    einstein_fdc_command(e, command, e->clock);
     bool busy = wd1770_busy(&e->fdc);
     e->clock += busy ? 40 : 128 * 40;  // the polls for busy
     e->clock += CALL_OVERHEAD / 2;

@@ -463,6 +463,7 @@ static void force_interrupt(Wd1770* fdc, std::uint64_t now)
 
 static void command(Wd1770* fdc, std::uint8_t value, std::uint64_t now)
 {
+    if (fdc->figures.commands.size() < COMMAND_LOG_SIZE) fdc->figures.commands.emplace_back(now, value);
     int which = value >> 4;
     if (which == WD_FORCE_INTERRUPT) {
         force_interrupt(fdc, now);

@@ -125,7 +125,9 @@ struct Wd1770Figures {
     std::uint64_t turns_waited;      // ... of them, those that waited for their sector to come round
                                      // (its ID field came more than one and a half slots after them)
     std::vector<std::vector<std::uint8_t>> supplied_log;  // the bytes supplied to every Write Track
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> commands;  // (when, command) of the first COMMAND_LOG_SIZE
 };
+constexpr std::size_t COMMAND_LOG_SIZE = 4096;
 
 struct Wd1770 {
     FloppyDisk* drive;         // the selected drive's disk, handed over by the board; null: none selected

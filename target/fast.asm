@@ -37,9 +37,10 @@ stage_two_command:
 ; (the two sum to FFh); a command that does not check out, or an N below
 ; 4, is dropped.  The answer "F" goes out at the present rate; then the
 ; line switches (8N1, or 8N2 at the monitor's 13) and the PC's probe must
-; come at the new rate: PROBE_SIZE bytes, fast_probe, which go back to the
-; PC.  When it does not come whole, the monitor's rate comes back.  Ends in
-; command_loop.
+; come at the new rate, each byte within 0.43 s: PROBE_SIZE bytes,
+; fast_probe, which go back to the PC.  When it does not come whole, the
+; monitor's rate comes back at once (a byte that is not the probe's) or at
+; the byte's limit.  Ends in command_loop.
 fast_line:
         ld   hl,fast_constant
         ld   b,1
@@ -59,7 +60,7 @@ fast_drain:                         ; the answer leaves at the old rate
         ld   hl,fast_probe
         ld   e,PROBE_SIZE
 fast_probe_byte:
-        ld   bc,0                   ; 65,536 polls of 52 T: 0.85 s a byte
+        ld   bc,8000h               ; 32,768 polls of 52 T: 0.43 s a byte
 fast_poll:
         in   a,(USART_CONTROL)      ; 11
         bit  USART_RXRDY,a          ;  8

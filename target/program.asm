@@ -55,6 +55,10 @@ RESET_ADDRESS:  equ 0000h
 ; unexpectedly back here follow each other within a byte time, so not one
 ; of them - a "*" in a sector included - is taken for a command.
 QUIET_POLLS:    equ 4096
+; After a Read Address, the wait before the first write of a track side:
+; 1538 passes of settle_loop's 26 T, 10 ms (the next ID field comes 18.5 ms
+; after the one read; the monitor's call takes 0.2 ms to give its command).
+LOCATE_DELAY:   equ 1538
 ; The PC's question whether we still work, during a batch's disk work (its
 ; value is no matter to us: any byte asks), and our answer after each
 ; monitor call from then on (work_notice).
@@ -247,4 +251,5 @@ filler_crc_known:     equ filler_crc+2          ; ... once this is not 0 (set ag
 read_status:          equ filler_crc_known+1    ; the read: the sector's status byte ...
 read_crc:             equ read_status+1         ; (2) ... the CRC-16 of its record ...
 read_passes:          equ read_crc+2            ; ... and the times it may still be sent
-packed_block:         equ read_passes+1         ; (PACKED_MAX) the compressed block being received
+read_crcs:            equ read_passes+1         ; (20) the CRC-16 of each sector of a side read back, low byte first
+packed_block:         equ read_crcs+20          ; (PACKED_MAX) the compressed block being received

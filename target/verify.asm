@@ -10,10 +10,12 @@
 
 CHECKED_FORMAT_COMMAND: equ 'X' ; the format, its status bytes confirmed (-fast)
 STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
-; Slots that pass while a side's ten CRCs are computed (83 ms) before the
-; next side begins: too small a figure costs a turn at the side, too large
-; one the slots in between.
-CHECK_SLOTS:    equ 5
+; Slots that pass while a side's ten CRCs are checked before the next
+; side begins (they were taken as the sectors were read): too small a
+; figure costs a turn at the side, too large one the slots in between.
+CHECK_SLOTS:    equ 1
+FDC_READ_SECTOR: equ 80h        ; one sector, spin-up on, no settle
+FDC_READ_ERRORS: equ 1Ch        ; status: not found, CRC error, lost data
 
 ; staged_batch - a batch of the second stage's, from write_batch, which has
 ; marked every sector to be written: compressed (packed_batch), or verified
@@ -37,9 +39,9 @@ receive_crcs:
 
 ; verify_side - the write loop's hook after a verified batch's track side
 ; is written: the side read back in the order its sectors pass the head,
-; from where the writes ended (read_slot), then each sector's CRC-16 is
-; checked (check_side).  Out: C = the slots the checks let pass.
-; Changes everything.
+; from where the writes ended, each sector's CRC-16 taken as it is read
+; (read_slot), then checked against the PC's (check_side).
+; Out: C = the slots the checks let pass.  Changes everything.
 verify_side:
         ld   hl,read_slot
         call side_in_rotation
@@ -48,8 +50,11 @@ verify_side:
         ret
 
 ; read_slot - side_in_rotation's action for the read back: a sector marked
-; VERIFY_PENDING is read into its place in verify_area; one that cannot be
-; read is marked READ_FAILED + the monitor's code.
+; VERIFY_PENDING is read into its place in verify_area and its CRC-16 kept
+; in read_crcs: by the controller directly, the CRC taken as the bytes
+; pass (read_sector_crc), so that the next sector's turn is not missed;
+; when that fails, by the monitor with its tries, the CRC after.  One that
+; cannot be read is marked READ_FAILED + the monitor's code.
 ; In: HL = its status byte, B = its place in the side.  Changes everything.
 read_slot:
         bit  4,(hl)                 ; VERIFY_PENDING
@@ -57,12 +62,83 @@ read_slot:
         call verify_place
         ld   (mos_buffer+1),a
         push hl
-        ld   a,MOS_READ_SECTOR
+        push bc
+        call read_sector_crc        ; Z, DE = CRC: read
+        jr   z,read_slot_crc
+        ld   a,MOS_READ_SECTOR      ; the monitor's tries
         call sector_call
+        jr   nz,read_slot_failed
+        ld   hl,(mos_buffer)
+        call crc16_sector
+read_slot_crc:
+        pop  bc                     ; its place's entry in read_crcs
+        ld   a,b
+        add  a,a
+        ld   c,a
+        ld   b,0
+        ld   hl,read_crcs
+        add  hl,bc
+        ld   (hl),e
+        inc  hl
+        ld   (hl),d
+        pop  hl                     ; it stays pending its check
+        ret
+read_slot_failed:
+        pop  bc
         pop  hl
-        ret  z                      ; read: it stays pending its check
         or   READ_FAILED
         ld   (hl),a
+        ret
+
+; read_sector_crc - the sector mos_track / mos_sector read into (mos_buffer)
+; by the controller directly, its CRC-16 taken as each byte comes: the head
+; is on its track (the side was just written, which also keeps the motor
+; turning); interrupts are off meanwhile.  Nothing is tried again.
+; Out: Z with DE = the CRC-16 when the controller read it whole; NZ else.
+; Changes everything.
+read_sector_crc:
+        call select_sector_side
+        ld   a,(mos_track)
+        out  (FDC_TRACK),a
+        ld   a,(mos_sector)
+        out  (FDC_SECTOR),a
+        ld   bc,crc_table/256*256   ; B: the table's page
+        ld   e,0FFh                 ; the CRC's preset, low byte (AE keeps E, BC)
+        di
+        ld   a,FDC_READ_SECTOR
+        rst  08h
+        defb MOS_FDC_COMMAND        ; Z: it went busy
+        jr   nz,read_crc_refused
+        di
+        ld   d,0FFh
+        ld   hl,(mos_buffer)
+read_crc_poll:                      ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,read_crc_end        ;  7
+        rrca                        ;  4  data request -> carry
+        jr   nc,read_crc_poll       ; 12/7
+        in   a,(FDC_DATA)           ; 11
+        ld   (hl),a                 ;  7
+        inc  hl                     ;  6
+        xor  d                      ;  4  the table's index
+        ld   c,a                    ;  4
+        ld   a,(bc)                 ;  7  its high byte
+        xor  e                      ;  4
+        ld   d,a                    ;  4
+        inc  b                      ;  4
+        ld   a,(bc)                 ;  7  its low byte
+        ld   e,a                    ;  4
+        dec  b                      ;  4
+        jr   read_crc_poll          ; 12: 122 T a byte when its request is
+                                    ; there at the first poll (a byte comes every 128 T)
+read_crc_end:
+        ei
+        in   a,(FDC_COMMAND)        ; not found, a CRC error, lost data
+        and  FDC_READ_ERRORS
+        ret
+read_crc_refused:                   ; (NZ)
+        ei
         ret
 
 ; verify_place - A = the high byte of the place in verify_area of the
@@ -73,10 +149,10 @@ verify_place:
         add  a,verify_area/256
         ret
 
-; check_side - the CRC-16 of each sector of the side read back into
-; verify_area against the PC's: VERIFY_MISMATCH when it differs, else 0 in
-; the first round and VERIFIED_AFTER_REWRITE + the rewrites after.  About
-; 8 ms a sector.  Changes everything.
+; check_side - the CRC-16 of each sector of the side read back (read_crcs)
+; against the PC's: VERIFY_MISMATCH when it differs, else 0 in the first
+; round and VERIFIED_AFTER_REWRITE + the rewrites after.
+; Changes everything.
 check_side:
         xor  a
         call first_slot
@@ -86,10 +162,15 @@ check_slot:
         bit  4,(hl)                 ; VERIFY_PENDING: read back
         jr   z,check_next
         push hl
-        call verify_place
-        ld   h,a
-        ld   l,0
-        call crc16_sector           ; DE = CRC-16 of what was read
+        ld   a,b                    ; DE = the CRC-16 of what was read
+        add  a,a
+        ld   e,a
+        ld   d,0
+        ld   hl,read_crcs
+        add  hl,de
+        ld   e,(hl)
+        inc  hl
+        ld   d,(hl)
         pop  hl
         push hl
         ld   a,l                    ; the PC's: verify_crcs + 2 x its place in

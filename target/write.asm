@@ -282,12 +282,7 @@ work_notice_due:
 ; follows, so that the monitor's next call does not seek.  The step runs
 ; on its own (locate_head waits for it).  Changes A, HL.
 seek_head:
-        ld   a,(mos_sector)         ; side 1 for the IDs from 10 on
-        cp   10
-        sbc  a,a
-        inc  a
-        ld   (current_side),a
-        call select_drive
+        call select_sector_side
         ld   hl,mos_head_track      ; drive 0's
         ld   a,(mos_track)
         cp   (hl)
@@ -301,14 +296,26 @@ seek_head:
         out  (FDC_COMMAND),a
         ret
 
+; select_sector_side - drive 0 selected, on the side of mos_sector: side 1
+; for the IDs from 10 on.  Changes A.
+select_sector_side:
+        ld   a,(mos_sector)
+        cp   10
+        sbc  a,a
+        inc  a
+        ld   (current_side),a
+        jp   select_drive
+
 ; locate_head - the head is on the side's track (seek_head): which sector
 ; passes it next?  A step still under way is waited for, then the
 ; monitor's 28 ms settle (a step that ended during the progress print has
 ; settled by then); the controller's Read Address takes the next ID field
-; that passes, and rotation_slot becomes the slot after it.  Without an
-; ID field (a failure, a disk of another layout) rotation_slot is left as
-; it was reckoned.  The controller is idle after it.
-; Changes A, BC, HL.
+; that passes, and rotation_slot becomes the slot after it, whose ID field
+; comes 18.5 ms after the one read.  A short wait (LOCATE_DELAY) puts the
+; first write as close before it as every later one of the side is before
+; its own.  Without an ID field (a failure, a disk of another layout)
+; rotation_slot is left as it was reckoned.  The controller is idle after
+; it.  Changes A, BC, HL.
 locate_head:
         in   a,(FDC_COMMAND)
         rrca                        ; busy: still stepping
@@ -340,6 +347,8 @@ locate_slot:
         jr   nc,locate_slot
         add  a,10
         ld   (rotation_slot),a
+        ld   bc,LOCATE_DELAY        ; the first write goes out as the later
+        call settle_loop            ; ones do, a few ms before its sector
 locate_done:
         jp   wait_idle              ; the rest of the ID field passes (its
                                     ; bytes are left: Lost Data, no matter)

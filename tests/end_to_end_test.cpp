@@ -474,24 +474,49 @@ TEST(EndToEnd, KeysAllTypedAheadStillFormatAndWrite)
 
 TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
 {
+    const std::string image_ds = write_temp_file(extended_image(40, 2, 10), "two-sided.dsk");
+    const std::string builtin_disk = write_temp_file(Bytes(default_image, default_image + default_image_length), "builtin.dsk");
+    const std::string resumed = "): resuming at track 00 sector 00, try 1 of 5\n";
+    const std::string one_fault = "\n  + 1 line fault recovered (";
     struct Case {
-        std::vector<std::string> fault;
-        std::vector<std::string> options;
+        std::vector<std::string> fault;    // einstein-sim's options
+        std::vector<std::string> options;  // tobrin's, after the port
         const char* what;
+        std::vector<std::string> shown;    // what the console shows
+        bool resumed;                      // the write resumed (not formatted again)
+        const std::string* image;          // the image written, or null: the built-in disk
     } cases[] = {
         // The PC's byte 2576 is the fill value of sector 5 (after the format
         // command, the geometry, the batch byte and sectors 0-4 in full):
         // the Einstein takes the next sector's marker for it and loses step.
-        {{"--drop-byte", "2576"}, {}, "a lost fill value"},
+        {{"--drop-byte", "2576"}, {}, "a lost fill value", {resumed, one_fault}, true, nullptr},
         // Byte 518 is the PC's checksum of the boot sector: the Einstein
         // disagrees while the PC has moved on - they must not repeat the
         // block for ever.
-        {{"--change-byte", "518"}, {}, "a damaged checksum"},
+        {{"--change-byte", "518"}, {}, "a damaged checksum", {resumed, one_fault}, true, nullptr},
         // Byte 2602 after the second stage ("S", its block and checksum)
         // is the fill value of sector 18, which has no checksum: the
         // Einstein writes the wrong value, its rewrites cannot mend it, and
         // only the PC sending the batch again can.
-        {{"--change-byte", std::to_string(3 + target_stage_two_size + 2602)}, {"-verify"}, "a damaged fill value, verified"},
+        {{"--change-byte", std::to_string(3 + target_stage_two_size + 2602)}, {"-verify"}, "a damaged fill value, verified",
+         {resumed, one_fault}, true, nullptr},
+        // The Einstein's third byte is the drive flags byte (after the two
+        // format status bytes): lost, the resume brings it, and the
+        // two-sided image is fitted to the one-sided drive before a batch
+        // goes out - the resume that went with both sides is given up, and
+        // the next one has one.
+        {{"--drop-byte-from-einstein", "2"}, {image_ds}, "a lost drive flags byte",
+         {resumed, "  + The image is larger than the drive (one side): side 1 left out\n"}, true, &image_ds},
+        // -fast: the PC's checksum of the second stage's block, damaged:
+        // the Einstein waits for another pass and never says it took the
+        // stage, which goes again once it is back in its command loop.
+        {{"--change-byte", std::to_string(target_stage_two_size + 2)}, {"-fast"}, "a damaged second stage",
+         {" * The line runs at 31250 baud\n"}, false, nullptr},
+        // -fast: the first format status byte (after the stage's checksum
+        // and acknowledgement, "F" and the probe's 32 bytes), damaged: the
+        // checked format has it again.
+        {{"--change-byte-from-einstein", "35"}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
+         false, nullptr},
     };
     for (const auto& c : cases) {
         // Every way the exchange ends (the Einstein runs out of bytes and
@@ -503,17 +528,76 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         args.insert(args.end(), c.options.begin(), c.options.end());
         std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, args));
         confirm_all(*tobrin, einstein);
-        ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0) << c.what;
+        ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0) << c.what << "\n" << program_text(tobrin->output());
         ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
         std::string out = program_text(tobrin->output());
-        EXPECT_NE(out.find("): resuming at track 00 sector 00, try 1 of 5\n"), std::string::npos) << c.what << "\n" << out;
-        EXPECT_NE(out.find("\n  + 1 line fault recovered ("), std::string::npos) << c.what;
+        for (const std::string& line : c.shown) EXPECT_NE(out.find(line), std::string::npos) << c.what << "\n" << out;
         EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE) << c.what;
         std::string screen = einstein.process().output();
-        EXPECT_TRUE(einstein.shows("] Resuming")) << c.what;
-        EXPECT_EQ(screen.find("] Formatting", screen.find("] Resuming")), std::string::npos) << "formatted again";
-        expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+        EXPECT_NE(screen.find("einstein-sim: faults: "), std::string::npos) << c.what << ": the fault was made";
+        EXPECT_EQ(einstein.shows("] Resuming"), c.resumed) << c.what;
+        EXPECT_EQ(screen.find("] Formatting", screen.find("] Formatting") + 1), std::string::npos) << "formatted again";
+        if (c.image == nullptr) {
+            expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+            continue;
+        }
+        // Side 0 of each of the image's cylinders.
+        StdoutCapture quiet;
+        DiscImageOwner source(image_open_file(c.image->c_str())), written(einstein.saved_disk());
+        ASSERT_TRUE(source && written);
+        for (int t = 0; t < 40; ++t) {
+            image_load_track(source.get());
+            image_load_track(written.get());
+            for (int i = 0; i < 10; ++i)
+                ASSERT_EQ(Bytes(image_find_sector(written.get(), t, i), image_find_sector(written.get(), t, i) + 512),
+                          Bytes(image_find_sector(source.get(), t, i), image_find_sector(source.get(), t, i) + 512))
+                    << c.what << ": track " << t << " sector " << i;
+        }
     }
+
+    // -read: the Einstein's byte 2605 is the value of the blank sector 5's
+    // block (after the stage's checksum and acknowledgement, the drive's
+    // status and flags, and the records of sectors 0-4 in full): its
+    // record's CRC disagrees, and it comes again - the image is the disk.
+    VirtualEinstein einstein({"--disk", builtin_disk, "--change-byte-from-einstein", "2605"});
+    std::string copy = write_temp_file({}, "blank-read.dsk");
+    std::remove(copy.c_str());
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
+    confirm_read(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0) << program_text(tobrin->output());
+    einstein.process().type("quit\n");
+    ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
+    EXPECT_NE(einstein.process().output().find("changed 0 to the Einstein, 1 to the PC"), std::string::npos);
+    StdoutCapture quiet;
+    DiscImage* read_back = image_open_file(copy.c_str());
+    quiet.finish();
+    expect_same_sectors(read_back, image_open_memory(default_image, default_image_length), 40, 10);
+}
+
+TEST(EndToEnd, ABadAreaIsWaitedOutAndNamedNotTakenForAGoneEinstein)
+{
+    // A sector of track 38 that never takes a write, at the machine's pace
+    // from the last batch on (the rest of the run fast): the monitor tries
+    // it ten times, restoring between the tries, for longer than a healthy
+    // batch takes.  TOBRIN asks whether the Einstein still works, waits
+    // while it does, and names the sector at the end - it never takes the
+    // long silence for an Einstein that is gone.
+    VirtualEinstein einstein({"--fail-write", "38:3", "--real-from", "40"});
+    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1"}));
+    confirm_all(*tobrin, einstein);
+    ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 2);
+    std::string out = program_text(tobrin->output());
+    EXPECT_NE(out.find("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen shows "
+                       "which): waiting while it works\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n  + Track 38 side 0: sector 03: sector not found\n*** TOBRIN HALTED ***\n"
+                       "Einstein Error -> 1 sector(s) could not be written\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("stopped answering"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Line fault"), std::string::npos) << out;
+    ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
 }
 
 TEST(EndToEnd, VerifyRewritesAWeakSectorAndNamesABadOne)

@@ -3,6 +3,9 @@
 // a format fails.
 #include <gtest/gtest.h>
 
+#include <z80ex/z80ex.h>
+
+#include "sim/mos.h"
 #include "target/target_program.h"
 #include "tests/support/sim_rig.h"
 
@@ -251,6 +254,90 @@ TEST(Controller, SectorCommandsFollowTheTurningDisk)
     run(0xA8, 7, &pattern, true);
     EXPECT_NE(fdc->status & WD_STATUS_LOST_DATA, 0);
     EXPECT_EQ(disk_find_sector(&e.disk, 0, 0, 7)->data, Bytes(512, 0xE5));
+}
+
+// The monitor's sector calls as the MOS 1.2 makes them, through the
+// controller and the turning disk: the commands it gives and when, the
+// tries, and a result that is only ever what the disk did - a sector
+// reported written is on the disk, a drive that never turns is "not
+// ready", never a success.
+TEST(Monitor, SectorCallsAsTheMos12MakesThem)
+{
+    constexpr std::uint64_t MS = CPU_HZ / 1000;
+    struct Case {
+        const char* what;
+        bool write;
+        int track, id;
+        bool motor_off;       // the controller was reset before the call (as after a failure)
+        bool bad_read;        // every read of the sector fails "bad data"
+        bool no_disk;
+        bool write_protected;
+        std::uint8_t code;    // the call's result
+        std::vector<std::uint8_t> commands;  // the controller commands it gives, in order
+    } cases[] = {
+        {"a write one track in", true, 1, 4, false, false, false, false, 0, {0x11, 0xA0}},
+        {"a write with the motor off", true, 2, 7, true, false, false, false, 0, {0x05, 0x11, 0xA0}},
+        {"a read of a bad sector", false, 0, 3, false, true, false, false, 1,
+         {0x80, 0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80,
+          0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80, 0xD0, 0x05, 0x80}},
+        {"a write to a protected disk", true, 0, 3, false, false, false, true, 2, {0xA0}},
+        {"no disk, the motor off", true, 0, 3, true, false, true, false, 4, {0x05, 0xD0}},
+    };
+    for (const Case& c : cases) {
+        EinsteinConfig config;
+        if (c.bad_read) config.faults.bad_data = {{c.track, c.id}};
+        SimRig rig(config);
+        rig.preformat();
+        Einstein& e = rig.e();
+        e.disk.present = !c.no_disk;
+        e.disk.write_protected = c.write_protected;
+        Bytes data = sector_pattern(c.track, 0, c.id);
+        einstein_load(&e, 0x4000, data.data(), data.size());
+        // The motor turning, the head on track 0 (a read of track 0), or
+        // the controller just reset.
+        einstein_select_drive(&e, 0x01);
+        wd1770_write(&e.fdc, WD_REG_STATUS_COMMAND, 0x08, e.clock);  // restore, no spin-up
+        einstein_run(&e, 2 * FDC_REVOLUTION_TSTATES, false);
+        if (c.motor_off) wd1770_reset(&e.fdc, e.clock);
+        e.ram[mos::mos_head_track] = 0;
+        e.ram[mos::mos_drive] = 0;
+        e.ram[mos::mos_track] = static_cast<std::uint8_t>(c.track);
+        e.ram[mos::mos_sector] = static_cast<std::uint8_t>(c.id);
+        e.ram[mos::mos_buffer] = 0x00;
+        e.ram[mos::mos_buffer + 1] = 0x40;
+        const std::uint8_t call[] = {0xCF, static_cast<std::uint8_t>(c.write ? mos::CALL_WRITE_SECTOR : mos::CALL_READ_SECTOR), 0x76};
+        einstein_load(&e, 0xE000, call, sizeof call);
+        std::size_t before = e.fdc.figures.commands.size();
+        std::uint64_t start = e.clock;
+        rig.call(0xE000);
+        ASSERT_EQ(rig.run_to_halt(), StopReason::Halted) << c.what;
+        EXPECT_EQ(e.ram[mos::mos_error], c.code) << c.what;
+        std::vector<std::uint8_t> given;
+        std::vector<std::uint64_t> when;
+        for (std::size_t i = before; i < e.fdc.figures.commands.size(); ++i) {
+            given.push_back(e.fdc.figures.commands[i].second);
+            when.push_back(e.fdc.figures.commands[i].first - start);
+        }
+        EXPECT_EQ(given, c.commands) << c.what;
+        DiskSector* sector = disk_find_sector(&e.disk, c.track, 0, c.id);
+        ASSERT_NE(sector, nullptr);
+        if (c.write) {
+            EXPECT_EQ(sector->data == data, c.code == 0) << c.what << ": reported written, and on the disk";
+        }
+        if (c.what == std::string("a write one track in")) {
+            // The call's set-up (0.2 ms), one 12 ms step, the monitor's
+            // 28 ms settle; then the sector within a turn.
+            EXPECT_NEAR(static_cast<double>(when[1]) / MS, 0.2 + 12 + 28.3, 0.5) << c.what;
+            EXPECT_LE(e.clock - start - when[1], FDC_REVOLUTION_TSTATES + 600 * FDC_BYTE_TSTATES) << c.what;
+        }
+        if (c.motor_off && !c.no_disk) {
+            // The restore waits out the spin-up (six index pulses).
+            EXPECT_GE(when[1], 5 * FDC_REVOLUTION_TSTATES) << c.what;
+        }
+        if (c.code != 0) {
+            EXPECT_FALSE(e.fdc.motor_on) << c.what << ": the controller is reset after a failure";
+        }
+    }
 }
 
 }  // namespace
