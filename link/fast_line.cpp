@@ -132,37 +132,51 @@ bool try_rate(const LineRate& rate, ProgramState* program)
     return false;
 }
 
-}  // namespace
-
-bool resend_stage_two(ProgramState* program)
+// Sends one part of the second stage with its command until the Einstein
+// says it took it.  A try that fails (the program's last bytes still on
+// their way through an adapter's buffer, a line fault) leaves the Einstein
+// to its poll limit: once it is back in its command loop the block goes
+// again.  A block whose last checksum came damaged to the Einstein leaves
+// it waiting for another pass, unanswered: a part counts only when the
+// Einstein says it took it.
+bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size)
 {
-    if (program->stage_two_in_place) return true;
-    std::vector<std::uint8_t> code(target_stage_two_image, target_stage_two_image + target_stage_two_size);
-    // A try that fails (the program's last bytes still on their way through
-    // an adapter's buffer, a line fault) leaves the Einstein to its poll
-    // limit: once it is back in its command loop the block goes again.  A
-    // block whose last checksum came damaged to the Einstein leaves it
-    // waiting for another pass, unanswered: the stage counts only when the
-    // Einstein says it took it.
+    std::vector<std::uint8_t> code(bytes, bytes + size);
     BlockFault fault = BLOCK_OK;
-    for (int tries = 0; tries < STAGE_TWO_TRIES && !program->stage_two_in_place; ++tries) {
+    for (int tries = 0; tries < STAGE_TWO_TRIES; ++tries) {
         bool heard = false;
         if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
-        if (!send_byte(STAGE_TWO_COMMAND)) break;
-        fault = exchange_block(code.data(), static_cast<int>(code.size()), nullptr, TRANSFER_SEND);
+        if (!send_byte(command)) break;
+        fault = exchange_block(code.data(), size, nullptr, TRANSFER_SEND);
         std::uint8_t answer = 0;
         if (fault == BLOCK_OK && recv_byte_within(&answer, link_answer_s(1))) {
-            program->stage_two_in_place = answer == STAGE_TWO_TAKEN;
+            if (answer == STAGE_TWO_TAKEN) return true;
             if (answer == TIMEOUT_NOTICE) fault = BLOCK_EINSTEIN_TIMED_OUT;
         }
     }
-    if (program->stage_two_in_place) pause_s(COMMAND_QUIET_S);
-    return program->stage_two_in_place;
+    return false;
 }
 
-bool send_stage_two(ProgramState* program)
+}  // namespace
+
+bool resend_stage_two(ProgramState* program, bool whole)
 {
-    if (resend_stage_two(program)) return true;
+    if (!program->stage_two_in_place) {
+        program->stage_two_whole = false;
+        program->stage_two_in_place =
+            send_stage_part(STAGE_TWO_COMMAND, target_stage_two_image, target_stage_two_first_size);
+        if (!program->stage_two_in_place) return false;
+        if (whole) pause_s(COMMAND_QUIET_S);  // the Einstein takes the next command after a quiet line
+    }
+    if (whole && !program->stage_two_whole)
+        program->stage_two_whole =
+            send_stage_part(STAGE_REST_COMMAND, target_stage_two_rest_image, target_stage_two_rest_size);
+    return !whole || program->stage_two_whole;
+}
+
+bool send_stage_two(ProgramState* program, bool whole)
+{
+    if (resend_stage_two(program, whole)) return true;
     std::printf("\n");
     halt_report("The second stage of the program did not get across to the Einstein. Check the cable, then "
                 "run TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",

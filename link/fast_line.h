@@ -20,17 +20,21 @@
 // What a run has agreed with the Einstein's program beside its first
 // stage.  Each run starts afresh: nothing sent, the monitor's rate.
 struct ProgramState {
-    bool stage_two_in_place = false;  // sent, and the Einstein said it took it
+    bool stage_two_in_place = false;  // the second stage's first part: sent, and the Einstein said it took it
+    bool stage_two_whole = false;     // ... and its second part (-read, -fast) too
     int line_baud = 9600;             // the line's rate, as both ends set it
 };
 
-// Sends the second stage unless it is in place: true when the Einstein
-// says it took it (a halt report otherwise).  It goes again (twice at most)
-// once the Einstein is back in its command loop.
-bool send_stage_two(ProgramState* program);
+// Sends the second stage's first part - and with `whole` its second -
+// unless in place: true when the Einstein says it took them (a halt report
+// otherwise).  A part goes again (twice at most) once the Einstein is back
+// in its command loop.  The Einstein is back in its command loop after
+// it, but takes a command only after a quiet line (COMMAND_QUIET_S): the
+// caller waits before its next one.
+bool send_stage_two(ProgramState* program, bool whole);
 // The same without the halt report: for a run that learns the stage is
 // gone (the Einstein restarted its program) and sends it again.
-bool resend_stage_two(ProgramState* program);
+bool resend_stage_two(ProgramState* program, bool whole);
 // Agrees the fastest line both ends can carry, printing the rate used, or
 // why the line stays at 9600 baud; returns the rate (9600 when none).
 int agree_fast_line(ProgramState* program);

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/default_image.h"
@@ -375,8 +376,12 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
 static RestartResult resume_einstein(Transfer* t, int first, bool einstein_timed_out, bool* heard)
 {
     if (!wait_for_command_loop(einstein_timed_out, heard)) return NOT_TAKEN;
-    bool staged = t->verify || t->packed;
-    if (staged && !resend_stage_two(t->program)) return NOT_TAKEN;
+    bool staged = t->verify || t->packed;  // their batches are the second stage's (packed: both parts)
+    bool in_place = t->packed ? t->program->stage_two_whole : t->program->stage_two_in_place;
+    if (staged && !in_place) {
+        if (!resend_stage_two(t->program, t->packed)) return NOT_TAKEN;
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000)));
+    }
     const int spc = t->sectors_per_cylinder;
     const std::uint8_t where[] = {static_cast<std::uint8_t>(spc), BATCH_SECTORS, static_cast<std::uint8_t>(first / spc),
                                   static_cast<std::uint8_t>(first % spc)};
@@ -386,13 +391,15 @@ static RestartResult resume_einstein(Transfer* t, int first, bool einstein_timed
     *heard = true;
     if (ack == WORKING_NOTICE)  // still at the batch: it tells as it works
         return receive_status(t, first, true) == BLOCK_OK ? ALREADY_DONE : NOT_TAKEN;
-    if ((ack != RESUME_COMMAND && ack != RESUMED_WITH_STAGE) || !recv_byte_within(&flags, link_answer_s(1)))
+    if ((ack != RESUME_COMMAND && ack != RESUMED_WITH_STAGE && ack != RESUMED_WITH_FIRST_PART) ||
+        !recv_byte_within(&flags, link_answer_s(1)))
         return NOT_TAKEN;
     take_flags(t, flags);
-    if (staged && ack != RESUMED_WITH_STAGE) {
-        t->program->stage_two_in_place = false;
-        return NOT_TAKEN;
-    }
+    // What the Einstein still has of the second stage (its program may
+    // have restarted): what is missing goes first, next time.
+    t->program->stage_two_in_place = ack != RESUME_COMMAND;
+    t->program->stage_two_whole = ack == RESUMED_WITH_STAGE;
+    if (staged && !(t->packed ? t->program->stage_two_whole : t->program->stage_two_in_place)) return NOT_TAKEN;
     return t->sectors_per_cylinder == spc ? RESTARTED : NOT_TAKEN;
 }
 

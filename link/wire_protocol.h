@@ -18,9 +18,10 @@
 //   still working?  after a long silence while a batch is written, PC:
 //                   WORK_QUESTION; Einstein: WORKING_NOTICE after each of
 //                   its sector calls from then on, until the status block
-//   second stage    "S" and the second stage's code as one block, "S" back
-//                   once it is in place (-verify, -read, -fast); "F", a
-//                   rate and its probe (link/fast_line.h)
+//   second stage    "S" and its first part as one block, "S" back once it
+//                   is in place (-verify, -read, -fast); "T" and its
+//                   second part likewise (-read, -fast); "F", a rate and
+//                   its probe (link/fast_line.h)
 //   checked format  "X" (-fast): as "*", each status byte followed by its
 //                   complement and confirmed by the PC ("C"), else again
 //   read            "R", track, sector, check byte; Einstein: drive check
@@ -56,9 +57,12 @@ constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes
 // which from then on tells after each of its monitor's sector calls.
 constexpr std::uint8_t WORK_QUESTION = '?';
 constexpr std::uint8_t WORKING_NOTICE = 0x16;
-// The resume's answer, in place of "W", when the second stage is in place.
+// The resume's answer, in place of "W", when the second stage is in place,
+// whole or its first part only.
 constexpr std::uint8_t RESUMED_WITH_STAGE = 0x06;
-constexpr std::uint8_t STAGE_TWO_TAKEN = 'S';   // the second stage's block got across
+constexpr std::uint8_t RESUMED_WITH_FIRST_PART = 0x17;
+constexpr std::uint8_t STAGE_REST_COMMAND = 'T';  // the second stage's second part follows as a block
+constexpr std::uint8_t STAGE_TWO_TAKEN = 'S';   // a block of the second stage got across
 // The checked format (-fast): "X", and the PC's word on each status byte
 // and its complement (anything else has the two again).
 constexpr std::uint8_t CHECKED_FORMAT_COMMAND = 'X';
@@ -111,6 +115,8 @@ static_assert(TIMEOUT_NOTICE == labels::TIMEOUT_NOTICE);
 static_assert(WORK_QUESTION == labels::WORK_QUESTION);
 static_assert(WORKING_NOTICE == labels::WORKING_NOTICE);
 static_assert(RESUMED_WITH_STAGE == labels::RESUMED_WITH_STAGE);
+static_assert(RESUMED_WITH_FIRST_PART == labels::RESUMED_WITH_FIRST_PART);
+static_assert(STAGE_REST_COMMAND == labels::STAGE_REST_COMMAND);
 static_assert(STAGE_TWO_TAKEN == labels::STAGE_TWO_TAKEN);
 static_assert(CHECKED_FORMAT_COMMAND == labels::CHECKED_FORMAT_COMMAND);
 static_assert(STATUS_CONFIRMED == labels::STATUS_CONFIRMED);

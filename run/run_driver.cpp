@@ -163,7 +163,7 @@ static void let_line_fall_quiet()
 static bool prepare_program(ProgramState* program)
 {
     let_line_fall_quiet();
-    if (!send_stage_two(program)) return false;
+    if (!send_stage_two(program, run_options.fast != 0)) return false;
     if (run_options.fast != 0) agree_fast_line(program);
     line_quiet_since = std::chrono::steady_clock::now();
     return true;

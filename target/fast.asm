@@ -22,17 +22,6 @@ MONITOR_CONSTANT: equ 13        ; 9615 baud
 FASTEST_CONSTANT: equ 4         ; 31250 baud: 62500 (N = 2) is beyond the 8251
 PROBE_SIZE:      equ 32
 
-; stage_two_command - a command for the second stage, in A; any other byte
-; goes back to the waiting state.
-stage_two_command:
-        cp   READ_COMMAND
-        jp   z,read_disk
-        cp   CHECKED_FORMAT_COMMAND
-        jp   z,checked_format
-        cp   FAST_COMMAND
-        jp   nz,command_loop
-        ; fall into fast_line
-
 ; fast_line - the PC's "F".  Wire: the time constant N and a check byte
 ; (the two sum to FFh); a command that does not check out, or an N below
 ; 4, is dropped.  The answer "F" goes out at the present rate; then the
@@ -89,7 +78,8 @@ fast_echo:
 fast_back:
         ld   a,MONITOR_CONSTANT
         call set_line_rate
-        jp   command_loop
+        call drain_until_quiet      ; the rest of the probe passes unheard (each
+        jp   command_loop           ; byte would cost the waiting line's print)
 
 ; set_line_rate - CTC channels 0 and 1 to the time constant in A, and the
 ; 8251's frame with it: two stop bits at the monitor's rate, one above it.

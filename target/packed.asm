@@ -104,7 +104,7 @@ packed_byte:
         cpl
         jr   packed_answer
 packed_lost:                        ; a damaged length: the block's end is
-        call packed_drain           ; not known, so its bytes are let pass
+        call drain_until_quiet           ; not known, so its bytes are let pass
         call rts_off                ; until the PC waits for our answer
         ld   a,e
 packed_answer:
@@ -147,25 +147,26 @@ packed_ready:
         ld   a,d
         ret
 
-; packed_drain - the rest of a block whose length came damaged: every byte
-; until the line has been quiet for QUIET_POLLS polls (about 53 ms: the PC
-; sends nothing after a block but waits for our answer), added to the
-; checksum in E.  Bytes that keep coming beyond any block's length are no
-; block: link_no_sync.  Changes A, BC, E, HL.
-packed_drain:
+; drain_until_quiet - every byte until the line has been quiet for
+; QUIET_POLLS polls (about 53 ms), added to the checksum in E: the rest of
+; a block whose length came damaged (the PC sends nothing after a block but
+; waits for our answer), or what is left of a probe at a rate the line did
+; not carry (fast_back).  Bytes that keep coming beyond any block's length
+; are no block: link_no_sync.  Changes A, BC, E, HL.
+drain_until_quiet:
         ld   hl,2*PACKED_MAX
-packed_drain_quiet:
+drain_until_quiet_quiet:
         ld   bc,QUIET_POLLS
-packed_drain_poll:
+drain_until_quiet_poll:
         in   a,(USART_CONTROL)
         bit  USART_RXRDY,a
-        jr   nz,packed_drain_byte
+        jr   nz,drain_until_quiet_byte
         dec  bc
         ld   a,b
         or   c
-        jr   nz,packed_drain_poll
+        jr   nz,drain_until_quiet_poll
         ret
-packed_drain_byte:
+drain_until_quiet_byte:
         in   a,(USART_DATA)
         add  a,e
         ld   e,a
@@ -173,7 +174,7 @@ packed_drain_byte:
         ld   a,h
         or   l
         jp   z,link_no_sync
-        jr   packed_drain_quiet
+        jr   drain_until_quiet_quiet
 
 ; packed_judge - the block in packed_block: Z when its number is the next
 ; one due, its form expands whole into its place in sector_buffer (512

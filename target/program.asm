@@ -40,6 +40,8 @@ PACKED_BATCH:   equ 'P'         ; a batch of compressed sectors, verified (-fast
 END_BYTE:       equ 2
 REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
 STAGE_TWO_ABSENT: equ REPORT_COMMAND ; stage_two_loaded without the second stage: no batch opens with it
+STAGE_TWO_FIRST: equ 'A'        ; stage_two_loaded with its first part (verified batches, checked format)
+STAGE_TWO_WHOLE: equ PACKED_BATCH ; ... and with its second too (the read, the line switch, compressed batches)
 VERIFY_BATCH:   equ 4           ; a batch to be read back and compared (-verify)
 VERIFY_TRIES:   equ 3           ; rounds of reading back: the first, and two with a rewrite
 ; Status bytes of a verified batch, beside the monitor's error codes:
@@ -64,9 +66,11 @@ LOCATE_DELAY:   equ 1538
 ; monitor call from then on (work_notice).
 WORK_QUESTION:  equ '?'
 WORKING_NOTICE: equ 16h
-; The resume's answer when the second stage is in place ("W" when it is
-; not): the PC of a run that needs the stage then knows it is there.
-RESUMED_WITH_STAGE: equ PACKED_BATCH ^ STAGE_TWO_ABSENT ^ RESUME_COMMAND
+; The resume's answer when the second stage is in place, whole or its
+; first part ("W" when it is not): the PC of a run that needs the stage
+; then knows what is there.
+RESUMED_WITH_STAGE: equ STAGE_TWO_WHOLE ^ STAGE_TWO_ABSENT ^ RESUME_COMMAND
+RESUMED_WITH_FIRST_PART: equ STAGE_TWO_FIRST ^ STAGE_TWO_ABSENT ^ RESUME_COMMAND
 ; The second stage's acknowledgement of its own block (load_stage_two).
 STAGE_TWO_TAKEN: equ STAGE_TWO_COMMAND
 
@@ -153,17 +157,18 @@ write_done:
         include 'format.asm'
         include 'write.asm'
 
-; load_stage_two - the PC's second stage (the read, the line switch, the
-; verified and compressed batches, the checked format), as one checked
-; block to stage_two_start; it is in place once the block got across, and
-; the PC is told so (STAGE_TWO_TAKEN); then back to the waiting state.  A
-; block that does not get across ends in command_loop, untold.
+; load_stage_two - the first part of the PC's second stage (the verified
+; batches, the checked format, and the command that brings its second
+; part: stage_two_command), as one checked block to stage_two_start; it is
+; in place once the block got across, and the PC is told so
+; (STAGE_TWO_TAKEN); then back to the waiting state.  A block that does
+; not get across ends in command_loop, untold.
 load_stage_two:
         ld   hl,stage_two_start
-        ld   bc,stage_two_end-stage_two_start
+        ld   bc,stage_rest_start-stage_two_start
         call recv_block
         call make_crc_table         ; (the second stage's)
-        ld   a,PACKED_BATCH
+        ld   a,STAGE_TWO_FIRST
         ld   (stage_two_loaded),a
         ld   a,STAGE_TWO_TAKEN
         call put_byte
@@ -222,7 +227,7 @@ side_buffer:          equ side_sector+1         ; ... and the high byte of its b
 slot:                 equ side_buffer+1         ; the slot round the track of the sector in hand (0-9)
 slots_left:           equ slot+1                ; slots of the side's pass still to go
 rotation_slot:        equ slots_left+1          ; the slot expected under the head when the next side begins
-stage_two_loaded:     equ rotation_slot+1       ; PACKED_BATCH: the second stage is in place; else STAGE_TWO_ABSENT
+stage_two_loaded:     equ rotation_slot+1       ; STAGE_TWO_ABSENT, STAGE_TWO_FIRST or STAGE_TWO_WHOLE: what is in place
 fast_constant:        equ stage_two_loaded+1    ; the time constant the PC proposed
 work_asked:           equ fast_constant+1       ; WORKING_NOTICE once the PC asked during a batch's work, else 0
 status_checked:       equ work_asked+1          ; not 0: the format's status bytes are confirmed (checked format)
@@ -238,9 +243,10 @@ stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just b
 ; ---------------------------------------------------------------------------
         org  stack_top
 stage_two_start:
-        include 'read.asm'
+        include 'verify.asm'        ; its first part: what -verify needs
+stage_rest_start:
+        include 'read.asm'          ; its second: what -read and -fast need more
         include 'fast.asm'
-        include 'verify.asm'
         include 'packed.asm'
         include 'expand.asm'
 stage_two_end:

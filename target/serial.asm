@@ -19,12 +19,10 @@ MAX_PASSES:     equ 16          ; passes of one block before the exchange is giv
 TIMEOUT_NOTICE: equ 15h         ; tells the PC that we went back to command_loop
 
 ; rts_on / rts_off - write USART command 27h / 07h.
-; Keeps all registers.
+; rts_on changes A; rts_off keeps all registers.
 rts_on:
-        push af
         ld   a,USART_RTS_ON
         out  (USART_CONTROL),a
-        pop  af
         ret
 rts_off:
         push af

@@ -3,12 +3,13 @@
 ; of -fast): each track side is read back right after it is written and
 ; every sector's CRC-16 compared with the PC's; the CRC-16 itself; and the
 ; format command whose status bytes are confirmed with the PC (-fast).
-; Part of the second stage: the write loop (write.asm) calls in here only
-; for a batch opened with VERIFY_BATCH, which the first stage takes only
-; when this stage is in place.
+; The second stage's first part, with its command dispatch: the write loop
+; (write.asm) calls in here only for a batch opened with VERIFY_BATCH,
+; which the first stage takes only when this part is in place.
 ; ---------------------------------------------------------------------------
 
 CHECKED_FORMAT_COMMAND: equ 'X' ; the format, its status bytes confirmed (-fast)
+STAGE_REST_COMMAND: equ 'T'     ; the second stage's second part follows as a block (-read, -fast)
 STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
 ; Slots that pass while a side's ten CRCs are checked before the next
 ; side begins (they were taken as the sectors were read): too small a
@@ -17,15 +18,53 @@ CHECK_SLOTS:    equ 1
 FDC_READ_SECTOR: equ 80h        ; one sector, spin-up on, no settle
 FDC_READ_ERRORS: equ 1Ch        ; status: not found, CRC error, lost data
 
+; stage_two_command - a command for the second stage, in A (reached by
+; jump from command_loop); any other byte goes back to the waiting state.
+; The read and the line switch are its second part's: without it, they
+; are not taken.
+stage_two_command:
+        cp   CHECKED_FORMAT_COMMAND
+        jp   z,checked_format
+        cp   STAGE_REST_COMMAND
+        jr   z,load_stage_rest
+        ld   b,a
+        ld   a,(stage_two_loaded)
+        cp   STAGE_TWO_WHOLE
+        jp   nz,command_loop
+        ld   a,b
+        cp   READ_COMMAND
+        jp   z,read_disk
+        cp   FAST_COMMAND
+        jp   z,fast_line
+        jp   command_loop
+
+; load_stage_rest - the second stage's second part (the read, the line
+; switch, the compressed batches), which only -read and -fast need, as one
+; checked block; it is in place once the block got across, and the PC is
+; told so (STAGE_TWO_TAKEN).  Then back to the waiting state.
+load_stage_rest:
+        ld   hl,stage_rest_start
+        ld   bc,stage_two_end-stage_rest_start
+        call recv_block
+        ld   a,STAGE_TWO_WHOLE
+        ld   (stage_two_loaded),a
+        ld   a,STAGE_TWO_TAKEN
+        call put_byte
+        jp   command_loop
+
 ; staged_batch - a batch of the second stage's, from write_batch, which has
-; marked every sector to be written: compressed (packed_batch), or verified
-; - its sectors come as a plain batch's (write_plain), then the block of
-; their CRC-16s (receive_crcs).  Reached by jump.
+; marked every sector to be written: compressed (packed_batch, the second
+; part's: refused without it), or verified - its sectors come as a plain
+; batch's (write_plain), then the block of their CRC-16s (receive_crcs).
+; Reached by jump.
 staged_batch:
         ld   a,(batch_command)
         cp   PACKED_BATCH
+        jp   nz,write_plain
+        ld   a,(stage_two_loaded)
+        cp   STAGE_TWO_WHOLE
         jp   z,packed_batch
-        jp   write_plain
+        jp   link_refused
 
 ; receive_crcs - a verified batch's block of the PC's CRC-16 of each of its
 ; sectors, high byte first, into verify_crcs.  Changes A, BC, HL.

@@ -84,8 +84,8 @@ write_batch:                        ; any other command byte opens a batch
         jr   nz,write_plain         ; (its resume's answer tells the PC so)
 write_staged:
         ld   a,(stage_two_loaded)
-        cp   PACKED_BATCH
-        jp   z,staged_batch
+        cp   STAGE_TWO_ABSENT
+        jp   nz,staged_batch
         jp   link_refused
 write_plain:
         ld   hl,sector_buffer
@@ -445,9 +445,10 @@ batch_rewind:
 ; bytes and itself sum to FFh.  A resume that does not check out is
 ; dropped (back to command_loop: the PC tries again); one that does is
 ; acknowledged and the write goes on at the command byte.  The answer is
-; "W" and the drive flags byte - RESUMED_WITH_STAGE in place of the "W"
-; when the second stage is in place, so that a PC that needs it (its
-; verified and compressed batches) learns whether it must send it again.
+; "W" and the drive flags byte - RESUMED_WITH_STAGE or
+; RESUMED_WITH_FIRST_PART in place of the "W" when the second stage, or its
+; first part, is in place, so that a PC that needs it (its verified and
+; compressed batches) learns whether it must send it again.
 resume_write:
         ld   hl,sectors_per_cylinder
         ld   b,4
@@ -470,8 +471,8 @@ resume_write:
         cp   10
         jp   nz,command_loop
 resume_side_ok:
-        ld   a,(stage_two_loaded)   ; STAGE_TWO_ABSENT: "W"; PACKED_BATCH:
-        xor  STAGE_TWO_ABSENT ^ RESUME_COMMAND ; RESUMED_WITH_STAGE
+        ld   a,(stage_two_loaded)   ; STAGE_TWO_ABSENT: "W"; the others:
+        xor  STAGE_TWO_ABSENT ^ RESUME_COMMAND ; RESUMED_WITH_...
         call put_byte
         ld   a,(mos_drive_config)   ; with the drive flags again
         call put_byte

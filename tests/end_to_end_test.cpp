@@ -254,13 +254,14 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
     // carries neither (here an Einstein whose line cannot keep up above a
     // rate); a byte of the second stage damaged on the line costs a pass of
     // its block, and so does a byte of a compressed sector (the first
-    // block's form: after "S", the stage's block and checksum, the rate's
-    // 3 bytes and its 32-byte probe, "*", 3 geometry bytes, the batch byte
-    // and the block's 5 header bytes); at the pace of the machine the
-    // second stage's first try runs into the program's last bytes (the
+    // block's form: after "S" and "T", the stage's two blocks and their
+    // checksums, the rate's 3 bytes and its 32-byte probe, "X" and the two
+    // words on its status bytes, 3 geometry bytes, the batch byte and the
+    // block's 5 header bytes); at the pace of the machine the second
+    // stage's first try runs into the program's last bytes (the
     // pseudo-terminal reports them gone at once) and goes again.  Every run
     // writes the disk compressed, verified.
-    const std::string first_form_byte = std::to_string(target_stage_two_size + 48);
+    const std::string first_form_byte = std::to_string(target_stage_two_size + 53);
     struct Case {
         std::vector<std::string> einstein;
         std::string line;
@@ -494,11 +495,11 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // disagrees while the PC has moved on - they must not repeat the
         // block for ever.
         {{"--change-byte", "518"}, {}, "a damaged checksum", {resumed, one_fault}, true, nullptr},
-        // Byte 2602 after the second stage ("S", its block and checksum)
-        // is the fill value of sector 18, which has no checksum: the
+        // Byte 2602 after the second stage's first part ("S", its block and
+        // checksum) is the fill value of sector 18, which has no checksum: the
         // Einstein writes the wrong value, its rewrites cannot mend it, and
         // only the PC sending the batch again can.
-        {{"--change-byte", std::to_string(3 + target_stage_two_size + 2602)}, {"-verify"}, "a damaged fill value, verified",
+        {{"--change-byte", std::to_string(3 + target_stage_two_first_size + 2602)}, {"-verify"}, "a damaged fill value, verified",
          {resumed, one_fault}, true, nullptr},
         // The Einstein's third byte is the drive flags byte (after the two
         // format status bytes): lost, the resume brings it, and the
@@ -507,15 +508,16 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // the next one has one.
         {{"--drop-byte-from-einstein", "2"}, {image_ds}, "a lost drive flags byte",
          {resumed, "  + The image is larger than the drive (one side): side 1 left out\n"}, true, &image_ds},
-        // -fast: the PC's checksum of the second stage's block, damaged:
-        // the Einstein waits for another pass and never says it took the
-        // stage, which goes again once it is back in its command loop.
-        {{"--change-byte", std::to_string(target_stage_two_size + 2)}, {"-fast"}, "a damaged second stage",
+        // -fast: the PC's checksum of the second stage's first block,
+        // damaged: the Einstein waits for another pass and never says it
+        // took the stage, which goes again once it is back in its command
+        // loop.
+        {{"--change-byte", std::to_string(target_stage_two_first_size + 2)}, {"-fast"}, "a damaged second stage",
          {" * The line runs at 31250 baud\n"}, false, nullptr},
-        // -fast: the first format status byte (after the stage's checksum
-        // and acknowledgement, "F" and the probe's 32 bytes), damaged: the
-        // checked format has it again.
-        {{"--change-byte-from-einstein", "35"}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
+        // -fast: the first format status byte (after the checksums and
+        // acknowledgements of the stage's two blocks, "F" and the probe's
+        // 32 bytes), damaged: the checked format has it again.
+        {{"--change-byte-from-einstein", "37"}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
          false, nullptr},
     };
     for (const auto& c : cases) {
@@ -555,11 +557,12 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         }
     }
 
-    // -read: the Einstein's byte 2605 is the value of the blank sector 5's
-    // block (after the stage's checksum and acknowledgement, the drive's
-    // status and flags, and the records of sectors 0-4 in full): its
-    // record's CRC disagrees, and it comes again - the image is the disk.
-    VirtualEinstein einstein({"--disk", builtin_disk, "--change-byte-from-einstein", "2605"});
+    // -read: the Einstein's byte 2607 is the value of the blank sector 5's
+    // block (after the checksums and acknowledgements of the stage's two
+    // blocks, the drive's status and flags, and the records of sectors 0-4
+    // in full): its record's CRC disagrees, and it comes again - the image
+    // is the disk.
+    VirtualEinstein einstein({"--disk", builtin_disk, "--change-byte-from-einstein", "2607"});
     std::string copy = write_temp_file({}, "blank-read.dsk");
     std::remove(copy.c_str());
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
@@ -638,15 +641,15 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
     }
     // ... and read back on another, through the typed loader, with the
     // PC's answer to the first sector's checksum damaged on the line (after
-    // "S", the read code's marker, bytes and answer, and the read command
-    // with its position and check byte): the
+    // "S" and "T", the second stage's two blocks with their markers and
+    // answers, and the read command with its position and check byte): the
     // Einstein sends that block again while the PC waits for the next
     // sector, whose position tells that the stream is out of step, and the
     // read goes on from it through the same recovery as the write (once:
     // a 15h among the data sent again is not taken for a time-out notice).
     std::string copy = write_temp_file({}, "copy.dsk");
     std::remove(copy.c_str());
-    VirtualEinstein einstein({"--disk", written, "--change-byte", std::to_string(target_stage_two_size + 7)});
+    VirtualEinstein einstein({"--disk", written, "--change-byte", std::to_string(target_stage_two_size + 10)});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
     confirm_read(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0);
