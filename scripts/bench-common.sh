@@ -18,27 +18,34 @@ line_of() {
   sed -n 's/^einstein-sim: line on //p' "$1"
 }
 
+# with_sim DIR "SIM OPTIONS" TOBRIN-ARGS...: einstein-sim started with the
+# options, tobrin run against it with the keys typed ahead, both ended; the
+# logs in DIR, and in DIR/result tobrin's status and wall time
+with_sim() {
+  local dir=$1 options=$2
+  shift 2
+  mkdir -p "$dir"
+  # shellcheck disable=SC2086
+  "$sim" --quiet $options </dev/null >"$dir/sim.log" 2>&1 &
+  local sim_pid=$!
+  local line; line=$(line_of "$dir/sim.log")
+  local start end status=0
+  start=$(date +%s.%N)
+  printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" "$@" >"$dir/tobrin.log" 2>&1 || status=$?
+  end=$(date +%s.%N)
+  sleep 0.5
+  kill -INT "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
+}
+
 # run NAME "SIM OPTIONS" IMAGE [TOBRIN OPTIONS...]: one run (IMAGE builtin
 # or a path), its results in $work/NAME/
 run() {
   local name=$1 options=$2 image=$3 args=(1)
   shift 3
   [ "$image" != builtin ] && args+=("$image")
-  args+=("$@")
-  local dir="$work/$name"
-  mkdir -p "$dir"
-  # shellcheck disable=SC2086
-  "$sim" --quiet --expect "$image" $options </dev/null >"$dir/sim.log" 2>&1 &
-  local sim_pid=$!
-  local line; line=$(line_of "$dir/sim.log")
-  local start end status=0
-  start=$(date +%s.%N)
-  printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" "${args[@]}" >"$dir/tobrin.log" 2>&1 || status=$?
-  end=$(date +%s.%N)
-  sleep 0.5
-  kill -INT "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
+  with_sim "$work/$name" "--expect $image $options" "${args[@]}" "$@"
 }
 
 # run_read NAME "SIM OPTIONS" DISK [TOBRIN OPTIONS...]: one tobrin -read of
@@ -48,19 +55,7 @@ run_read() {
   local name=$1 options=$2 disk=$3
   shift 3
   local dir="$work/$name"
-  mkdir -p "$dir"
-  # shellcheck disable=SC2086
-  "$sim" --quiet --disk "$disk" $options </dev/null >"$dir/sim.log" 2>&1 &
-  local sim_pid=$!
-  local line; line=$(line_of "$dir/sim.log")
-  local start end status=0
-  start=$(date +%s.%N)
-  printf 'YYYY' | TOBRIN_COM1="$line" timeout 3000 "$tobrin" 1 -read "$dir/read.dsk" "$@" >"$dir/tobrin.log" 2>&1 || status=$?
-  end=$(date +%s.%N)
-  sleep 0.5
-  kill -INT "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  echo "$status $(echo "$end - $start" | bc)" >"$dir/result"
+  with_sim "$dir" "--disk $disk $options" 1 -read "$dir/read.dsk" "$@"
   if [ -f "$dir/read.dsk" ]; then
     echo quit | "$sim" --quiet --disk "$dir/read.dsk" --expect "$disk" >"$dir/compare.log" 2>&1 || true
   fi

@@ -57,7 +57,7 @@ public:
         : disk_path_(write_temp_file({}, "saved.dsk")), process_(EINSTEIN_SIM_BINARY, with_save(args), {}, "",
                                                                   ChildProcess::Console::OpenPipe)
     {
-        if (!process_.wait_for_output("TOBRIN_COM1=")) throw std::runtime_error("einstein-sim did not start");
+        if (!process_.wait_for_output("TOBRIN_COM1=", STEP_LIMIT_MS)) throw std::runtime_error("einstein-sim did not start");
         std::string out = process_.output();
         std::size_t at = out.find("line on ") + 8;
         line_ = out.substr(at, out.find('\n', at) - at);
@@ -120,24 +120,39 @@ ChildProcess* start_tobrin(VirtualEinstein& einstein, const std::vector<std::str
 
 // Types the loader confirmations, waits for the program to wait, confirms
 // the format.
+// Waits for a question and for the prompt after it, then types the key, as
+// a user who reads before typing: a key typed before the prompt shows may
+// meet a terminal not yet set to single keys, which echoes it.
+void answer(ChildProcess& tobrin, const std::string& question, const std::string& key)
+{
+    ASSERT_TRUE(tobrin.wait_for_output(question, STEP_LIMIT_MS));
+    auto prompt_shown = [&] {
+        std::string out = tobrin.output();
+        return out.find(PROMPT.substr(0, 40), out.find(question)) != std::string::npos;
+    };
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(STEP_LIMIT_MS);
+    while (!prompt_shown() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(prompt_shown()) << tobrin.output();
+    tobrin.type(key);
+}
+
 void confirm_all(ChildProcess& tobrin, VirtualEinstein& einstein, bool with_loader = true)
 {
-    ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40)));
+    ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40), STEP_LIMIT_MS));
     if (with_loader) tobrin.type("YYY");
     ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
-    ASSERT_TRUE(tobrin.wait_for_output("WARNING: About to format", STEP_LIMIT_MS));
-    tobrin.type("y");
+    answer(tobrin, "WARNING: About to format", "y");
 }
 
 // The same for -read: the loader confirmations, then the question before
 // reading.
 void confirm_read(ChildProcess& tobrin, VirtualEinstein& einstein)
 {
-    ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40)));
+    ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40), STEP_LIMIT_MS));
     tobrin.type("YYY");
     ASSERT_TRUE(einstein.wait_for_screen("[ Waiting to proceed"));
-    ASSERT_TRUE(tobrin.wait_for_output("About to read the disk", STEP_LIMIT_MS));
-    tobrin.type("Y");
+    answer(tobrin, "About to read the disk", "Y");
 }
 
 // Compares every sector of two images, cylinder by cylinder, as TOBRIN reads them.
@@ -212,7 +227,7 @@ TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
     EXPECT_NE(program_text(second->output()).find(DONE), std::string::npos) << second->output();
     // (The Einstein's screen may show the waiting line a moment after
     // tobrin has ended: the emulation goes on at its own pace.)
-    ASSERT_TRUE(einstein.process().wait_for_output("Einstein| [ Transfer successful reboot Einstein."));
+    ASSERT_TRUE(einstein.process().wait_for_output("Einstein| [ Transfer successful reboot Einstein.", STEP_LIMIT_MS));
     std::string shown = einstein.process().output();
     std::size_t done_at = shown.rfind("Einstein| [ Transfer successful reboot Einstein.");
     bool waits_again = false;
@@ -396,7 +411,7 @@ TEST(EndToEnd, ImagesAsUsersBringThemAreWrittenSectorForSector)
             start_tobrin(einstein, {c.port_as_path ? einstein.line() : std::string("1"), path}));
         confirm_all(*tobrin, einstein);
         if (c.remove_during_format) {
-            ASSERT_TRUE(tobrin->wait_for_output("1) Formatting"));
+            ASSERT_TRUE(tobrin->wait_for_output("1) Formatting", STEP_LIMIT_MS));
             std::remove(path.c_str());
         }
         ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0) << c.line;
@@ -423,8 +438,7 @@ TEST(EndToEnd, AWriteProtectedDiskThenTheRestWithoutSendingTheProgramAgain)
 
     einstein.process().type("unprotect\n");
     std::unique_ptr<ChildProcess> second(start_tobrin(einstein, {"1", "-notrans"}));
-    ASSERT_TRUE(second->wait_for_output("WARNING: About to format"));
-    second->type("Y");
+    answer(*second, "WARNING: About to format", "Y");
     ASSERT_EQ(second->wait(RUN_LIMIT_MS), 0);
     EXPECT_EQ(program_text(second->output()), BANNER + WARNING + PROMPT + FORMATTING +
                                                   "2) Sending standard disk image, please wait\n" +
@@ -453,8 +467,7 @@ TEST(EndToEnd, WhenThePcStopsMidTransferTheEinsteinTimesOutAndWaitsAgain)
     EXPECT_TRUE(timeout_after_progress) << einstein.process().output();
     // A new format can start: -notrans finishes the job.
     std::unique_ptr<ChildProcess> again(start_tobrin(einstein, {"1", path, "-notrans"}));
-    ASSERT_TRUE(again->wait_for_output("WARNING: About to format"));
-    again->type("Y");
+    answer(*again, "WARNING: About to format", "Y");
     ASSERT_EQ(again->wait(RUN_LIMIT_MS), 0);
     EXPECT_NE(program_text(again->output()).find(DONE), std::string::npos) << again->output() << einstein.process().output();
     ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);

@@ -31,8 +31,9 @@ public:
     void type(const std::string& keys);
     // Terminal mode: the terminal's slave side, for reading its settings.
     const std::string& terminal_path() const { return terminal_path_; }
-    // Waits until the output contains text; false after timeout_ms.
-    bool wait_for_output(const std::string& text, int timeout_ms = 10000);
+    // Waits until the output contains text; false after timeout_ms (a guard
+    // against a hang: generous, for a machine busy with other work).
+    bool wait_for_output(const std::string& text, int timeout_ms = 60000);
     // Waits for the exit; kills the child and throws after timeout_ms.
     // Returns the exit status, or 128 + the signal number.
     int wait(int timeout_ms = 60000);
