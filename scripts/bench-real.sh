@@ -14,6 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rig="${RIG:-../shared/mame}"
+# Debian installs MAME as /usr/games/mame, which root's PATH leaves out.
+PATH="$PATH:/usr/games"
 if ! command -v mame >/dev/null || [ ! -f "$rig/check-real.sh" ]; then
   echo "bench-real: needs MAME (apt-get install mame socat) and the rig in $rig" >&2
   exit 2
