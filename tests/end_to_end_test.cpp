@@ -118,17 +118,15 @@ ChildProcess* start_tobrin(VirtualEinstein& einstein, const std::vector<std::str
                             tobrin_under_wine() ? ChildProcess::Console::OpenPipe : ChildProcess::Console::Terminal);
 }
 
-// Types the loader confirmations, waits for the program to wait, confirms
-// the format.
 // Waits for a question and for the prompt after it, then types the key, as
 // a user who reads before typing: a key typed before the prompt shows may
 // meet a terminal not yet set to single keys, which echoes it.
 void answer(ChildProcess& tobrin, const std::string& question, const std::string& key)
 {
-    ASSERT_TRUE(tobrin.wait_for_output(question, STEP_LIMIT_MS));
     auto prompt_shown = [&] {
         std::string out = tobrin.output();
-        return out.find(PROMPT.substr(0, 40), out.find(question)) != std::string::npos;
+        std::size_t at = out.find(question);
+        return at != std::string::npos && out.find(PROMPT.substr(0, 40), at) != std::string::npos;
     };
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(STEP_LIMIT_MS);
     while (!prompt_shown() && std::chrono::steady_clock::now() < end)
@@ -137,6 +135,8 @@ void answer(ChildProcess& tobrin, const std::string& question, const std::string
     tobrin.type(key);
 }
 
+// Types the loader confirmations, waits for the program to wait, confirms
+// the format.
 void confirm_all(ChildProcess& tobrin, VirtualEinstein& einstein, bool with_loader = true)
 {
     ASSERT_TRUE(tobrin.wait_for_output(PROMPT.substr(0, 40), STEP_LIMIT_MS));
