@@ -34,9 +34,11 @@ public:
     // Waits until the output contains text; false after timeout_ms (a guard
     // against a hang: generous, for a machine busy with other work).
     bool wait_for_output(const std::string& text, int timeout_ms = 60000);
-    // Waits for the exit; kills the child and throws after timeout_ms.
+    // Waits for the exit; kills the child and throws after timeout_ms (a
+    // guard against a hang: a whole two-sided run of tobrin.exe under wine
+    // takes nearly a minute on a quiet machine, and several on a busy one).
     // Returns the exit status, or 128 + the signal number.
-    int wait(int timeout_ms = 60000);
+    int wait(int timeout_ms = 600000);
     void send_signal(int sig);
     // Everything printed so far.
     std::string output();
