@@ -1,9 +1,7 @@
 // disk_read.cpp - reading the Einstein's disk, PC side.
 #include "link/disk_read.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "image/dsk_codec.h"
 #include "link/block_transfer.h"
@@ -103,7 +101,7 @@ int read_disk(DiskRead* disk, ProgramState* program)
     disk->sides = 1;
     bool sending = !program->stage_two_whole;
     if (!send_stage_two(program, true)) return 0;  // the read is the second stage's
-    if (sending) std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000)));
+    if (sending) wait_for_quiet_line();
     RecoveryState state{};
     bool heard = false;
     Start start = start_reading(disk, 0, &heard);

@@ -159,6 +159,11 @@ bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size)
 
 }  // namespace
 
+void wait_for_quiet_line()
+{
+    pause_s(COMMAND_QUIET_S);
+}
+
 bool resend_stage_two(ProgramState* program, bool whole)
 {
     if (!program->stage_two_in_place) {
@@ -166,7 +171,7 @@ bool resend_stage_two(ProgramState* program, bool whole)
         program->stage_two_in_place =
             send_stage_part(STAGE_TWO_COMMAND, target_stage_two_image, target_stage_two_first_size);
         if (!program->stage_two_in_place) return false;
-        if (whole) pause_s(COMMAND_QUIET_S);  // the Einstein takes the next command after a quiet line
+        if (whole) wait_for_quiet_line();
     }
     if (whole && !program->stage_two_whole)
         program->stage_two_whole =

@@ -32,6 +32,9 @@ struct ProgramState {
 // it, but takes a command only after a quiet line (COMMAND_QUIET_S): the
 // caller waits before its next one.
 bool send_stage_two(ProgramState* program, bool whole);
+// Waits out the quiet line (COMMAND_QUIET_S) after which the Einstein,
+// back in its command loop, takes the next command.
+void wait_for_quiet_line();
 // The same without the halt report: for a run that learns the stage is
 // gone (the Einstein restarted its program) and sends it again.
 bool resend_stage_two(ProgramState* program, bool whole);

@@ -29,7 +29,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "image/default_image.h"
@@ -380,7 +379,7 @@ static RestartResult resume_einstein(Transfer* t, int first, bool einstein_timed
     bool in_place = t->packed ? t->program->stage_two_whole : t->program->stage_two_in_place;
     if (staged && !in_place) {
         if (!resend_stage_two(t->program, t->packed)) return NOT_TAKEN;
-        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000)));
+        wait_for_quiet_line();
     }
     const int spc = t->sectors_per_cylinder;
     const std::uint8_t where[] = {static_cast<std::uint8_t>(spc), BATCH_SECTORS, static_cast<std::uint8_t>(first / spc),
