@@ -219,7 +219,10 @@ static void fetch_sector(Transfer* t, std::uint8_t* sector)
 static BlockFault receive_status(Transfer* t, int first, bool asked)
 {
     std::uint8_t* status = &t->status[static_cast<std::size_t>(first)];
-    double wait = asked ? SECTOR_CALL_S : t->verify ? BATCH_VERIFY_HEALTHY_S : BATCH_WRITE_HEALTHY_S;
+    double wait = asked       ? SECTOR_CALL_S
+                  : t->packed ? BATCH_LAID_HEALTHY_S
+                  : t->verify ? BATCH_VERIFY_HEALTHY_S
+                              : BATCH_WRITE_HEALTHY_S;
     for (;;) {
         std::uint8_t marker = 0;
         if (!recv_byte_within(&marker, wait)) {

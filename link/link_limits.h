@@ -134,3 +134,9 @@ constexpr double BATCH_WRITE_HEALTHY_S =
      link_limits_detail::MOTOR_RESTART_S) * 2;
 constexpr double BATCH_VERIFY_HEALTHY_S =
     BATCH_WRITE_HEALTHY_S + link_limits_detail::BATCH_SIDES * (link_limits_detail::REVOLUTION_S + 0.083) * 2;
+// A compressed batch (-fast) formats each side as it writes it: a Write
+// Track, which waits for the index pulse, for the side and - on a
+// two-sided drive that takes a one-sided image - one for its blank other
+// side: four turns a side more.
+constexpr double BATCH_LAID_HEALTHY_S =
+    BATCH_VERIFY_HEALTHY_S + link_limits_detail::BATCH_SIDES * 4 * link_limits_detail::REVOLUTION_S * 2;

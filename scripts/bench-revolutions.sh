@@ -7,7 +7,9 @@
 # used again, the program's work between the calls included).  The -fast
 # rows (a faster line agreed, sectors compressed, every sector read back)
 # name the rate and how far the sectors compressed; "-fast at 9600" is an
-# Einstein whose line carries nothing faster (compression alone).
+# Einstein whose line carries nothing faster (compression alone).  A -fast
+# run has no format pass (each side is formatted as it is written): its
+# format column is empty and its write column holds the Write Tracks.
 #   - the built-in image on a one-sided 40-track drive;
 #   - a realistic full one-sided 40-track disk, built here: boot tracks of
 #     Z80 code, a directory, files of text and Z80 code, a third left blank;

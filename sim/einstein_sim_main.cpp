@@ -390,6 +390,13 @@ struct BlockWatch {
 };
 BlockWatch block_watch;
 
+// When the format command was taken: the plain one or the one whose
+// format is laid down with the writes; UINT64_MAX before either.
+std::uint64_t format_time(const Einstein* e, int at_format, int at_laid_format)
+{
+    return std::min(einstein_watch_time(e, at_format), einstein_watch_time(e, at_laid_format));
+}
+
 void watch_blocks(Einstein* e)
 {
     namespace label = target_program_image_labels;
@@ -404,6 +411,10 @@ void watch_blocks(Einstein* e)
         if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.fill_taken_changed++;
     });
     einstein_trap(e, label::packed_pass, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
+    // A side laid down with the writes: its Write Track is writing.
+    einstein_trap(e, label::lay_command, [](Einstein* m) {
+        einstein_disk_work(m, DiskWork::Writing, m->fdc.head_track, m->fdc.side);
+    });
     einstein_trap(e, label::packed_taken, [](Einstein* m) {
         if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
     });
@@ -412,8 +423,10 @@ void watch_blocks(Einstein* e)
 // Revolutions per track side of each disk phase: the format (its first
 // Write Track to the end of its last; and from the format command on, the
 // drive check and the spin-up included), the writing and the reading (see
-// DiskTimes), each over the track sides it touched.
-void print_disk_revolutions(const Einstein* e, std::uint64_t format_command)
+// DiskTimes), each over the track sides it touched.  A format laid down
+// with the writes (-fast) has no phase of its own: each side's Write Track
+// counts with its writing.
+void print_disk_revolutions(const Einstein* e, std::uint64_t format_command, bool laid)
 {
     const Wd1770Figures& f = e->fdc.figures;
     const DiskTimes& d = e->disk_times;
@@ -424,6 +437,13 @@ void print_disk_revolutions(const Einstein* e, std::uint64_t format_command)
     bool formatted = f.write_tracks > 0 && format_command < f.first_write_track;
     std::printf("einstein-sim: sector commands %llu, %llu of them waited for their sector to come round\n",
                 static_cast<unsigned long long>(f.sector_commands), static_cast<unsigned long long>(f.turns_waited));
+    if (laid) {
+        std::printf("einstein-sim: revolutions per track side: format laid down with the writes (%llu track sides), "
+                    "write %.2f (%zu, the Write Tracks included), read %.2f (%zu)\n",
+                    static_cast<unsigned long long>(f.write_tracks), per_side(d.writing, d.sides_written.size()),
+                    d.sides_written.size(), per_side(d.reading, d.sides_read.size()), d.sides_read.size());
+        return;
+    }
     std::printf("einstein-sim: revolutions per track side: format %.2f (%llu track sides; %.2f from the command), "
                 "write %.2f (%zu), read %.2f (%zu)\n",
                 formatted ? per_side(f.last_write_track_end - f.first_write_track, f.write_tracks) : 0.0,
@@ -476,6 +496,7 @@ int main(int argc, char** argv)
     einstein_load(&e, 0x1000, monitor_loader_image, monitor_loader_length);
     int at_program = einstein_watch(&e, target_program_image_labels::program_start);
     int at_format = einstein_watch(&e, target_program_image_labels::format_disk);
+    int at_laid_format = einstein_watch(&e, target_program_image_labels::lay_format);
     int at_write = einstein_watch(&e, target_program_image_labels::write_image);
     watch_blocks(&e);
     if (!o.faults_from_start) {
@@ -526,7 +547,8 @@ int main(int argc, char** argv)
             why = behind > 0 ? einstein_catch_up(&e, behind) : StopReason::Limit;
         }
         std::uint64_t bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
-        if (bytes_at_format == UINT64_MAX && einstein_watch_time(&e, at_format) != UINT64_MAX) bytes_at_format = bytes;
+        if (bytes_at_format == UINT64_MAX && format_time(&e, at_format, at_laid_format) != UINT64_MAX)
+            bytes_at_format = bytes;
         if (bytes_at_write == UINT64_MAX && einstein_watch_time(&e, at_write) != UINT64_MAX) bytes_at_write = bytes;
         show.update(&e.screen, o.quiet);
         read_commands(&e);
@@ -554,7 +576,7 @@ int main(int argc, char** argv)
         std::printf("einstein-sim: unknown MOS call %02Xh\n", e.unknown_mos_call);
 
     std::uint64_t t_program = einstein_watch_time(&e, at_program);
-    std::uint64_t t_format = einstein_watch_time(&e, at_format);
+    std::uint64_t t_format = format_time(&e, at_format, at_laid_format);
     std::uint64_t t_write = einstein_watch_time(&e, at_write);
     double wall = static_cast<double>(wall_end.tv_sec - wall_start.tv_sec) +
                   static_cast<double>(wall_end.tv_nsec - wall_start.tv_nsec) / 1e9;
@@ -570,7 +592,7 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.fdc.figures.worst_first_delay),
                 static_cast<unsigned long long>(e.fdc.figures.lost_data));
     einstein_disk_work(&e, DiskWork::None);
-    print_disk_revolutions(&e, einstein_watch_time(&e, at_format));
+    print_disk_revolutions(&e, t_format, einstein_watch_time(&e, at_laid_format) != UINT64_MAX);
     print_line_rates(&e);
     std::printf("einstein-sim: line bytes from the PC %llu, to the PC %llu, overruns %llu\n",
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),

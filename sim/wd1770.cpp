@@ -62,9 +62,20 @@ static void put_disc_byte(Wd1770* fdc, std::uint8_t value, bool sync)
     fdc->disc_sync.push_back(sync);
 }
 
+// Whether (track, id) is among the spots a fault names.
+static bool listed(const std::vector<std::pair<int, int>>& spots, int track, int id)
+{
+    for (const auto& [t, r] : spots)
+        if (t == track && r == id) return true;
+    return false;
+}
+
 static void finish_write_track(Wd1770* fdc, std::uint64_t now)
 {
     disk_decode_track(fdc->wt_disk, fdc->wt_track, fdc->wt_side, fdc->disc_bytes, fdc->disc_sync);
+    // A damaged spot keeps no data that a Write Track lays down on it either.
+    for (DiskSector& s : fdc->wt_disk->track[fdc->wt_track][fdc->wt_side].sectors)
+        if (listed(fdc->faults.unwritable, fdc->wt_track, s.r)) s.data_crc_ok = false;
     fdc->figures.supplied_log.push_back(fdc->supplied);
     fdc->figures.write_tracks++;
     fdc->figures.last_write_track_end = now;
@@ -129,12 +140,6 @@ enum class IdMatch { Any, Track, Sector };
 // The first ID field that the search takes whose sync bytes reach the head
 // after `from`, and before the search gives up.  Returns when its last
 // byte has passed, or UINT64_MAX; the sector goes to *found.
-static bool listed(const std::vector<std::pair<int, int>>& spots, int track, int id)
-{
-    for (const auto& [t, r] : spots)
-        if (t == track && r == id) return true;
-    return false;
-}
 
 static std::uint64_t find_id(const Wd1770* fdc, std::uint64_t from, IdMatch match, DiskSector** found)
 {

@@ -109,7 +109,7 @@ struct FdcFaults {
     int crc_error_track = -1;    // ... with CRC Error (-1 none)
     int end_early_track = -1;    // a Write Track on this track ends after
     int end_early_bytes = -1;    // this many disc bytes (-1 none)
-    std::vector<std::pair<int, int>> unwritable;  // (track, ID): Write Sector never finds its ID field
+    std::vector<std::pair<int, int>> unwritable;  // (track, ID): Write Sector never finds its ID field, a Write Track's data there reads back bad
     std::vector<std::pair<int, int>> bad_data;    // (track, ID): Read Sector reads it wrong, with CRC Error
 };
 

@@ -28,8 +28,9 @@
 ; PC soon gives up and resumes the batch.)  Each block lands at its
 ; own number's place, so a late answer, a damaged checksum, a lost byte or
 ; a block sent twice can never shift the batch.  The batch is then
-; written and read back as a verified batch; a filler sector is not
-; written (the format laid it down) but read back all the same.
+; written and read back as a verified batch, each track side formatted
+; just before (lay.asm): the Write Track lays down the filler and every
+; sector without F5h-F7h bytes, and the rest are written after.
 ; ---------------------------------------------------------------------------
 
 PACKED_MAX:     equ 3+516       ; number, CRC, and a form of literals only
@@ -48,6 +49,9 @@ SPIN_UP_LEAD:   equ 8
 packed_batch:
         ld   a,VERIFY_BATCH         ; read back and compared, always
         ld   (batch_command),a
+        ld   a,1                    ; each track side formatted as it is
+        ld   (laying),a             ; written (lay.asm)
+        call lay_hooks
         xor  a
         ld   (packed_next),a
         ld   (filler_crc_known),a
@@ -243,7 +247,9 @@ packed_filler:
 
 ; packed_take - the block judged right: when it was the one due, its
 ; CRC-16 is kept for the read back, a filler sector is marked to be read
-; back only, and packed_next moves on.  Changes A, B, DE, HL.
+; back only (the Write Track lays it down), another one LAY_CLEAN when the
+; Write Track may lay it down too, and packed_next moves on.
+; Changes A, B, DE, HL.
 packed_take:
         ld   a,(packed_block)
         and  FILLER_FLAG-1
@@ -266,6 +272,14 @@ packed_taken:                       ; (the virtual Einstein counts the blocks ta
         ld   l,b
         ld   a,(packed_block)
         and  FILLER_FLAG
-        ret  z
-        ld   (hl),VERIFY_PENDING    ; the format laid it down already
+        jr   nz,packed_taken_filler
+        ex   de,hl                  ; DE = its status byte, HL = its bytes:
+        ld   a,b                    ; may the Write Track lay it down?
+        add  a,a
+        add  a,sector_buffer/256
+        ld   h,a
+        ld   l,0
+        jp   lay_mark_clean
+packed_taken_filler:
+        ld   (hl),VERIFY_PENDING    ; the Write Track lays it down
         ret

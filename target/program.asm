@@ -248,6 +248,7 @@ stage_rest_start:
         include 'read.asm'          ; its second: what -read and -fast need more
         include 'fast.asm'
         include 'packed.asm'
+        include 'lay.asm'
         include 'expand.asm'
 stage_two_end:
 packed_next:          equ stage_two_end         ; the compressed batch's next sector number
@@ -258,4 +259,11 @@ read_status:          equ filler_crc_known+1    ; the read: the sector's status 
 read_crc:             equ read_status+1         ; (2) ... the CRC-16 of its record ...
 read_passes:          equ read_crc+2            ; ... and the times it may still be sent
 read_crcs:            equ read_passes+1         ; (20) the CRC-16 of each sector of a side read back, low byte first
-packed_block:         equ read_crcs+20          ; (PACKED_MAX) the compressed block being received
+laying:               equ read_crcs+20          ; 1: the batch's track sides are formatted as they are written (lay.asm)
+lay_sp:               equ laying+1              ; (2) the stack as lay_track began
+lay_ids:              equ lay_sp+2              ; (2) the side's sector IDs in sector_id_table
+lay_blank:            equ lay_ids+2             ; 1: the Write Track lays E5h only (a blank side)
+lay_left:             equ lay_blank+1           ; sectors of the Write Track still to go
+lay_code:             equ lay_left+1            ; lay_each_slot's A on entry
+lay_dirty:            equ lay_code+1            ; sectors of the side the Write Track left to write
+packed_block:         equ lay_dirty+1          ; (PACKED_MAX) the compressed block being received

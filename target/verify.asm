@@ -2,13 +2,13 @@
 ; verify.asm - verified batches (tobrin -verify, and the compressed batches
 ; of -fast): each track side is read back right after it is written and
 ; every sector's CRC-16 compared with the PC's; the CRC-16 itself; and the
-; format command whose status bytes are confirmed with the PC (-fast).
+; confirmation of the status bytes of the checked format (-fast, lay.asm).
 ; The second stage's first part, with its command dispatch: the write loop
 ; (write.asm) calls in here only for a batch opened with VERIFY_BATCH,
 ; which the first stage takes only when this part is in place.
 ; ---------------------------------------------------------------------------
 
-CHECKED_FORMAT_COMMAND: equ 'X' ; the format, its status bytes confirmed (-fast)
+CHECKED_FORMAT_COMMAND: equ 'X' ; the drive check, its status bytes confirmed; the format laid down with the writes (-fast)
 STAGE_REST_COMMAND: equ 'T'     ; the second stage's second part follows as a block (-read, -fast)
 STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
 ; Slots that pass while a side's ten CRCs are checked before the next
@@ -20,11 +20,9 @@ FDC_READ_ERRORS: equ 1Ch        ; status: not found, CRC error, lost data
 
 ; stage_two_command - a command for the second stage, in A (reached by
 ; jump from command_loop); any other byte goes back to the waiting state.
-; The read and the line switch are its second part's: without it, they
-; are not taken.
+; The checked format, the read and the line switch are its second part's:
+; without it, they are not taken.
 stage_two_command:
-        cp   CHECKED_FORMAT_COMMAND
-        jp   z,checked_format
         cp   STAGE_REST_COMMAND
         jr   z,load_stage_rest
         ld   b,a
@@ -32,6 +30,8 @@ stage_two_command:
         cp   STAGE_TWO_WHOLE
         jp   nz,command_loop
         ld   a,b
+        cp   CHECKED_FORMAT_COMMAND
+        jp   z,lay_format
         cp   READ_COMMAND
         jp   z,read_disk
         cp   FAST_COMMAND
@@ -58,6 +58,8 @@ load_stage_rest:
 ; batch's (write_plain), then the block of their CRC-16s (receive_crcs).
 ; Reached by jump.
 staged_batch:
+        xor  a                      ; a verified batch is not laid down with
+        ld   (laying),a             ; its format (packed_batch sets it)
         ld   a,(batch_command)
         cp   PACKED_BATCH
         jp   nz,write_plain
@@ -325,16 +327,6 @@ crc_table_no_xor:
         inc  l
         jr   nz,crc_table_entry
         ret
-
-; checked_format - the PC's CHECKED_FORMAT_COMMAND: the format command
-; (command_format), its status bytes confirmed with the PC (send_status,
-; confirm_status), so that a byte damaged on the line is asked for again -
-; never taken for a failed format, nor for a good one.  Reached by jump
-; from command_loop, which makes the status bytes plain again.
-checked_format:
-        ld   a,1
-        ld   (status_checked),a
-        jp   command_format
 
 ; confirm_status - a status byte of the checked format, which send_status
 ; has just sent: its complement follows, and the PC answers

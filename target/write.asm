@@ -144,11 +144,13 @@ write_locate:
         ld   a,(verify_round)       ; (in the first round)
         or   a
         call z,show_write_progress
+write_locate_call:                  ; (-fast takes this call over: lay_locate)
         call locate_head
         xor  a
         ld   (show_next),a
 write_pass:
         ld   hl,write_slot
+write_pass_call:                    ; (-fast takes this call over: lay_side)
         call side_in_rotation
         ld   c,0                    ; slots that pass before the next side begins
         call verifying              ; a verified batch: the side read back and

@@ -160,20 +160,40 @@ void expect_same_sectors(DiscImage* written, DiscImage* source, int cylinders, i
 {
     ASSERT_NE(written, nullptr);
     ASSERT_NE(source, nullptr);
-    StdoutCapture quiet;
+    DiscImageOwner written_owner(written), source_owner(source);
+    std::vector<std::pair<Bytes, Bytes>> sectors;  // written, source
+    StdoutCapture quiet;  // (a failure goes to standard output: they are judged after it)
     for (int c = 0; c < cylinders; ++c) {
         image_load_track(written);
         image_load_track(source);
-        for (int i = 0; i < spc; ++i) {
-            Bytes a(image_find_sector(written, c, i), image_find_sector(written, c, i) + 512);
-            Bytes b(image_find_sector(source, c, i), image_find_sector(source, c, i) + 512);
-            ASSERT_EQ(a, b) << "cylinder " << c << " index " << i;
-        }
+        for (int i = 0; i < spc; ++i)
+            sectors.emplace_back(Bytes(image_find_sector(written, c, i), image_find_sector(written, c, i) + 512),
+                                 Bytes(image_find_sector(source, c, i), image_find_sector(source, c, i) + 512));
     }
     std::string warnings = quiet.finish();
     EXPECT_EQ(warnings, "");
-    image_close(written);
-    image_close(source);
+    for (std::size_t k = 0; k < sectors.size(); ++k)
+        ASSERT_EQ(sectors[k].first, sectors[k].second)
+            << "cylinder " << k / static_cast<std::size_t>(spc) << " index " << k % static_cast<std::size_t>(spc);
+}
+
+// Side 1 of every cylinder formatted and blank: IDs 10-19 of E5h bytes
+// (a one-sided image on a two-sided drive).
+void expect_blank_side_one(DiscImage* written, int cylinders)
+{
+    ASSERT_NE(written, nullptr);
+    DiscImageOwner owner(written);
+    std::vector<Bytes> side_one;
+    StdoutCapture quiet;  // (the failures below go to standard output: they are judged after it)
+    for (int c = 0; c < cylinders; ++c) {
+        image_load_track(written);
+        for (int i = 10; i < 20; ++i)
+            side_one.emplace_back(image_find_sector(written, c, i), image_find_sector(written, c, i) + 512);
+    }
+    std::string warnings = quiet.finish();
+    EXPECT_EQ(warnings, "") << "every sector of side 1 is there";
+    for (std::size_t k = 0; k < side_one.size(); ++k)
+        ASSERT_EQ(side_one[k], Bytes(512, 0xE5)) << "cylinder " << k / 10 << " index " << 10 + k % 10;
 }
 
 TEST(EndToEnd, TheBuiltInImageOnAOneSided40TrackDriveBoots)
@@ -274,12 +294,19 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
     // words on its status bytes, 3 geometry bytes, the batch byte and the
     // block's 5 header bytes); at the pace of the machine the second
     // stage's first try runs into the program's last bytes (the
-    // pseudo-terminal reports them gone at once) and goes again.  Every run
-    // writes the disk compressed, verified.
+    // pseudo-terminal reports them gone at once) and goes again; on a
+    // two-sided drive the one-sided image's blank side 1 is formatted too
+    // (each side is formatted as it is written).  Every run writes the disk
+    // compressed, verified.
     const std::string first_form_byte = std::to_string(target_stage_two_size + 53);
+    // (The built-in image is made for a one-sided drive: TOBRIN writes the
+    // drive's own flags into its boot sector, so a two-sided drive gets an
+    // image file.)
+    const std::string one_sided = write_temp_file(extended_image(40, 1), "one-sided.dsk");
     struct Case {
         std::vector<std::string> einstein;
         std::string line;
+        std::string image = "";  // the built-in one when empty
     } cases[] = {
         {{"--change-byte", "5"}, " * The line runs at 31250 baud\n"},
         {{"--change-byte", first_form_byte}, " * The line runs at 31250 baud\n"},
@@ -292,10 +319,14 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
         {{"--max-baud", "25000"}, " * The line runs at 20833 baud\n"},
         {{"--max-baud", "9700"},
          " * The line stays at 9600 baud: the line did not carry 31250 baud; the line did not carry 20833 baud\n"},
+        {{"--sides", "2"}, " * The line runs at 31250 baud\n", one_sided},
     };
     for (const Case& c : cases) {
         VirtualEinstein einstein(c.einstein);
-        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-fast"}));
+        std::vector<std::string> arguments = {"1"};
+        if (!c.image.empty()) arguments.push_back(c.image);
+        arguments.push_back("-fast");
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, arguments));
         confirm_all(*tobrin, einstein);
         ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0) << c.line;
         ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
@@ -310,7 +341,15 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
         // The progress line gives the line's throughput and the time left.
         EXPECT_NE(out.find("\r - WRITE 0: Track 00 Sector 00  --- KB/s, --:-- left"), std::string::npos) << out;
         EXPECT_NE(out.find(" KB/s, 0:"), std::string::npos) << out;
-        expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+        if (c.image.empty()) {
+            expect_same_sectors(einstein.saved_disk(), image_open_memory(default_image, default_image_length), 40, 10);
+        } else {
+            StdoutCapture quiet;
+            DiscImage* source = image_open_file(c.image.c_str());
+            quiet.finish();
+            expect_same_sectors(einstein.saved_disk(), source, 40, 10);
+            expect_blank_side_one(einstein.saved_disk(), 40);
+        }
     }
 }
 
@@ -619,24 +658,34 @@ TEST(EndToEnd, ABadAreaIsWaitedOutAndNamedNotTakenForAGoneEinstein)
 TEST(EndToEnd, VerifyRewritesAWeakSectorAndNamesABadOne)
 {
     // Track 3 sector 7 does not keep its first write; track 5 sector 2 can
-    // never be read back.
-    std::string path = write_temp_file(extended_image(40, 1), "verified.dsk");
-    VirtualEinstein einstein({"--weak-sector", "3:7", "--bad-read", "5:2"});
-    std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path, "-verify"}));
-    confirm_all(*tobrin, einstein);
-    ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 2);
-    ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
-    std::string out = program_text(tobrin->output());
-    const std::string tail = "\r - WRITE 0: Track 39 Sector 09\n  + 399 sectors verified, 1 needed a rewrite\n"
-                             "  + Track 05 side 0: sector 02: read error\n"
-                             "*** TOBRIN HALTED ***\nEinstein Error -> 1 sector(s) could not be written\n"
-                             "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n";
-    ASSERT_GT(out.size(), tail.size());
-    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
-    StdoutCapture quiet;
-    DiscImage* source = image_open_file(path.c_str());
-    quiet.finish();
-    expect_same_sectors(einstein.saved_disk(), source, 40, 10);  // the weak sector holds its data now
+    // never be read back.  Track 5's bytes are 7-bit (text holds no F5h-F7h):
+    // with -fast the Write Track that formats the side lays them down, the
+    // others (every byte value) are written after it.
+    Bytes image = extended_image(40, 1);
+    const std::size_t track_5 = 256 + 5 * (256 + 10 * 512) + 256;  // its first sector's bytes
+    for (std::size_t i = track_5; i < track_5 + 10 * 512; ++i) image[i] &= 0x7F;
+    std::string path = write_temp_file(image, "verified.dsk");
+    for (const char* option : {"-verify", "-fast"}) {
+        VirtualEinstein einstein({"--weak-sector", "3:7", "--bad-read", "5:2"});
+        std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", path, option}));
+        confirm_all(*tobrin, einstein);
+        ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 2) << option;
+        ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
+        std::string out = program_text(tobrin->output());
+        // (-fast's progress line goes on with the rate and the time left.)
+        const std::string last_sector = std::string(option) == "-verify" ? "\r - WRITE 0: Track 39 Sector 09\n" : "";
+        const std::string tail = last_sector + "  + 399 sectors verified, 1 needed a rewrite\n"
+                                 "  + Track 05 side 0: sector 02: read error\n"
+                                 "*** TOBRIN HALTED ***\nEinstein Error -> 1 sector(s) could not be written\n"
+                                 "*** TOBRIN HALTED ***\nEinstein Error -> Disk image transfer failed.\n";
+        ASSERT_GT(out.size(), tail.size());
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << option;
+        EXPECT_NE(out.find("\r - WRITE 0: Track 39 Sector 09"), std::string::npos) << out;
+        StdoutCapture quiet;
+        DiscImage* source = image_open_file(path.c_str());
+        quiet.finish();
+        expect_same_sectors(einstein.saved_disk(), source, 40, 10);  // the weak sector holds its data now
+    }
 }
 
 TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)

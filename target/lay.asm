@@ -1,0 +1,415 @@
+; ---------------------------------------------------------------------------
+; lay.asm - the format laid down with the writes (tobrin -fast).  Part of
+; the second stage.
+;
+; A -fast run has no format pass of its own: its format command
+; (CHECKED_FORMAT_COMMAND) checks the drive and goes straight on to the
+; image write, and each track side of a compressed batch is formatted by
+; a Write Track just before its sectors are written.  Where a sector's
+; bytes hold no F5h-F7h (which the controller turns into sync bytes and
+; CRCs during a Write Track) the Write Track lays them down with their ID
+; field, so such a sector costs no write of its own; the others get E5h
+; there and are written after, in the order they pass the head.  Every
+; sector is then read back as in every verified batch.  So a side takes a
+; turn for the Write Track, a turn for the writes it left (when there are
+; any) and a turn for the read back, where the format pass and the writes
+; took two and one and a bit.
+;
+; The write loop (write.asm) reaches this through two of its calls, which
+; packed_batch takes over (lay_hooks): its head search (lay_locate) and
+; its pass of writes over a side (lay_side).  Both do what the plain calls
+; do for every other batch and round.
+; ---------------------------------------------------------------------------
+
+LAY_CLEAN:      equ 08h         ; with VERIFY_MISMATCH: a sector the Write Track may lay down
+WT_STATUS_PROTECTED: equ 6      ; Write Track status bit: the disk is write-protected
+WT_STATUS_LOST: equ 2           ; Write Track status bit: lost data
+
+; lay_format - the PC's CHECKED_FORMAT_COMMAND (from stage_two_command,
+; the whole second stage in place): the drive check's status byte, then
+; 0 when the drive is usable, both confirmed with the PC (send_status,
+; confirm_status); the format itself is laid down side by side with the
+; compressed batches.  Then the image write, as after the format command.
+lay_format:
+        ld   a,1
+        ld   (status_checked),a
+        rst  08h
+        defb MOS_PRINT
+        defm "                    \r] Formatting\r"
+        defb 0Ah+80h
+        xor  a                      ; a disk to format must not be write-protected
+        call ready_drive
+        jp   nz,command_loop        ; the PC has the failure in its status byte
+        xor  a
+        call send_status            ; second status byte: the format goes with the writes
+        rst  08h
+        defb MOS_PRINT
+        defm "\r] Writing disk image    \r"
+        defb 0Ah+80h
+        call write_image
+        jp   write_done
+
+; lay_hooks - the write loop's head search and pass of writes go through
+; lay_locate and lay_side from now on.  Changes HL.
+lay_hooks:
+        ld   hl,lay_locate
+        ld   (write_locate_call+1),hl
+        ld   hl,lay_side
+        ld   (write_pass_call+1),hl
+        ret
+
+; lay_due - Z when the track side in hand is to be laid down: the first
+; round of a compressed batch.  Changes A.
+lay_due:
+        ld   a,(laying)
+        dec  a                      ; 1: a compressed batch
+        ret  nz
+        call verifying
+        ret  nz
+        ld   a,(verify_round)
+        or   a
+        ret
+
+; lay_locate - the write loop's head search (locate_head): for a side to
+; be laid down only the end of the step and the settle - the Write Track
+; begins at the index pulse wherever the head is, and an unformatted track
+; has no ID field to read.  Changes A, BC, HL.
+lay_locate:
+        call lay_due
+        jp   nz,locate_head
+        in   a,(FDC_COMMAND)
+        rrca                        ; busy: still stepping
+        ret  nc
+        call wait_idle
+        jp   settle_delay
+
+; lay_side - the write loop's pass of writes over a side (side_in_rotation
+; with HL = write_slot): a side to be laid down is formatted first, with
+; the sectors that may be laid down (lay_track) - and, for a one-sided
+; image on a two-sided drive, the blank other side before it - so that the
+; pass writes only what the Write Track left; when it left nothing, there
+; is no pass: the read back begins with the first sector after the index
+; pulse, while it passes.
+; Changes everything.
+lay_side:
+        push hl
+        call lay_due
+        jr   nz,lay_side_pass
+        call lay_sides
+        jr   nz,lay_side_pass
+        ld   a,(lay_dirty)
+        or   a
+        jr   nz,lay_side_pass
+        pop  hl                     ; nothing to write: on to the read back
+        ret
+lay_side_pass:
+        pop  hl
+        jp   side_in_rotation
+
+; lay_sides - the side in hand laid down, after side 1 blank when it is
+; side 0 of a one-sided image on a two-sided drive (a two-sided image's
+; batches hold side 1).  Out: Z when both were laid down (lay_track).
+; Changes everything.
+lay_sides:
+        ld   a,(side_sector)
+        or   a
+        jr   nz,lay_this_side
+        ld   a,(double_sided)
+        or   a
+        jr   z,lay_this_side
+        ld   a,(sectors_per_cylinder)
+        cp   20
+        jr   z,lay_this_side
+        ld   a,1
+        call lay_track
+        jr   z,lay_this_side
+        ld   a,(lay_code)           ; its failure is told on this side's
+        or   a                      ; sectors; lost data on the blank side
+        ret  nz                     ; is let be (nothing there is read back)
+lay_this_side:
+        xor  a
+        jp   lay_track
+
+; lay_mark_failed - lay_each_slot's action after a failed Write Track:
+; the sector takes the code in lay_code and is left alone (neither written
+; nor read back).  In: HL = its status byte.
+lay_mark_failed:
+        ld   a,(lay_code)
+        ld   (hl),a
+        ret
+
+; lay_mark_rewrite - lay_each_slot's action after a Write Track that lost
+; data: the sector is written again, whatever the track holds.
+; In: HL = its status byte.
+lay_mark_rewrite:
+        ld   (hl),VERIFY_MISMATCH
+        ret
+
+; lay_each_slot - the action at HL for every sector of the side in hand
+; within the batch (slot_position), with HL = its status byte; A on entry
+; is kept in lay_code.  Changes everything.
+lay_each_slot:
+        ld   (lay_code),a
+        ld   (lay_action+1),hl
+        ld   a,10
+        ld   (slot),a
+lay_each_next:
+        ld   hl,slot
+        dec  (hl)
+        call slot_position
+lay_action:
+        call c,0                    ; (set on entry)
+        ld   a,(slot)
+        or   a
+        jr   nz,lay_each_next
+        ret
+
+; lay_track - one Write Track on the track side in hand (mos_track,
+; side_sector), as the format lays it (format_side, format.asm): ten
+; sectors of 512 bytes with their IDs in sector_id_table's order; the data
+; field of a sector marked LAY_CLEAN is its bytes in the batch, every other
+; one E5h.  Its sectors laid down are marked written (VERIFY_PENDING), and
+; the next slot to pass the head is the side's first (the command ends at
+; the index pulse).  When the command fails, the side's sectors take its
+; code (MOS_ERROR_PROTECTED or MOS_ERROR_NOT_READY); when the controller
+; lost data, they are all to be written again.
+; In: A = 0 for the side in hand; 1 for side 1 blank (IDs 10-19, all E5h).
+; Out: Z when the track was laid down, lay_dirty = the side's sectors left
+; to write.  Interrupts are off from the command to its end.
+; Changes everything.
+lay_track:
+        ld   (lay_blank),a
+        ld   (lay_sp),sp            ; a command that ends early comes back here
+        ld   hl,sector_id_table     ; the side's IDs
+        or   a
+        jr   nz,lay_side_one
+        ld   a,(side_sector)
+        or   a
+        jr   z,lay_ids_found
+lay_side_one:
+        ld   hl,sector_id_table+10
+lay_ids_found:
+        ld   (lay_ids),hl
+        ld   a,l                    ; side 1 when its IDs are the table's
+        sub  sector_id_table & 0FFh ; second half (which does not cross a page)
+        jr   z,lay_select
+        ld   a,1
+lay_select:
+        ld   (current_side),a
+        call select_drive
+        ; The plan: for each slot, last first, the address of the bytes of
+        ; its data field on the stack, or 0 for E5h.  A sector laid down
+        ; is marked written, to be read back, now: nothing but the command
+        ; comes between the Write Track's end and the read back of the
+        ; side's first sector, 1.4 ms after it.  lay_dirty counts the
+        ; sectors left to write.
+        xor  a
+        ld   (lay_dirty),a
+        ld   a,10
+        ld   (slot),a
+lay_plan:
+        ld   hl,slot
+        dec  (hl)
+        ld   hl,0
+        ld   a,(lay_blank)
+        or   a
+        jr   nz,lay_plan_push
+        call slot_position          ; HL = status, carry: in the batch
+        jr   nc,lay_plan_none
+        ld   a,(hl)
+        cp   VERIFY_MISMATCH+LAY_CLEAN
+        jr   z,lay_plan_laid
+        and  VERIFY_MISMATCH+READ_FAILED
+        jr   z,lay_plan_none        ; the filler: laid down as E5h
+        ld   hl,lay_dirty           ; written after the Write Track
+        inc  (hl)
+lay_plan_none:
+        ld   hl,0
+        jr   lay_plan_push
+lay_plan_laid:
+        ld   (hl),VERIFY_PENDING
+        ld   a,(mos_buffer+1)       ; its bytes, on a page boundary
+        ld   h,a
+        ld   l,0
+lay_plan_push:
+        push hl
+        ld   a,(slot)
+        or   a
+        jr   nz,lay_plan
+        ld   a,10
+        ld   (lay_left),a
+lay_command:                        ; (the virtual Einstein times the side's writing from here)
+        di
+        ld   a,FDC_WRITE_TRACK
+        rst  08h
+        defb MOS_FDC_COMMAND
+        jp   nz,lay_refused
+        ; The data request is up already: the first byte must follow within
+        ; three byte times, so nothing comes before the first row.  From
+        ; one row's last OUT to the next row's first at most 122 T go by
+        ; when the request is waiting (the R row, the data rows): the
+        ; request comes 128 T after the previous byte's, and its byte is
+        ; due 128 T after that.
+        ld   bc,32*256+4Eh          ; gap after the index pulse
+        call lay_feed
+        ld   a,(mos_track)          ; D = cylinder, E = head, IY = the IDs
+        ld   d,a
+        ld   a,(current_side)
+        ld   e,a
+        ld   iy,(lay_ids)
+lay_sector:
+        ld   bc,12*256+00h          ; ID sync field
+        call lay_feed
+        ld   bc,3*256+0F5h          ; three A1h sync bytes, CRC preset
+        call lay_feed
+        ld   bc,1*256+0FEh          ; ID address mark
+        call lay_feed
+        ld   b,1                    ; C: cylinder
+        ld   c,d
+        call lay_feed
+        ld   b,1                    ; H: head
+        ld   c,e
+        call lay_feed
+        ld   b,1                    ; R: sector ID, interleaved
+        ld   c,(iy+0)
+        inc  iy
+        call lay_feed
+        ld   bc,1*256+02h           ; N: 512 bytes
+        call lay_feed
+        ld   bc,1*256+0F7h          ; ID CRC
+        call lay_feed
+        ld   bc,22*256+4Eh          ; gap between ID and data
+        call lay_feed
+        ld   bc,12*256+00h          ; data sync field
+        call lay_feed
+        ld   bc,3*256+0F5h
+        call lay_feed
+        ld   bc,1*256+0FBh          ; data address mark
+        call lay_feed
+        pop  hl                     ; 10  the plan's entry for this slot
+        ld   a,h                    ;  4
+        or   a                      ;  4
+        jr   z,lay_filler           ;  7
+        ld   b,0                    ;  7  512 bytes: two runs of 256
+        call lay_copy               ; 17
+        call lay_copy
+        jr   lay_data_done
+lay_filler:
+        ld   bc,0*256+0E5h          ; 512 bytes of E5h
+        call lay_feed
+        call lay_feed
+lay_data_done:
+        ld   bc,1*256+0F7h          ; data CRC
+        call lay_feed
+        ld   bc,44*256+4Eh          ; gap after the sector
+        call lay_feed
+        ld   hl,lay_left
+        dec  (hl)
+        jp   nz,lay_sector
+lay_gap:                            ; 4Eh until the index pulse ends it
+        ld   bc,0*256+4Eh
+        call lay_feed_gap
+        jr   c,lay_gap
+        in   a,(FDC_COMMAND)        ; the Write Track's status (a Force
+        ld   b,a                    ; Interrupt would show the type I one,
+        ld   a,FDC_FORCE_INT        ; whose bit 2 is track 0)
+        out  (FDC_COMMAND),a
+        ei
+        xor  a                      ; the next slot: the side's first
+        ld   (rotation_slot),a
+        bit  WT_STATUS_LOST,b
+        ret  z                      ; Z: laid
+        ld   hl,lay_mark_rewrite    ; lost data: the side's sectors are
+        xor  a                      ; written again
+        jr   lay_not_laid
+
+; The command was refused, or ended before the track was laid: the stack
+; as on entry, the controller stopped, the side's sectors marked with the
+; code.
+lay_refused:
+lay_ended:
+        ld   sp,(lay_sp)
+        in   a,(FDC_COMMAND)        ; the command's status, before the
+        ld   b,a                    ; Force Interrupt
+        ld   a,FDC_FORCE_INT
+        out  (FDC_COMMAND),a
+        ei
+        bit  WT_STATUS_PROTECTED,b
+        ld   a,MOS_ERROR_PROTECTED
+        jr   nz,lay_code_known
+        ld   a,MOS_ERROR_NOT_READY
+lay_code_known:
+        ld   hl,lay_mark_failed
+lay_not_laid:
+        call lay_each_slot
+        ld   a,1                    ; a turn of the write loop's: the head is
+        ld   (show_next),a          ; found again before the next side
+        or   a                      ; NZ
+        ret
+
+; lay_feed - supply B copies of C (B = 0: 256), one per data request;
+; busy is tested before the data request, as in feed_controller.  A command
+; that ends here ends the Write Track early: lay_ended.  Changes A and B.
+lay_feed:                           ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_ended           ;  7
+        rrca                        ;  4  data request -> carry
+        jr   nc,lay_feed            ;  7/12
+        ld   a,c                    ;  4
+        out  (FDC_DATA),a           ; 11
+        djnz lay_feed               ; 13/8
+        ret
+
+; lay_copy - supply the B bytes from HL on (B = 0: 256), one per data
+; request: at most 38 + 44 T from the request to its byte.
+; Changes A, B, HL.
+lay_copy:                           ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_ended           ;  7
+        rrca                        ;  4  data request -> carry
+        jr   nc,lay_copy            ;  7/12
+        ld   a,(hl)                 ;  7
+        out  (FDC_DATA),a           ; 11
+        inc  hl                     ;  6
+        djnz lay_copy               ; 13/8
+        ret
+
+; lay_feed_gap - like lay_feed for the last gap, where the command ending
+; at the index pulse is its normal end.
+; Out: carry set when all B bytes were taken, clear when it ended.
+lay_feed_gap:
+        in   a,(FDC_COMMAND)
+        rrca
+        ret  nc                     ; ended: the track is written
+        rrca
+        jr   nc,lay_feed_gap
+        ld   a,c
+        out  (FDC_DATA),a
+        djnz lay_feed_gap
+        scf
+        ret
+
+; lay_mark_clean - the compressed batch's sector at HL (page-aligned) just
+; taken, whose status byte is at DE: marked LAY_CLEAN when none of its
+; bytes is F5h-F7h, so the Write Track may lay it down (about 5 ms).
+; Changes A, B, HL.
+lay_mark_clean:
+        ld   b,2
+lay_clean_byte:                     ; T-states
+        ld   a,(hl)                 ;  7
+        cp   0F5h                   ;  7
+        jr   nc,lay_clean_high      ;  7
+lay_clean_next:
+        inc  l                      ;  4
+        jr   nz,lay_clean_byte      ; 12  = 37 T a byte
+        inc  h
+        djnz lay_clean_byte
+        ld   a,VERIFY_MISMATCH+LAY_CLEAN
+        ld   (de),a
+        ret
+lay_clean_high:
+        cp   0F8h
+        jr   nc,lay_clean_next
+        ret                         ; F5h-F7h: written after the Write Track
