@@ -308,7 +308,7 @@ lay_data_done:
         jp   nz,lay_sector
 lay_gap:                            ; 4Eh until the index pulse ends it
         ld   bc,0*256+4Eh
-        call lay_feed_gap
+        call feed_gap               ; (the format's: its end is no failure)
         jr   c,lay_gap
         in   a,(FDC_COMMAND)        ; the Write Track's status (a Force
         ld   b,a                    ; Interrupt would show the type I one,
@@ -374,21 +374,6 @@ lay_copy:                           ; T-states
         out  (FDC_DATA),a           ; 11
         inc  hl                     ;  6
         djnz lay_copy               ; 13/8
-        ret
-
-; lay_feed_gap - like lay_feed for the last gap, where the command ending
-; at the index pulse is its normal end.
-; Out: carry set when all B bytes were taken, clear when it ended.
-lay_feed_gap:
-        in   a,(FDC_COMMAND)
-        rrca
-        ret  nc                     ; ended: the track is written
-        rrca
-        jr   nc,lay_feed_gap
-        ld   a,c
-        out  (FDC_DATA),a
-        djnz lay_feed_gap
-        scf
         ret
 
 ; lay_mark_clean - the compressed batch's sector at HL (page-aligned) just
