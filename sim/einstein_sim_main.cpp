@@ -55,6 +55,7 @@ void usage()
         "  --seek-error T       a seek to track T ends with Seek Error\n"
         "  --end-early T        a Write Track on track T ends after 3000 bytes\n"
         "  --fail-write T:S     every write of track T sector ID S fails with code 3\n"
+        "                       (a Write Track's data there reads back bad)\n"
         "  --weak-sector T:S    the first write to sector ID S of track T is taken but not\n"
         "                       kept (a second write is)\n"
         "  --bad-read T:S       every read of sector ID S of track T fails and reads wrong\n"
