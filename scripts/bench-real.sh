@@ -58,4 +58,5 @@ print(" ".join("%s %d/%d" % (k, v["missed_slots"], v["track_side_runs"]) for k, 
     "$(echo "$sim_total / $real_total" | bc -l)" "$real_format" "$sim_format" "$missed" "$sim_waited"
 done
 echo "(the virtual Einstein's format is timed from the format command to the write's start; MAME's from the first"
-echo " Write Track to the command after the last)"
+echo " Write Track to the command after the last; with -fast each side is formatted as it is written, so MAME's"
+echo " figure spans the whole write and the virtual one is the drive check alone)"
