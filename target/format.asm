@@ -119,7 +119,9 @@ ready_drive:
         ld   (mos_drive),a
         ld   (current_side),a
         call check_drive
+ready_second_check:                 ; (lay_ready: the first check did not find it usable)
         call check_drive
+ready_checked:                      ; (lay_ready: it did)
         ld   (mos_error),a
         call send_status            ; first format status byte
         or   a

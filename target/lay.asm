@@ -37,8 +37,7 @@ lay_format:
         defb MOS_PRINT
         defm "                    \r] Formatting\r"
         defb 0Ah+80h
-        xor  a                      ; a disk to format must not be write-protected
-        call ready_drive
+        call lay_ready
         jp   nz,command_loop        ; the PC has the failure in its status byte
         xor  a
         call send_status            ; second status byte: the format goes with the writes
@@ -48,6 +47,21 @@ lay_format:
         defb 0Ah+80h
         call write_image
         jp   write_done
+
+; lay_ready - ready_drive for a disk to format, with one check of the
+; drive where that finds it usable: a second one, which ready_drive makes
+; because the first may fail while the drive comes ready, would only wait
+; again for the monitor's restore to give up on a blank disk (a second).
+; One that finds it not usable is checked again and counts as ready_drive's
+; second.  Out: as ready_drive.  Changes everything.
+lay_ready:
+        xor  a                      ; a disk to format must not be write-protected
+        ld   (reading),a
+        ld   (mos_drive),a
+        ld   (current_side),a
+        call check_drive
+        jp   nz,ready_second_check
+        jp   ready_checked
 
 ; lay_hooks - the write loop's head search and pass of writes go through
 ; lay_locate and lay_side from now on.  Changes HL.
