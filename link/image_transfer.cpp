@@ -24,6 +24,7 @@
 // without faults.
 #include "link/image_transfer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -288,26 +289,33 @@ static BlockFault send_batch_crcs(const Transfer* t)
 
 // -fast: the block of the batch's sector k (target/packed.asm): its length
 // and a check of it (a length that came damaged would put the two ends out
-// of step), its number (with FILLER_FLAG when it is the format's filler),
-// the CRC-16 of the sector and then of the number byte (so that a damaged
-// number cannot pass), and the compressed form, which may copy from the
-// batch's earlier sectors (none for the filler: the Einstein lays it down
-// itself).
+// of step), with LAYABLE_FLAG when the sector holds no F5h-F7h (the Write
+// Track may lay it down); its number (with FILLER_FLAG when it is the
+// format's filler); the CRC-16 of the sector, which its read back is
+// compared with; the compressed form, which may copy from the batch's
+// earlier sectors (none for the filler: the Einstein lays it down itself);
+// and the CRC-16 of all of that, which the Einstein takes on as the bytes
+// come.
 static_assert(BLANK_BYTE == target_program_image_labels::BLANK_BYTE, "the filler the Einstein lays down");
 static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
 {
     const std::size_t offset = static_cast<std::size_t>(k) * SECTOR_SIZE;
     const std::uint8_t* sector = &t->batch[offset];
     bool filler = std::memcmp(sector, blank_sector(), SECTOR_SIZE) == 0;
+    bool layable = std::none_of(sector, sector + SECTOR_SIZE, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
     std::vector<std::uint8_t> form;
     if (!filler) form = lz_compress_sector(t->batch.data(), offset);
     std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? FILLER_FLAG : 0));
-    std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(sector, SECTOR_SIZE));
-    std::size_t length = PACKED_HEADER - 3 + form.size();
-    std::uint8_t low = static_cast<std::uint8_t>(length & 0xFF), high = static_cast<std::uint8_t>(length >> 8);
+    std::uint16_t crc = dsk::crc16(sector, SECTOR_SIZE);
+    std::size_t length = PACKED_HEADER - 3 + form.size() + PACKED_TRAILER;
+    std::uint8_t low = static_cast<std::uint8_t>(length & 0xFF);
+    std::uint8_t high = static_cast<std::uint8_t>((length >> 8) | (layable ? LAYABLE_FLAG : 0));
     std::vector<std::uint8_t> block = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number,
                                        static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc & 0xFF)};
     block.insert(block.end(), form.begin(), form.end());
+    std::uint16_t block_crc = dsk::crc16(block.data(), block.size());
+    block.push_back(static_cast<std::uint8_t>(block_crc >> 8));
+    block.push_back(static_cast<std::uint8_t>(block_crc & 0xFF));
     return block;
 }
 

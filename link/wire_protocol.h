@@ -45,11 +45,15 @@ constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read ba
 // A batch of compressed sectors, always verified (-fast, once the second
 // stage is in place): one block per sector, each carrying its number in the
 // batch (FILLER_FLAG: the format's filler, read back but not written), the
-// CRC-16 of the sector and its number, and its compressed form
-// (link/sector_lz.h; target/packed.asm).
+// CRC-16 of the sector, its compressed form (link/sector_lz.h) and the
+// CRC-16 of the block; LAYABLE_FLAG in the length's high byte tells that the
+// sector holds no F5h-F7h, so the Write Track may lay it down
+// (target/packed.asm).
 constexpr std::uint8_t PACKED_BATCH = 'P';
 constexpr std::uint8_t FILLER_FLAG = 0x80;
+constexpr std::uint8_t LAYABLE_FLAG = 0x80;
 constexpr int PACKED_HEADER = 6;                // length (2, low first) and its check, number, CRC (2, high first)
+constexpr int PACKED_TRAILER = 2;               // the block's CRC-16, high first
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
@@ -103,7 +107,8 @@ static_assert(REPORT_COMMAND == labels::REPORT_COMMAND);
 static_assert(VERIFY_BATCH == labels::VERIFY_BATCH);
 static_assert(PACKED_BATCH == labels::PACKED_BATCH);
 static_assert(FILLER_FLAG == labels::FILLER_FLAG);
-static_assert(labels::PACKED_MAX == PACKED_HEADER - 3 + LZ_MAX_FORM);
+static_assert(labels::PACKED_MAX == PACKED_HEADER - 3 + LZ_MAX_FORM + PACKED_TRAILER);
+static_assert(LAYABLE_FLAG == labels::LAYABLE_FLAG);
 static_assert(STATUS_VERIFY_MISMATCH == labels::VERIFY_MISMATCH);
 static_assert(STATUS_READ_FAILED == labels::READ_FAILED);
 static_assert(STATUS_VERIFIED_AFTER_REWRITE == labels::VERIFIED_AFTER_REWRITE);

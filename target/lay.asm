@@ -7,10 +7,11 @@
 ; image write, and each track side of a compressed batch is formatted by
 ; a Write Track just before its sectors are written.  Where a sector's
 ; bytes hold no F5h-F7h (which the controller turns into sync bytes and
-; CRCs during a Write Track) the Write Track lays them down with their ID
-; field, so such a sector costs no write of its own; the others get E5h
-; there and are written after, in the order they pass the head.  Every
-; sector is then read back as in every verified batch.  So a side takes a
+; CRCs during a Write Track; the PC tells, packed.asm) the Write Track
+; lays them down with their ID field, so such a sector costs no write of
+; its own; the others get E5h there and are written after, in the order
+; they pass the head.  Every sector is then read back as in every
+; verified batch.  So a side takes a
 ; turn for the Write Track, a turn for the writes it left (when there are
 ; any) and a turn for the read back, where the format pass and the writes
 ; took two and one and a bit.
@@ -390,25 +391,15 @@ lay_copy:                           ; T-states
         djnz lay_copy               ; 13/8
         ret
 
-; lay_mark_clean - the compressed batch's sector at HL (page-aligned) just
-; taken, whose status byte is at DE: marked LAY_CLEAN when none of its
-; bytes is F5h-F7h, so the Write Track may lay it down (about 5 ms).
-; Changes A, B, HL.
+; lay_mark_clean - the compressed batch's sector just taken, whose status
+; byte is at DE: marked LAY_CLEAN when its block said that none of its
+; bytes is F5h-F7h (LAYABLE_FLAG), so the Write Track may lay it down.
+; (Were the PC wrong, the read back would find the sector wrong, and the
+; round after would write it.)  Changes A.
 lay_mark_clean:
-        ld   b,2
-lay_clean_byte:                     ; T-states
-        ld   a,(hl)                 ;  7
-        cp   0F5h                   ;  7
-        jr   nc,lay_clean_high      ;  7
-lay_clean_next:
-        inc  l                      ;  4
-        jr   nz,lay_clean_byte      ; 12  = 37 T a byte
-        inc  h
-        djnz lay_clean_byte
+        ld   a,(packed_layable)
+        or   a
+        ret  z                      ; written after the Write Track
         ld   a,VERIFY_MISMATCH+LAY_CLEAN
         ld   (de),a
         ret
-lay_clean_high:
-        cp   0F8h
-        jr   nc,lay_clean_next
-        ret                         ; F5h-F7h: written after the Write Track

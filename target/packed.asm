@@ -5,36 +5,45 @@
 ; The batch byte PACKED_BATCH is followed by one block for each sector,
 ; in the batch's order:
 ;
-;   length (two bytes, low first) of what follows the next byte: 3 to
-;   PACKED_MAX; then a check byte that makes the three sum to FFh
+;   length (two bytes, low first) of what follows the next byte: 5 to
+;   PACKED_MAX; bit 7 of its high byte (LAYABLE_FLAG) says that the sector
+;   holds no F5h-F7h, so that the Write Track may lay it down; then a
+;   check byte that makes the three sum to FFh
 ;   the sector's number in the batch; bit 7: it is the format's filler
-;   the CRC-16 of the sector as it will be written and then of the number
-;   byte, high byte first
+;   the CRC-16 of the sector as it will be written, high byte first (the
+;   read back compares with it)
 ;   its compressed form (expand.asm); none for the filler, which the
 ;   program lays down itself
+;   the CRC-16 of every byte of the block before it, length included, high
+;   byte first: the CRC over the whole block comes to 0 when it is whole
 ;
 ; then, as for every block (serial.asm), our checksum of the bytes, length
 ; included, and the PC's; while they differ the PC sends the block again.
-; A block that checks out here is taken at once (a damaged number cannot
-; pass: the CRC covers it), whatever becomes of the checksums after.  One
-; that does not - a damaged length (its bytes are let pass until the line
-; is quiet, so the two ends stay in step), a number ahead of the next one
-; due, a form that does not expand to 512 bytes, a CRC that disagrees - is
-; left; a damaged byte makes our checksum differ from the PC's, so the
-; block comes again.  (Our checksum is not altered to disagree: any such
-; change would agree with the PC's for one damage in 256, and the PC would
-; go on while we wait for the block.  Only a block ahead of its turn, which
-; no pass can mend, is answered with a checksum that disagrees, so that the
-; PC soon gives up and resumes the batch.)  Each block lands at its
-; own number's place, so a late answer, a damaged checksum, a lost byte or
-; a block sent twice can never shift the batch.  The batch is then
-; written and read back as a verified batch, each track side formatted
-; just before (lay.asm): the Write Track lays down the filler and every
-; sector without F5h-F7h bytes, and the rest are written after.
+; The block's CRC-16 is taken on as its bytes come (they come a byte in
+; 1,280 T at 31250 baud), so a block is judged at once when its last byte
+; is in: the sector's CRC-16 for the read back and whether it may be laid
+; down come from the PC, where they cost the Einstein 13 ms a sector.
+; A block that checks out here is taken at once, whatever becomes of the
+; checksums after.  One that does not - a damaged length (its bytes are
+; let pass until the line is quiet, so the two ends stay in step), a
+; number ahead of the next one due, a CRC that disagrees, a form that does
+; not expand to 512 bytes - is left; a damaged byte makes our checksum
+; differ from the PC's, so the block comes again.  (Our checksum is not
+; altered to disagree: any such change would agree with the PC's for one
+; damage in 256, and the PC would go on while we wait for the block.  Only
+; a block ahead of its turn, which no pass can mend, is answered with a
+; checksum that disagrees, so that the PC soon gives up and resumes the
+; batch.)  Each block lands at its own number's place, so a late answer, a
+; damaged checksum, a lost byte or a block sent twice can never shift the
+; batch.  The batch is then written and read back as a verified batch,
+; each track side formatted just before (lay.asm): the Write Track lays
+; down the filler and every sector marked LAYABLE_FLAG, and the rest are
+; written after.
 ; ---------------------------------------------------------------------------
 
-PACKED_MAX:     equ 3+516       ; number, CRC, and a form of literals only
+PACKED_MAX:     equ 3+516+2     ; number, CRC, a form of literals only, block CRC
 FILLER_FLAG:    equ 80h
+LAYABLE_FLAG:   equ 80h         ; in the length's high byte
 ; Blocks before the batch's end at which the motor is started: its spin-up
 ; (six turns, 1.2 s) is then over when the last block comes on the faster
 ; line (a sector of random bytes takes 0.16 s at 31250 baud), and a seek
@@ -54,7 +63,6 @@ packed_batch:
         call lay_hooks
         xor  a
         ld   (packed_next),a
-        ld   (filler_crc_known),a
 packed_wait:
         ld   hl,batch_size
         ld   a,(packed_next)
@@ -65,6 +73,8 @@ packed_wait:
         call start_passes
 packed_pass:
         ld   e,0                    ; E = checksum of this pass
+        ld   hl,0FFFFh              ; the block's CRC-16, from its first byte
+        ld   (packed_block_crc),hl
         call rts_on                 ; on for the whole block (packed_get)
         call packed_get             ; the length, and its check byte
         ld   c,a
@@ -75,11 +85,15 @@ packed_pass:
         add  a,c
         inc  a                      ; FFh + 1: it checks out
         jr   nz,packed_lost
-        ld   hl,-3                  ; no block is shorter or longer
+        ld   a,b                    ; the flag apart
+        and  LAYABLE_FLAG
+        ld   (packed_layable),a
+        res  7,b
+        ld   hl,-5                  ; no block is shorter or longer
         add  hl,bc
         jr   nc,packed_lost
         push bc
-        ld   bc,2-PACKED_MAX
+        ld   bc,4-PACKED_MAX
         add  hl,bc
         pop  bc
         jr   c,packed_lost
@@ -121,11 +135,12 @@ packed_answer:
         jr   packed_pass            ; one, or the next when the PC's checksum
                                     ; came damaged (it is judged by its number)
 
-; packed_get - the next byte of a block, added to the checksum in E, with
-; RTS left on: the PC sends nothing after a block but after our answer,
-; so the block's bytes may follow each other at the line's pace (this loop
-; takes about 110 T of the 1,280 T a byte takes at 31250 baud).  The poll
-; limit is get_byte's.
+; packed_get - the next byte of a block, added to the checksum in E and
+; taken into the block's CRC-16 (packed_block_crc), with RTS left on: the
+; PC sends nothing after a block but after our answer, so the block's
+; bytes may follow each other at the line's pace (this loop takes about
+; 250 T of the 1,280 T a byte takes at 31250 baud).  The poll limit is
+; get_byte's.
 ; Out: A = the byte.  Changes A, D, E and flags.
 packed_get:
         push bc
@@ -144,10 +159,16 @@ packed_poll:                        ; T-states
         jp   link_timeout
 packed_ready:
         in   a,(USART_DATA)
-        pop  bc
         ld   d,a
         add  a,e
         ld   e,a
+        push de
+        ld   a,d
+        ld   de,(packed_block_crc)
+        call crc16_add
+        ld   (packed_block_crc),de
+        pop  de
+        pop  bc
         ld   a,d
         ret
 
@@ -180,15 +201,18 @@ drain_until_quiet_byte:
         jp   z,link_no_sync
         jr   drain_until_quiet_quiet
 
-; packed_judge - the block in packed_block: Z when its number is the next
-; one due, its form expands whole into its place in sector_buffer (512
-; bytes a sector, after the batch's earlier sectors, which its copies may
-; use) - or, for the filler, E5h bytes are laid there - and the CRC-16 of
-; those bytes and then of its number byte is the block's; the sector's
-; own CRC-16 goes to packed_crc.  Z as well, and nothing done, for a block
-; taken already (sent again).
+; packed_judge - the block in packed_block: Z when it came whole (its
+; CRC-16), its number is the next one due, and its form expands whole into
+; its place in sector_buffer (512 bytes a sector, after the batch's
+; earlier sectors, which its copies may use) - or, for the filler, E5h
+; bytes are laid there; the sector's CRC-16 goes to packed_crc.  Z as
+; well, and nothing done, for a block taken already (sent again).
 ; Changes everything.
 packed_judge:
+        ld   hl,(packed_block_crc)  ; 0 over the whole block
+        ld   a,h
+        or   l
+        ret  nz
         ld   a,(packed_block)
         and  FILLER_FLAG-1
         ld   b,a
@@ -203,47 +227,27 @@ packed_due:
         add  a,sector_buffer/256
         ld   d,a
         ld   e,0
+        ld   hl,(packed_block+1)    ; the sector's CRC-16, high byte first
+        ld   a,h
+        ld   h,l
+        ld   l,a
+        ld   (packed_crc),hl
         ld   a,(packed_block)
         and  FILLER_FLAG
         jr   nz,packed_filler
-        push de
         ld   hl,packed_block+3
-        call expand_sector
-        pop  hl
-        ret  nz
-        call crc16_sector           ; DE = the sector's CRC
-packed_check:
-        ld   (packed_crc),de
-        ld   a,(packed_block)       ; on over the number byte
-        call crc16_add
-        ld   hl,packed_block+1      ; the PC's, high byte first
-        ld   a,(hl)
-        cp   d
-        ret  nz
-        inc  hl
-        ld   a,(hl)
-        cp   e
-        ret
+        jp   expand_sector          ; Z: whole
 
-; The filler: laid down here, its CRC-16 computed once a batch.
+; The filler: laid down here.
 packed_filler:
         ld   h,d
         ld   l,e
         ld   (hl),BLANK_BYTE
         inc  de
         ld   bc,SECTOR_SIZE-1
-        push hl
         ldir
-        pop  hl
-        ld   a,(filler_crc_known)
-        or   a
-        ld   de,(filler_crc)
-        jr   nz,packed_check
-        call crc16_sector
-        ld   (filler_crc),de
-        ld   a,1
-        ld   (filler_crc_known),a
-        jr   packed_check
+        xor  a                      ; Z
+        ret
 
 ; packed_take - the block judged right: when it was the one due, its
 ; CRC-16 is kept for the read back, a filler sector is marked to be read
@@ -273,13 +277,8 @@ packed_taken:                       ; (the virtual Einstein counts the blocks ta
         ld   a,(packed_block)
         and  FILLER_FLAG
         jr   nz,packed_taken_filler
-        ex   de,hl                  ; DE = its status byte, HL = its bytes:
-        ld   a,b                    ; may the Write Track lay it down?
-        add  a,a
-        add  a,sector_buffer/256
-        ld   h,a
-        ld   l,0
-        jp   lay_mark_clean
+        ex   de,hl                  ; DE = its status byte: may the Write
+        jp   lay_mark_clean         ; Track lay it down?
 packed_taken_filler:
         ld   (hl),VERIFY_PENDING    ; the Write Track lays it down
         ret

@@ -1,5 +1,6 @@
 // The image write on the virtual Einstein: where the sectors of each batch
 // land, the status blocks, the progress lines, and the end of a run.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "image/dsk_codec.h"
@@ -162,14 +163,20 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     }
     auto block = [&](int k) {  // as the PC makes it (the filler without a form)
         bool filler = k == 4 || k == 7;
+        const std::uint8_t* sector = &batch[static_cast<std::size_t>(k) * 512];
+        bool layable = std::none_of(sector, sector + 512, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
         Bytes form = filler ? Bytes{} : lz_compress_sector(batch.data(), static_cast<std::size_t>(k) * 512);
         std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? label::FILLER_FLAG : 0));
-        std::uint16_t crc = dsk::crc16(&number, 1, dsk::crc16(&batch[static_cast<std::size_t>(k) * 512], 512));
-        std::size_t length = 3 + form.size();
-        std::uint8_t low = static_cast<std::uint8_t>(length), high = static_cast<std::uint8_t>(length >> 8);
+        std::uint16_t crc = dsk::crc16(sector, 512);
+        std::size_t length = 5 + form.size();
+        std::uint8_t low = static_cast<std::uint8_t>(length),
+                     high = static_cast<std::uint8_t>((length >> 8) | (layable ? label::LAYABLE_FLAG : 0));
         Bytes b = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number, static_cast<std::uint8_t>(crc >> 8),
                    static_cast<std::uint8_t>(crc)};
         b.insert(b.end(), form.begin(), form.end());
+        std::uint16_t whole = dsk::crc16(b.data(), b.size());
+        b.push_back(static_cast<std::uint8_t>(whole >> 8));
+        b.push_back(static_cast<std::uint8_t>(whole));
         return b;
     };
     // True when the Einstein's checksum agrees with the PC's, the sum of the
@@ -189,7 +196,7 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     w.rig.send_byte(label::PACKED_BATCH);
     EXPECT_TRUE(taken(block(0)));
     Bytes damaged = block(1);  // two bytes of the form swapped: the sums agree,
-    std::size_t other = 7;     // but the CRC refuses it (the PC would resume)
+    std::size_t other = 7;     // but the block's CRC refuses it (the PC would resume)
     while (damaged[other] == damaged[6]) ++other;
     std::swap(damaged[6], damaged[other]);
     EXPECT_TRUE(taken(block(1), 0, &damaged));
