@@ -258,8 +258,7 @@ packed_layable:       equ packed_block_crc+2    ; LAYABLE_FLAG from the block's 
 read_status:          equ packed_layable+1      ; the read: the sector's status byte ...
 read_crc:             equ read_status+1         ; (2) ... the CRC-16 of its record ...
 read_passes:          equ read_crc+2            ; ... and the times it may still be sent
-read_crcs:            equ read_passes+1         ; (20) the CRC-16 of each sector of a side read back, low byte first
-laying:               equ read_crcs+20          ; 1: the batch's track sides are formatted as they are written (lay.asm)
+laying:               equ read_passes+1         ; 1: the batch's track sides are formatted as they are written (lay.asm)
 lay_sp:               equ laying+1              ; (2) the stack as lay_track began
 lay_ids:              equ lay_sp+2              ; (2) the side's sector IDs in sector_id_table
 lay_blank:            equ lay_ids+2             ; 1: the Write Track lays E5h only (a blank side)

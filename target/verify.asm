@@ -11,9 +11,10 @@
 CHECKED_FORMAT_COMMAND: equ 'X' ; the drive check, its status bytes confirmed; the format laid down with the writes (-fast)
 STAGE_REST_COMMAND: equ 'T'     ; the second stage's second part follows as a block (-read, -fast)
 STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
-; Slots that pass while a side's ten CRCs are checked before the next
-; side begins (they were taken as the sectors were read): too small a
-; figure costs a turn at the side, too large one the slots in between.
+; Slots that pass after a side's last read before the next side begins:
+; too small a figure costs a turn at the side, too large one the slots in
+; between.  (Each sector is checked as it is read, in the gap before the
+; next one; the one slot is kept for the write loop's work between sides.)
 CHECK_SLOTS:    equ 1
 FDC_READ_SECTOR: equ 80h        ; one sector, spin-up on, no settle
 FDC_READ_ERRORS: equ 1Ch        ; status: not found, CRC error, lost data
@@ -80,22 +81,24 @@ receive_crcs:
 
 ; verify_side - the write loop's hook after a verified batch's track side
 ; is written: the side read back in the order its sectors pass the head,
-; from where the writes ended, each sector's CRC-16 taken as it is read
-; (read_slot), then checked against the PC's (check_side).
-; Out: C = the slots the checks let pass.  Changes everything.
+; from where the writes ended, each sector's CRC-16 taken as it is read and
+; checked against the PC's in the gap before the next one (read_slot), so
+; that the next side can begin within the gap after the last.
+; Out: C = the slots that lets pass.  Changes everything.
 verify_side:
         ld   hl,read_slot
         call side_in_rotation
-        call check_side
         ld   c,CHECK_SLOTS
         ret
 
 ; read_slot - side_in_rotation's action for the read back: a sector marked
-; VERIFY_PENDING is read into its place in verify_area and its CRC-16 kept
-; in read_crcs: by the controller directly, the CRC taken as the bytes
-; pass (read_sector_crc), so that the next sector's turn is not missed;
-; when that fails, by the monitor with its tries, the CRC after.  One that
-; cannot be read is marked READ_FAILED + the monitor's code.
+; VERIFY_PENDING is read into its place in verify_area, its CRC-16 taken by
+; the controller directly as the bytes pass (read_sector_crc), so that the
+; next sector's turn is not missed; when that fails, by the monitor with
+; its tries, the CRC after.  The CRC-16 against the PC's gives its status:
+; VERIFY_MISMATCH when they differ, else 0 in the first round and
+; VERIFIED_AFTER_REWRITE + the rewrites after.  One that cannot be read is
+; marked READ_FAILED + the monitor's code.
 ; In: HL = its status byte, B = its place in the side.  Changes everything.
 read_slot:
         bit  4,(hl)                 ; VERIFY_PENDING
@@ -103,29 +106,38 @@ read_slot:
         call verify_place
         ld   (mos_buffer+1),a
         push hl
-        push bc
         call read_sector_crc        ; Z, DE = CRC: read
-        jr   z,read_slot_crc
+        jr   z,read_slot_check
         ld   a,MOS_READ_SECTOR      ; the monitor's tries
         call sector_call
         jr   nz,read_slot_failed
         ld   hl,(mos_buffer)
         call crc16_sector
-read_slot_crc:
-        pop  bc                     ; its place's entry in read_crcs
-        ld   a,b
-        add  a,a
-        ld   c,a
-        ld   b,0
-        ld   hl,read_crcs
-        add  hl,bc
-        ld   (hl),e
+read_slot_check:
+        pop  hl
+        push hl
+        ld   a,l                    ; the PC's: verify_crcs + 2 x its place in
+        add  a,a                    ; the batch (the same page as
+        add  a,verify_crcs-batch_status ; batch_status), high byte first
+        ld   l,a
+        ld   a,(hl)
         inc  hl
-        ld   (hl),d
-        pop  hl                     ; it stays pending its check
+        cp   d
+        jr   nz,read_slot_differs
+        ld   a,(hl)
+        cp   e
+read_slot_differs:
+        pop  hl
+        ld   a,VERIFY_MISMATCH
+        jr   nz,read_slot_store
+        ld   a,(verify_round)       ; shown right
+        or   a
+        jr   z,read_slot_store
+        or   VERIFIED_AFTER_REWRITE
+read_slot_store:
+        ld   (hl),a
         ret
 read_slot_failed:
-        pop  bc
         pop  hl
         or   READ_FAILED
         ld   (hl),a
@@ -188,55 +200,6 @@ verify_place:
         ld   a,b
         add  a,a
         add  a,verify_area/256
-        ret
-
-; check_side - the CRC-16 of each sector of the side read back (read_crcs)
-; against the PC's: VERIFY_MISMATCH when it differs, else 0 in the first
-; round and VERIFIED_AFTER_REWRITE + the rewrites after.
-; Changes everything.
-check_side:
-        xor  a
-        call first_slot
-check_slot:
-        call slot_position          ; HL = status byte, B = its place
-        jr   nc,check_next
-        bit  4,(hl)                 ; VERIFY_PENDING: read back
-        jr   z,check_next
-        push hl
-        ld   a,b                    ; DE = the CRC-16 of what was read
-        add  a,a
-        ld   e,a
-        ld   d,0
-        ld   hl,read_crcs
-        add  hl,de
-        ld   e,(hl)
-        inc  hl
-        ld   d,(hl)
-        pop  hl
-        push hl
-        ld   a,l                    ; the PC's: verify_crcs + 2 x its place in
-        add  a,a                    ; the batch (the same page as
-        add  a,verify_crcs-batch_status ; batch_status), high byte first
-        ld   l,a
-        ld   a,(hl)
-        inc  hl
-        cp   d
-        jr   nz,check_differs
-        ld   a,(hl)
-        cp   e
-check_differs:
-        pop  hl
-        ld   a,VERIFY_MISMATCH
-        jr   nz,check_store
-        ld   a,(verify_round)       ; shown right
-        or   a
-        jr   z,check_store
-        or   VERIFIED_AFTER_REWRITE
-check_store:
-        ld   (hl),a
-check_next:
-        call next_slot
-        jr   nz,check_slot
         ret
 
 ; verify_rounds - the write loop's hook at the end of a verified batch's
