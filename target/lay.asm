@@ -100,17 +100,17 @@ lay_locate:
 
 ; lay_side - the write loop's pass of writes over a side (side_in_rotation
 ; with HL = write_slot): a side to be laid down is formatted first, with
-; the sectors that may be laid down (lay_track) - and, for a one-sided
-; image on a two-sided drive, the blank other side before it - so that the
-; pass writes only what the Write Track left; when it left nothing, there
-; is no pass: the read back begins with the first sector after the index
-; pulse, while it passes.
+; the sectors that may be laid down (lay_track), so that the pass writes
+; only what the Write Track left; when it left nothing, there is no pass:
+; the read back begins with the first sector after the index pulse, while
+; it passes.
 ; Changes everything.
 lay_side:
         push hl
         call lay_due
         jr   nz,lay_side_pass
-        call lay_sides
+        xor  a                      ; the side in hand
+        call lay_track
         jr   nz,lay_side_pass
         ld   a,(lay_dirty)
         or   a
@@ -121,28 +121,28 @@ lay_side_pass:
         pop  hl
         jp   side_in_rotation
 
-; lay_sides - the side in hand laid down, after side 1 blank when it is
-; side 0 of a one-sided image on a two-sided drive (a two-sided image's
-; batches hold side 1).  Out: Z when both were laid down (lay_track).
+; lay_blank_side - verify_side's hook after a side is read back: when it
+; is side 0 of a one-sided image on a two-sided drive, in a compressed
+; batch's first round, the track's side 1 is formatted blank now (a
+; two-sided image's batches hold side 1).  The read back ends just before
+; the index pulse that the Write Track begins at, so it takes the turn
+; that follows; before side 0, it would have cost side 0's Write Track a
+; turn of waiting.  Its failure is told on side 0's sectors; lost data on
+; the blank side is let be (nothing there is read back).
 ; Changes everything.
-lay_sides:
+lay_blank_side:
+        call lay_due
+        ret  nz
         ld   a,(side_sector)
         or   a
-        jr   nz,lay_this_side
+        ret  nz
         ld   a,(double_sided)
         or   a
-        jr   z,lay_this_side
+        ret  z
         ld   a,(sectors_per_cylinder)
         cp   20
-        jr   z,lay_this_side
+        ret  z
         ld   a,1
-        call lay_track
-        jr   z,lay_this_side
-        ld   a,(lay_code)           ; its failure is told on this side's
-        or   a                      ; sectors; lost data on the blank side
-        ret  nz                     ; is let be (nothing there is read back)
-lay_this_side:
-        xor  a
         jp   lay_track
 
 ; lay_mark_failed - lay_each_slot's action after a failed Write Track:
@@ -187,7 +187,7 @@ lay_action:
 ; the next slot to pass the head is the side's first (the command ends at
 ; the index pulse).  When the command fails, the side's sectors take its
 ; code (MOS_ERROR_PROTECTED or MOS_ERROR_NOT_READY); when the controller
-; lost data, they are all to be written again.
+; lost data, they are all to be written again (on a blank side: let be).
 ; In: A = 0 for the side in hand; 1 for side 1 blank (IDs 10-19, all E5h).
 ; Out: Z when the track was laid down, lay_dirty = the side's sectors left
 ; to write.  Interrupts are off from the command to its end.
@@ -334,6 +334,9 @@ lay_gap:                            ; 4Eh until the index pulse ends it
         ld   (rotation_slot),a
         bit  WT_STATUS_LOST,b
         ret  z                      ; Z: laid
+        ld   a,(lay_blank)          ; lost data on a blank side: let be
+        dec  a
+        ret  z
         ld   hl,lay_mark_rewrite    ; lost data: the side's sectors are
         xor  a                      ; written again
         jr   lay_not_laid

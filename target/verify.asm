@@ -83,11 +83,16 @@ receive_crcs:
 ; is written: the side read back in the order its sectors pass the head,
 ; from where the writes ended, each sector's CRC-16 taken as it is read and
 ; checked against the PC's in the gap before the next one (read_slot), so
-; that the next side can begin within the gap after the last.
+; that the next side can begin within the gap after the last.  In a
+; compressed batch a one-sided image's blank side 1 is laid down next
+; (lay_blank_side, the second part's: a batch lays only with it in place).
 ; Out: C = the slots that lets pass.  Changes everything.
 verify_side:
         ld   hl,read_slot
         call side_in_rotation
+        ld   a,(laying)
+        or   a
+        call nz,lay_blank_side
         ld   c,CHECK_SLOTS
         ret
 
