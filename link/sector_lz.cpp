@@ -38,23 +38,17 @@ std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size
     const std::size_t from = offset > static_cast<std::size_t>(LZ_MAX_DISTANCE) ? offset - LZ_MAX_DISTANCE : 0;
     MatchFinder finder(base, end);
 
-    std::vector<std::uint8_t> form;
-    std::vector<std::uint8_t> literals;
-    auto flush_literals = [&] {
-        for (std::size_t at = 0; at < literals.size(); at += LZ_MAX_LITERALS) {
-            std::size_t n = std::min<std::size_t>(LZ_MAX_LITERALS, literals.size() - at);
-            form.push_back(static_cast<std::uint8_t>(n - 1));
-            form.insert(form.end(), literals.begin() + static_cast<long>(at),
-                        literals.begin() + static_cast<long>(at + n));
-        }
-        literals.clear();
+    // For each place of the sector, the longest copy that one distance
+    // byte reaches (near) and the longest of all (far), with a distance
+    // each: a copy of any shorter length comes from the same place.
+    struct Reach {
+        int near_length = 0, near_distance = 0, far_length = 0, far_distance = 0;
     };
-    std::size_t i = offset;
+    std::vector<Reach> reach(LZ_SECTOR_SIZE);
     std::size_t inserted = from;  // the places below it are in the finder
-    while (i < end) {
+    for (std::size_t i = offset; i < end; ++i) {
         for (; inserted < i && inserted + 2 < end; ++inserted) finder.insert(inserted);
-        // The copy that saves the most: its length less its own bytes.
-        int best_length = 0, best_distance = 0, best_saving = 0;
+        Reach& r = reach[i - offset];
         std::size_t room = end - i;
         auto consider = [&](std::size_t source) {
             std::size_t d = i - source;
@@ -62,11 +56,14 @@ std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size
             std::size_t limit = std::min<std::size_t>(near ? LZ_MAX_COPY : LZ_MAX_FAR_COPY, room);
             std::size_t n = 0;
             while (n < limit && base[i + n] == base[source + n]) ++n;
-            int saving = static_cast<int>(n) - (near ? 2 : 3);
-            if (n >= static_cast<std::size_t>(near ? LZ_MIN_COPY : LZ_MIN_FAR_COPY) && saving > best_saving) {
-                best_saving = saving;
-                best_length = static_cast<int>(n);
-                best_distance = static_cast<int>(d);
+            int length = static_cast<int>(n);
+            if (near && length >= LZ_MIN_COPY && length > r.near_length) {
+                r.near_length = length;
+                r.near_distance = static_cast<int>(d);
+            }
+            if (length >= LZ_MIN_FAR_COPY && length > r.far_length) {
+                r.far_length = length;
+                r.far_distance = static_cast<int>(d);
             }
         };
         if (i > from) consider(i - 1);  // a run of one byte
@@ -74,27 +71,61 @@ std::vector<std::uint8_t> lz_compress_sector(const std::uint8_t* base, std::size
             int tries = 0;
             for (int at = finder.head[static_cast<std::size_t>(finder.hash(i))];
                  at >= static_cast<int>(from) && tries < MatchFinder::MAX_TRIES &&
-                 static_cast<std::size_t>(best_length) < std::min<std::size_t>(LZ_MAX_FAR_COPY, room);
+                 static_cast<std::size_t>(r.far_length) < std::min<std::size_t>(LZ_MAX_FAR_COPY, room);
                  at = finder.prev[static_cast<std::size_t>(at)], ++tries)
                 consider(static_cast<std::size_t>(at));
         }
-        if (best_length > 0) {
-            flush_literals();
-            std::size_t d = static_cast<std::size_t>(best_distance) - 1;
-            if (best_distance <= LZ_MAX_NEAR) {
-                form.push_back(static_cast<std::uint8_t>(0x80 + best_length - LZ_MIN_COPY));
-                form.push_back(static_cast<std::uint8_t>(d));
-            } else {
-                form.push_back(static_cast<std::uint8_t>(0xC0 + best_length - LZ_MIN_FAR_COPY));
-                form.push_back(static_cast<std::uint8_t>(d & 0xFF));
-                form.push_back(static_cast<std::uint8_t>(d >> 8));
-            }
-            i += static_cast<std::size_t>(best_length);
-        } else {
-            literals.push_back(base[i++]);
-        }
     }
-    flush_literals();
+
+    // The shortest form, from the sector's end back: cost[k] is the fewest
+    // bytes that bring the sector from its place k to the end, and step[k]
+    // the first thing they do - a run of that many literals (positive), or
+    // a copy of that many bytes (negative; near when the near copy reaches).
+    constexpr int N = LZ_SECTOR_SIZE;
+    std::vector<int> cost(N + 1, 0), step(N, 0);
+    for (int k = N - 1; k >= 0; --k) {
+        int best = 1 + 1 + cost[static_cast<std::size_t>(k + 1)], best_step = 1;
+        for (int n = 2; n <= LZ_MAX_LITERALS && k + n <= N; ++n)
+            if (1 + n + cost[static_cast<std::size_t>(k + n)] < best) {
+                best = 1 + n + cost[static_cast<std::size_t>(k + n)];
+                best_step = n;
+            }
+        const Reach& r = reach[static_cast<std::size_t>(k)];
+        for (int n = LZ_MIN_COPY; n <= std::max(r.near_length, r.far_length); ++n) {
+            int c = (n <= r.near_length ? 2 : 3) + cost[static_cast<std::size_t>(k + n)];
+            if (c < best && (n <= r.near_length || n >= LZ_MIN_FAR_COPY)) {
+                best = c;
+                best_step = -n;
+            }
+        }
+        cost[static_cast<std::size_t>(k)] = best;
+        step[static_cast<std::size_t>(k)] = best_step;
+    }
+
+    std::vector<std::uint8_t> form;
+    form.reserve(static_cast<std::size_t>(cost[0]));
+    for (int k = 0; k < N;) {
+        int s = step[static_cast<std::size_t>(k)];
+        if (s > 0) {
+            form.push_back(static_cast<std::uint8_t>(s - 1));
+            form.insert(form.end(), base + offset + static_cast<std::size_t>(k),
+                        base + offset + static_cast<std::size_t>(k + s));
+            k += s;
+            continue;
+        }
+        const Reach& r = reach[static_cast<std::size_t>(k)];
+        int n = -s;
+        if (n <= r.near_length) {
+            form.push_back(static_cast<std::uint8_t>(0x80 + n - LZ_MIN_COPY));
+            form.push_back(static_cast<std::uint8_t>(r.near_distance - 1));
+        } else {
+            std::size_t d = static_cast<std::size_t>(r.far_distance) - 1;
+            form.push_back(static_cast<std::uint8_t>(0xC0 + n - LZ_MIN_FAR_COPY));
+            form.push_back(static_cast<std::uint8_t>(d & 0xFF));
+            form.push_back(static_cast<std::uint8_t>(d >> 8));
+        }
+        k += n;
+    }
     return form;
 }
 

@@ -12,8 +12,10 @@
 // them, the earlier sectors of the same batch, which the Einstein keeps in
 // one buffer in the batch's order (a d shorter than the copy repeats a
 // pattern).  The form has no end mark: it ends when 512 bytes are
-// expanded.  Random data grows by one byte in 128; the compressor takes,
-// at each place, the copy that saves the most bytes (greedy).
+// expanded.  Random data grows by one byte in 128.  The compressor finds,
+// at each place, the longest copy within each reach (one distance byte or
+// two), and then the shortest form of the whole sector from those copies
+// and runs of literals (from the sector's end back).
 #pragma once
 #include <cstddef>
 #include <cstdint>
