@@ -144,9 +144,11 @@ TEST(TargetWrite, AnyCommandByteButTwoOpensABatchButTheSecondStagesNeedIt)
 // miss), a damaged length, one ahead of its turn, a damaged checksum of the
 // PC's and a block sent twice do not shift the batch.  The Write Track
 // that formats the side lays down the filler sectors (they come as a
-// header only) and a sector without F5h-F7h bytes (2: F4h and F8h only);
-// the others - one F7h at the very end of 5 is enough - are written after
-// it.  Every sector is read back.
+// header only) and the sectors whose block says they hold no F5h-F7h
+// bytes (2: F4h and F8h only); the others are written after it.  Every
+// sector is read back: 5, whose one F7h at its very end its block denies,
+// is laid down wrong by the Write Track, reads back wrong and is written
+// in the next round.
 TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
 {
     WritePhase w(EinsteinConfig{}, {40, 10, 10}, true);
@@ -161,10 +163,11 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         }
         batch.insert(batch.end(), sector.begin(), sector.end());
     }
-    auto block = [&](int k) {  // as the PC makes it (the filler without a form)
+    auto block = [&](int k) {  // as the PC makes it (the filler without a form; 5 flagged wrong)
         bool filler = k == 4 || k == 7;
         const std::uint8_t* sector = &batch[static_cast<std::size_t>(k) * 512];
-        bool layable = std::none_of(sector, sector + 512, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
+        bool layable =
+            k == 5 || std::none_of(sector, sector + 512, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
         Bytes form = filler ? Bytes{} : lz_compress_sector(batch.data(), static_cast<std::size_t>(k) * 512);
         std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? label::FILLER_FLAG : 0));
         std::uint16_t crc = dsk::crc16(sector, 512);
@@ -211,12 +214,14 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     EXPECT_TRUE(taken(block(2)));        // and so does the Einstein
     EXPECT_TRUE(taken(block(0)));        // sent twice
     for (int k = 3; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
-    EXPECT_EQ(w.rig.receive_block(10), Bytes(10, 0));
+    Bytes status(10, 0);
+    status[5] = label::VERIFIED_AFTER_REWRITE + 1;
+    EXPECT_EQ(w.rig.receive_block(10), status);
     for (int k = 0; k < 10; ++k)
         EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, k)->data,
                   Bytes(batch.begin() + k * 512, batch.begin() + (k + 1) * 512))
             << k;
-    EXPECT_EQ(w.rig.e().sector_writes, 7);
+    EXPECT_EQ(w.rig.e().sector_writes, 7);  // six after the Write Track, 5 in the next round
 }
 
 TEST(TargetWrite, ABatchSizeOfZeroOrOverEightyIsTakenAsEighty)
