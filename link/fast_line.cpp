@@ -20,10 +20,14 @@ namespace {
 
 struct LineRate {
     int baud;           // what the PC sets
-    int time_constant;  // what the Einstein's CTC divides by
+    int time_constant;  // what the Einstein's CTC divides by (+ ONE_STOP_BIT)
+    int stop_bits;      // the frame's at both ends
 };
-constexpr LineRate FAST_RATES[] = {{31250, 4}, {20833, 6}};
-constexpr LineRate MONITOR_RATE = {9600, 13};
+constexpr int ONE_STOP_BIT = target_program_image_labels::ONE_STOP_BIT;
+constexpr LineRate MONITOR_RATE = {9600, 13, 2};
+// The last is the monitor's rate with one stop bit: a tenth less time a
+// byte where the line carries nothing faster.
+constexpr LineRate FAST_RATES[] = {{31250, 4, 1}, {20833, 6, 1}, {9600, 13 + ONE_STOP_BIT, 1}};
 constexpr double ADAPTER_TOLERANCE = 0.02;   // a rate further off counts as refused
 constexpr double ANSWER_S = 1.0;             // the Einstein's "F"
 constexpr double PROBE_SIZE = target_program_image_labels::PROBE_SIZE;
@@ -49,19 +53,19 @@ std::vector<std::uint8_t> probe()
     return std::vector<std::uint8_t>(at, at + labels::PROBE_SIZE);
 }
 
-// The PC's port at a rate: 8N1 above 9600, 8N2 at it.
-bool set_pc_rate(int baud, int* took)
+// The PC's port at a rate, with its stop bits.
+bool set_pc_rate(const LineRate& rate, int* took)
 {
-    return serial_set_rate(baud, baud == MONITOR_RATE.baud ? 2 : 1, took);
+    return serial_set_rate(rate.baud, rate.stop_bits, took);
 }
 
 // Can the adapter make the rate?  Empty when it can, else why not.
 std::string adapter_refuses(const LineRate& rate)
 {
     int took = 0;
-    bool set = set_pc_rate(rate.baud, &took);
+    bool set = set_pc_rate(rate, &took);
     int back = 0;
-    set_pc_rate(MONITOR_RATE.baud, &back);
+    set_pc_rate(MONITOR_RATE, &back);
     char why[96];
     if (!set) {
         std::snprintf(why, sizeof why, "the adapter does not take %d baud", rate.baud);
@@ -93,7 +97,7 @@ SwitchResult switch_line(const LineRate& rate)
         answer != FAST_COMMAND)
         return NOT_HEARD;
     int took = 0;
-    bool agreed = set_pc_rate(rate.baud, &took);
+    bool agreed = set_pc_rate(rate, &took);
     pause_s(0.02);
     serial_discard_input();
     std::vector<std::uint8_t> sent = probe();
@@ -113,10 +117,11 @@ bool try_rate(const LineRate& rate, ProgramState* program)
     SwitchResult result = switch_line(rate);
     if (result == AGREED) {
         program->line_baud = rate.baud;
+        program->line_stop_bits = rate.stop_bits;
         return true;
     }
     int took = 0;
-    if (result != NOT_HEARD) set_pc_rate(MONITOR_RATE.baud, &took);
+    if (result != NOT_HEARD) set_pc_rate(MONITOR_RATE, &took);
     pause_s(result == NOT_HEARD ? ECHO_S : EINSTEIN_GIVES_UP_S);  // unheard, it may have switched all the same
     serial_discard_input();
     if (result == GARBLED) {
@@ -124,9 +129,9 @@ bool try_rate(const LineRate& rate, ProgramState* program)
         // failed: then the Einstein stays at the rate.  A switch to the
         // monitor's rate finds it, proposed at 9600 and else at the rate.
         if (switch_line(MONITOR_RATE) != AGREED) {
-            set_pc_rate(rate.baud, &took);
+            set_pc_rate(rate, &took);
             switch_line(MONITOR_RATE);
-            set_pc_rate(MONITOR_RATE.baud, &took);
+            set_pc_rate(MONITOR_RATE, &took);
         }
     }
     return false;
@@ -193,15 +198,18 @@ int agree_fast_line(ProgramState* program)
 {
     std::string why;
     for (const LineRate& rate : FAST_RATES) {
+        bool faster = rate.baud != MONITOR_RATE.baud;
         std::string refused = adapter_refuses(rate);
         if (refused.empty() && try_rate(rate, program)) {
-            std::printf(" * The line runs at %d baud\n", rate.baud);
+            if (faster) std::printf(" * The line runs at %d baud\n", rate.baud);
+            else std::printf(" * The line stays at 9600 baud, with one stop bit: %s\n", why.c_str());
             std::fflush(stdout);
             return rate.baud;
         }
         if (refused.empty()) {
-            char text[48];
-            std::snprintf(text, sizeof text, "the line did not carry %d baud", rate.baud);
+            char text[64];
+            std::snprintf(text, sizeof text, "the line did not carry %d baud%s", rate.baud,
+                          faster ? "" : " with one stop bit");
             refused = text;
         }
         why += (why.empty() ? "" : "; ") + refused;
@@ -213,11 +221,12 @@ int agree_fast_line(ProgramState* program)
 
 void return_to_monitor_rate(ProgramState* program)
 {
-    if (program->line_baud == MONITOR_RATE.baud) return;
+    if (program->line_baud == MONITOR_RATE.baud && program->line_stop_bits == MONITOR_RATE.stop_bits) return;
     // Unheard, the program is gone (it restarted the machine) or does not
     // listen: the PC's port goes back all the same.
     switch_line(MONITOR_RATE);
     int took = 0;
-    set_pc_rate(MONITOR_RATE.baud, &took);
+    set_pc_rate(MONITOR_RATE, &took);
     program->line_baud = MONITOR_RATE.baud;
+    program->line_stop_bits = MONITOR_RATE.stop_bits;
 }

@@ -5,14 +5,16 @@
 //   Einstein -> PC  "S": it is in place; then a silence
 //   PC -> Einstein  "F", the CTC time constant N, check byte (sum FFh)
 //   Einstein -> PC  "F" at the present rate; both switch to 125000 / N baud
-//                   (8N1; 8N2 at the monitor's N = 13)
+//                   (8N1; 8N2 at the monitor's N = 13; N + 80h: 8N1
+//                   at 125000 / N, so 13 + 80h is 9615 8N1)
 //   PC -> Einstein  the probe (32 bytes, the program's own copy of them)
 //   Einstein -> PC  the probe again: the rate is agreed.  When the probe
 //                   does not come whole the Einstein returns to 9615 baud
 //                   by itself after 0.85 s, and so does the PC.
 //
 // The rates tried, fastest first: 31250 (N = 4) and 20833 (N = 6); the
-// 8251 cannot sample 62500.  The PC's adapter must make a rate within 2%
+// 8251 cannot sample 62500.  Then 9600 with one stop bit (N = 13 + 80h),
+// where the line carries nothing faster: a tenth less time a byte.  The PC's adapter must make a rate within 2%
 // (it is set and read back first): a 16550 UART (115200 / n) cannot make
 // either, and some adapters silently round.
 #pragma once
@@ -22,7 +24,8 @@
 struct ProgramState {
     bool stage_two_in_place = false;  // the second stage's first part: sent, and the Einstein said it took it
     bool stage_two_whole = false;     // ... and its second part (-read, -fast) too
-    int line_baud = 9600;             // the line's rate, as both ends set it
+    int line_baud = 9600;             // the line's rate, as both ends set it ...
+    int line_stop_bits = 2;           // ... and its stop bits (2: the monitor's frame)
 };
 
 // Sends the second stage's first part - and with `whole` its second -

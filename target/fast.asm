@@ -4,7 +4,9 @@
 ;
 ; The 8251 is clocked x16 by CTC channels 0 (transmitter) and 1 (receiver)
 ; from a 2 MHz trigger: the line runs at 125000 / N baud for a time constant
-; N (13: 9615, the monitor's; 6: 20833; 4: 31250).  The PC proposes N; the
+; N (13: 9615, the monitor's; 6: 20833; 4: 31250), with two stop bits at
+; the monitor's 13 and one at every other N - and at 13 + ONE_STOP_BIT, the
+; monitor's rate with a tenth less time a byte.  The PC proposes N; the
 ; program answers at the present rate, switches, and keeps the new rate only
 ; when the PC's probe comes through it both ways within about a second;
 ; otherwise it returns to the monitor's rate by itself, on its own poll
@@ -20,11 +22,12 @@ USART_MODE_8N1:  equ 4Eh        ; the same with 1 stop bit
 USART_TXEMPTY:   equ 2          ; status bit: the transmitter has sent everything
 MONITOR_CONSTANT: equ 13        ; 9615 baud
 FASTEST_CONSTANT: equ 4         ; 31250 baud: 62500 (N = 2) is beyond the 8251
+ONE_STOP_BIT:    equ 80h        ; added to N: one stop bit, also at 13
 PROBE_SIZE:      equ 32
 
-; fast_line - the PC's "F".  Wire: the time constant N and a check byte
-; (the two sum to FFh); a command that does not check out, or an N below
-; 4, is dropped.  The answer "F" goes out at the present rate; then the
+; fast_line - the PC's "F".  Wire: the time constant N (+ ONE_STOP_BIT)
+; and a check byte (the two sum to FFh); a command that does not check
+; out, or an N below 4, is dropped.  The answer "F" goes out at the present rate; then the
 ; line switches (8N1, or 8N2 at the monitor's 13) and the PC's probe must
 ; come at the new rate, each byte within 0.43 s: PROBE_SIZE bytes,
 ; fast_probe, which go back to the PC.  When it does not come whole, the
@@ -36,6 +39,7 @@ fast_line:
         call take_checked
         jp   nz,command_loop
         ld   a,(fast_constant)
+        and  ONE_STOP_BIT-1
         cp   FASTEST_CONSTANT
         jp   c,command_loop
         ld   a,FAST_COMMAND
@@ -81,18 +85,21 @@ fast_back:
         call drain_until_quiet      ; the rest of the probe passes unheard (each
         jp   command_loop           ; byte would cost the waiting line's print)
 
-; set_line_rate - CTC channels 0 and 1 to the time constant in A, and the
-; 8251's frame with it: two stop bits at the monitor's rate, one above it.
+; set_line_rate - CTC channels 0 and 1 to the time constant in A (less
+; ONE_STOP_BIT), and the 8251's frame with it: two stop bits at the
+; monitor's rate, one above it or with ONE_STOP_BIT.
 ; RTS is on after it.  Changes A, B.
 set_line_rate:
         ld   b,a
         ld   a,CTC_SET_CONSTANT
         out  (CTC_CHANNEL0),a
         ld   a,b
+        and  ONE_STOP_BIT-1
         out  (CTC_CHANNEL0),a
         ld   a,CTC_SET_CONSTANT
         out  (CTC_CHANNEL1),a
         ld   a,b
+        and  ONE_STOP_BIT-1
         out  (CTC_CHANNEL1),a
         ld   a,USART_RESET
         out  (USART_CONTROL),a

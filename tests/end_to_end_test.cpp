@@ -285,9 +285,9 @@ TEST(EndToEnd, TheTobrinDiskBootsAndWritesTheNextDisksWithoutTheLoader)
 
 TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
 {
-    // -fast tries 31250 baud, then 20833, and stays at 9600 when the line
-    // carries neither (here an Einstein whose line cannot keep up above a
-    // rate); a byte of the second stage damaged on the line costs a pass of
+    // -fast tries 31250 baud, then 20833, and stays at 9600 - with one
+    // stop bit - when the line carries neither (here an Einstein whose line
+    // cannot keep up above a rate); a byte of the second stage damaged on the line costs a pass of
     // its block, and so does a byte of a compressed sector (the first
     // block's form: after "S" and "T", the stage's two blocks and their
     // checksums, the rate's 3 bytes and its 32-byte probe, "X" and the two
@@ -319,7 +319,8 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
         {{"--pace", "real"}, " * The line runs at 31250 baud\n"},
         {{"--max-baud", "25000"}, " * The line runs at 20833 baud\n"},
         {{"--max-baud", "9700"},
-         " * The line stays at 9600 baud: the line did not carry 31250 baud; the line did not carry 20833 baud\n"},
+         " * The line stays at 9600 baud, with one stop bit: the line did not carry 31250 baud; the line did not carry "
+         "20833 baud\n"},
         {{"--sides", "2"}, " * The line runs at 31250 baud\n", one_sided},
         {{"--fail-first-check"}, " * The line runs at 31250 baud\n"},
     };
@@ -359,7 +360,8 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
 // word: under wine the Windows port is a pseudo-terminal behind wine's
 // serial layer, which turns 31250 and 20833 into the nearest standard rate
 // (the Windows stage of the test command runs this).  The line stays at
-// 9600 baud and says why; the sectors still go compressed and verified.
+// 9600 baud, with one stop bit, and says why; the sectors still go
+// compressed and verified.
 TEST(EndToEnd, AnAdapterThatRoundsTheRateKeepsTheLineAt9600)
 {
     if (!tobrin_under_wine()) GTEST_SKIP() << "a pseudo-terminal takes any rate: run under wine";
@@ -369,7 +371,7 @@ TEST(EndToEnd, AnAdapterThatRoundsTheRateKeepsTheLineAt9600)
     ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0);
     ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
     std::string out = program_text(tobrin->output());
-    EXPECT_NE(out.find(" * The line stays at 9600 baud: the adapter makes "), std::string::npos) << out;
+    EXPECT_NE(out.find(" * The line stays at 9600 baud, with one stop bit: the adapter makes "), std::string::npos) << out;
     EXPECT_NE(out.find(" baud when asked for 31250; the adapter makes "), std::string::npos) << out;
     EXPECT_NE(out.find("  + 204800 bytes of sectors went as "), std::string::npos) << out;
     EXPECT_NE(out.find("  + 400 sectors verified, 0 needed a rewrite\n"), std::string::npos) << out;
