@@ -292,10 +292,10 @@ static BlockFault send_batch_crcs(const Transfer* t)
 // of step), with LAYABLE_FLAG when the sector holds no F5h-F7h (the Write
 // Track may lay it down); its number (with FILLER_FLAG when it is the
 // format's filler); the CRC-16 of the sector, which its read back is
-// compared with; the compressed form, which may copy from the batch's
-// earlier sectors (none for the filler: the Einstein lays it down itself);
-// and the CRC-16 of all of that, which the Einstein takes on as the bytes
-// come.
+// compared with, and the compressed form, which may copy from the batch's
+// earlier sectors (neither for the filler: the Einstein lays it down
+// itself); and the CRC-16 of all of that, which the Einstein takes on as
+// the bytes come.
 static_assert(BLANK_BYTE == target_program_image_labels::BLANK_BYTE, "the filler the Einstein lays down");
 static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
 {
@@ -307,12 +307,15 @@ static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
     if (!filler) form = lz_compress_sector(t->batch.data(), offset);
     std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? FILLER_FLAG : 0));
     std::uint16_t crc = dsk::crc16(sector, SECTOR_SIZE);
-    std::size_t length = PACKED_HEADER - 3 + form.size() + PACKED_TRAILER;
+    std::size_t length = (filler ? 1 : PACKED_HEADER - 3 + form.size()) + PACKED_TRAILER;
     std::uint8_t low = static_cast<std::uint8_t>(length & 0xFF);
     std::uint8_t high = static_cast<std::uint8_t>((length >> 8) | (layable ? LAYABLE_FLAG : 0));
-    std::vector<std::uint8_t> block = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number,
-                                       static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc & 0xFF)};
-    block.insert(block.end(), form.begin(), form.end());
+    std::vector<std::uint8_t> block = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number};
+    if (!filler) {
+        block.push_back(static_cast<std::uint8_t>(crc >> 8));
+        block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        block.insert(block.end(), form.begin(), form.end());
+    }
     std::uint16_t block_crc = dsk::crc16(block.data(), block.size());
     block.push_back(static_cast<std::uint8_t>(block_crc >> 8));
     block.push_back(static_cast<std::uint8_t>(block_crc & 0xFF));

@@ -45,8 +45,9 @@ constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read ba
 // A batch of compressed sectors, always verified (-fast, once the second
 // stage is in place): one block per sector, each carrying its number in the
 // batch (FILLER_FLAG: the format's filler, read back but not written), the
-// CRC-16 of the sector, its compressed form (link/sector_lz.h) and the
-// CRC-16 of the block; LAYABLE_FLAG in the length's high byte tells that the
+// CRC-16 of the sector and its compressed form (link/sector_lz.h; neither
+// for the filler), and the CRC-16 of the block; LAYABLE_FLAG in the
+// length's high byte tells that the
 // sector holds no F5h-F7h, so the Write Track may lay it down
 // (target/packed.asm).
 constexpr std::uint8_t PACKED_BATCH = 'P';

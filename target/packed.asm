@@ -5,15 +5,15 @@
 ; The batch byte PACKED_BATCH is followed by one block for each sector,
 ; in the batch's order:
 ;
-;   length (two bytes, low first) of what follows the next byte: 5 to
+;   length (two bytes, low first) of what follows the next byte: 3 to
 ;   PACKED_MAX; bit 7 of its high byte (LAYABLE_FLAG) says that the sector
 ;   holds no F5h-F7h, so that the Write Track may lay it down; then a
 ;   check byte that makes the three sum to FFh
 ;   the sector's number in the batch; bit 7: it is the format's filler
 ;   the CRC-16 of the sector as it will be written, high byte first (the
-;   read back compares with it)
-;   its compressed form (expand.asm); none for the filler, which the
-;   program lays down itself
+;   read back compares with it), and its compressed form (expand.asm):
+;   neither for the filler, which the program lays down itself (and takes
+;   its CRC-16 once a batch)
 ;   the CRC-16 of every byte of the block before it, length included, high
 ;   byte first: the CRC over the whole block comes to 0 when it is whole
 ;
@@ -63,6 +63,7 @@ packed_batch:
         call lay_hooks
         xor  a
         ld   (packed_next),a
+        ld   (filler_crc_known),a
 packed_wait:
         ld   hl,batch_size
         ld   a,(packed_next)
@@ -89,11 +90,11 @@ packed_pass:
         and  LAYABLE_FLAG
         ld   (packed_layable),a
         res  7,b
-        ld   hl,-5                  ; no block is shorter or longer
+        ld   hl,-3                  ; no block is shorter or longer
         add  hl,bc
         jr   nc,packed_lost
         push bc
-        ld   bc,4-PACKED_MAX
+        ld   bc,2-PACKED_MAX
         add  hl,bc
         pop  bc
         jr   c,packed_lost
@@ -227,25 +228,38 @@ packed_due:
         add  a,sector_buffer/256
         ld   d,a
         ld   e,0
+        ld   a,(packed_block)
+        and  FILLER_FLAG
+        jr   nz,packed_filler
         ld   hl,(packed_block+1)    ; the sector's CRC-16, high byte first
         ld   a,h
         ld   h,l
         ld   l,a
         ld   (packed_crc),hl
-        ld   a,(packed_block)
-        and  FILLER_FLAG
-        jr   nz,packed_filler
         ld   hl,packed_block+3
         jp   expand_sector          ; Z: whole
 
-; The filler: laid down here.
+; The filler: laid down here; its CRC-16, which its block does not carry,
+; taken once a batch.
 packed_filler:
         ld   h,d
         ld   l,e
         ld   (hl),BLANK_BYTE
         inc  de
         ld   bc,SECTOR_SIZE-1
+        push hl
         ldir
+        pop  hl
+        ld   a,(filler_crc_known)
+        or   a
+        ld   de,(filler_crc)
+        jr   nz,packed_filler_crc
+        call crc16_sector
+        ld   (filler_crc),de
+        ld   a,1
+        ld   (filler_crc_known),a
+packed_filler_crc:
+        ld   (packed_crc),de
         xor  a                      ; Z
         ret
 

@@ -253,7 +253,9 @@ stage_rest_start:
 stage_two_end:
 packed_next:          equ stage_two_end         ; the compressed batch's next sector number
 packed_crc:           equ packed_next+1         ; (2) the CRC-16 of the sector just judged
-packed_block_crc:     equ packed_crc+2          ; (2) the CRC-16 of the block's bytes so far
+filler_crc:           equ packed_crc+2          ; (2) the CRC-16 of the filler, ...
+filler_crc_known:     equ filler_crc+2          ; ... once this is not 0 (set again each batch)
+packed_block_crc:     equ filler_crc_known+1    ; (2) the CRC-16 of the block's bytes so far
 packed_layable:       equ packed_block_crc+2    ; LAYABLE_FLAG from the block's length, or 0
 read_status:          equ packed_layable+1      ; the read: the sector's status byte ...
 read_crc:             equ read_status+1         ; (2) ... the CRC-16 of its record ...

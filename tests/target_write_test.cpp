@@ -163,7 +163,7 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         }
         batch.insert(batch.end(), sector.begin(), sector.end());
     }
-    auto block = [&](int k) {  // as the PC makes it (the filler without a form; 5 flagged wrong)
+    auto block = [&](int k) {  // as the PC makes it (the filler without a CRC and form; 5 flagged wrong)
         bool filler = k == 4 || k == 7;
         const std::uint8_t* sector = &batch[static_cast<std::size_t>(k) * 512];
         bool layable =
@@ -171,11 +171,11 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         Bytes form = filler ? Bytes{} : lz_compress_sector(batch.data(), static_cast<std::size_t>(k) * 512);
         std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? label::FILLER_FLAG : 0));
         std::uint16_t crc = dsk::crc16(sector, 512);
-        std::size_t length = 5 + form.size();
+        std::size_t length = filler ? 3 : 5 + form.size();
         std::uint8_t low = static_cast<std::uint8_t>(length),
                      high = static_cast<std::uint8_t>((length >> 8) | (layable ? label::LAYABLE_FLAG : 0));
-        Bytes b = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number, static_cast<std::uint8_t>(crc >> 8),
-                   static_cast<std::uint8_t>(crc)};
+        Bytes b = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number};
+        if (!filler) b.insert(b.end(), {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
         b.insert(b.end(), form.begin(), form.end());
         std::uint16_t whole = dsk::crc16(b.data(), b.size());
         b.push_back(static_cast<std::uint8_t>(whole >> 8));
