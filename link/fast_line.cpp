@@ -21,7 +21,7 @@ namespace {
 struct LineRate {
     int baud;           // what the PC sets
     int time_constant;  // what the Einstein's CTC divides by (+ ONE_STOP_BIT)
-    int stop_bits;      // the frame's at both ends
+    int stop_bits;      // of the frame, at both ends
 };
 constexpr int ONE_STOP_BIT = target_program_image_labels::ONE_STOP_BIT;
 constexpr LineRate MONITOR_RATE = {9600, 13, 2};

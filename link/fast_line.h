@@ -14,9 +14,10 @@
 //
 // The rates tried, fastest first: 31250 (N = 4) and 20833 (N = 6); the
 // 8251 cannot sample 62500.  Then 9600 with one stop bit (N = 13 + 80h),
-// where the line carries nothing faster: a tenth less time a byte.  The PC's adapter must make a rate within 2%
-// (it is set and read back first): a 16550 UART (115200 / n) cannot make
-// either, and some adapters silently round.
+// where the line carries nothing faster: a tenth less time a byte.  The
+// PC's adapter must make a rate within 2% (it is set and read back first):
+// a 16550 UART (115200 / n) cannot make 31250 or 20833, and some adapters
+// silently round.
 #pragma once
 
 // What a run has agreed with the Einstein's program beside its first

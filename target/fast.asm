@@ -27,8 +27,9 @@ PROBE_SIZE:      equ 32
 
 ; fast_line - the PC's "F".  Wire: the time constant N (+ ONE_STOP_BIT)
 ; and a check byte (the two sum to FFh); a command that does not check
-; out, or an N below 4, is dropped.  The answer "F" goes out at the present rate; then the
-; line switches (8N1, or 8N2 at the monitor's 13) and the PC's probe must
+; out, or an N below 4, is dropped.  The answer "F" goes out at the
+; present rate; then the line switches (8N1, or 8N2 at the monitor's 13
+; without ONE_STOP_BIT) and the PC's probe must
 ; come at the new rate, each byte within 0.43 s: PROBE_SIZE bytes,
 ; fast_probe, which go back to the PC.  When it does not come whole, the
 ; monitor's rate comes back at once (a byte that is not the probe's) or at

@@ -11,10 +11,9 @@
 ; lays them down with their ID field, so such a sector costs no write of
 ; its own; the others get E5h there and are written after, in the order
 ; they pass the head.  Every sector is then read back as in every
-; verified batch.  So a side takes a
-; turn for the Write Track, a turn for the writes it left (when there are
-; any) and a turn for the read back, where the format pass and the writes
-; took two and one and a bit.
+; verified batch.  So a side takes a turn for the Write Track, a turn for
+; the writes it left (when there are any) and a turn for the read back,
+; where the format pass and the writes took two and one and a bit.
 ;
 ; The write loop (write.asm) reaches this through two of its calls, which
 ; packed_batch takes over (lay_hooks): its head search (lay_locate) and

@@ -1,7 +1,8 @@
 // The image write on the virtual Einstein: where the sectors of each batch
 // land, the status blocks, the progress lines, and the end of a run.
-#include <algorithm>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "image/dsk_codec.h"
 #include "link/sector_lz.h"
