@@ -65,6 +65,15 @@ struct Transfer {
     // batch goes again unchanged (and the reader's warnings come once).
     std::vector<std::uint8_t> batch;
     int fetched;                 // sectors of the batch fetched so far
+    // -fast: the next batch, fetched ahead, whose first blocks go out as a
+    // stream while this batch is written (their copies reach back into it).
+    std::vector<std::uint8_t> next_batch;
+    int next_first;              // its first sector, or -1
+    int next_fetched;            // its sectors fetched so far
+    std::vector<std::uint8_t> stream;  // the stream going out meanwhile ...
+    std::size_t stream_sent;     // ... the bytes of it written so far ...
+    int streamed_first;          // ... and the batch (first sector) whose
+    int streamed_blocks;         // first blocks went out whole in the last one
     int image_track, index;      // the image position of the next sector to fetch
     int recoveries;              // recoveries in the whole transfer
     double recovery_seconds;     // and the time they took
@@ -211,6 +220,29 @@ static void fetch_sector(Transfer* t, std::uint8_t* sector)
     }
 }
 
+// The Einstein's next byte within `seconds`; in -fast, the stream goes out
+// meanwhile (and its line time is added to the wait).  The port is kept
+// fed with at most STREAM_QUEUE bytes waiting in it, so that no write
+// blocks while the Einstein holds the line off.
+static const int STREAM_QUEUE = 512;
+static const double STREAM_POLL_S = 0.005;
+static bool recv_streaming(Transfer* t, std::uint8_t* byte, double seconds)
+{
+    if (t->stream_sent < t->stream.size())
+        seconds += link_answer_s(static_cast<int>(t->stream.size() - t->stream_sent));
+    Clock::time_point end = Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
+    while (t->stream_sent < t->stream.size()) {
+        while (t->stream_sent < t->stream.size() && serial_output_pending() < STREAM_QUEUE) {
+            if (!send_byte(t->stream[t->stream_sent])) return false;
+            ++t->stream_sent;
+        }
+        if (recv_byte_within(byte, STREAM_POLL_S)) return true;
+        if (serial_port.failed || Clock::now() >= end) return false;
+    }
+    double left = std::chrono::duration<double>(end - Clock::now()).count();
+    return recv_byte_within(byte, left > 0 ? left : 0);
+}
+
 // The batch's status block.  The Einstein writes the whole batch first.
 // When that takes longer than a healthy disk needs, TOBRIN says so and asks
 // whether it still works; from then on (`asked`) the Einstein tells after
@@ -226,8 +258,10 @@ static BlockFault receive_status(Transfer* t, int first, bool asked)
                               : BATCH_WRITE_HEALTHY_S;
     for (;;) {
         std::uint8_t marker = 0;
-        if (!recv_byte_within(&marker, wait)) {
-            if (serial_port.failed || asked) return silence_fault();
+        if (!recv_streaming(t, &marker, wait)) {
+            // -fast: the Einstein tells unasked (a question would go
+            // behind the stream, where it is taken for part of it).
+            if (serial_port.failed || asked || t->packed) return silence_fault();
             std::printf("\n  + The Einstein is still writing this batch (a sector is being tried again; its screen "
                         "shows which): waiting while it works\n");
             std::fflush(stdout);
@@ -297,14 +331,14 @@ static BlockFault send_batch_crcs(const Transfer* t)
 // itself); and the CRC-16 of all of that, which the Einstein takes on as
 // the bytes come.
 static_assert(BLANK_BYTE == target_program_image_labels::BLANK_BYTE, "the filler the Einstein lays down");
-static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
+static std::vector<std::uint8_t> packed_block(const std::vector<std::uint8_t>& batch, int k)
 {
     const std::size_t offset = static_cast<std::size_t>(k) * SECTOR_SIZE;
-    const std::uint8_t* sector = &t->batch[offset];
+    const std::uint8_t* sector = &batch[offset];
     bool filler = std::memcmp(sector, blank_sector(), SECTOR_SIZE) == 0;
     bool layable = std::none_of(sector, sector + SECTOR_SIZE, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
     std::vector<std::uint8_t> form;
-    if (!filler) form = lz_compress_sector(t->batch.data(), offset);
+    if (!filler) form = lz_compress_sector(batch.data(), offset);
     std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? FILLER_FLAG : 0));
     std::uint16_t crc = dsk::crc16(sector, SECTOR_SIZE);
     std::size_t length = (filler ? 1 : PACKED_HEADER - 3 + form.size()) + PACKED_TRAILER;
@@ -322,6 +356,59 @@ static std::vector<std::uint8_t> packed_block(const Transfer* t, int k)
     return block;
 }
 
+// -fast: the stream of the batch from sector `next` (target/packed.asm),
+// into t->stream: its header and as many of its first blocks as
+// STREAM_MAX bytes take (the batch's sectors are fetched as they are
+// needed); only the header when no batch follows.
+static void build_stream(Transfer* t, int next)
+{
+    t->stream.assign(STREAM_HEADER, 0);
+    t->stream_sent = 0;
+    t->streamed_first = next;
+    t->streamed_blocks = 0;
+    if (next < t->total) {
+        if (t->next_first != next) {
+            t->next_first = next;
+            t->next_fetched = 0;
+        }
+        for (int k = 0; k < BATCH_SECTORS; ++k) {
+            bool first_time = k == t->next_fetched;
+            if (first_time) {
+                fetch_sector(t, &t->next_batch[static_cast<std::size_t>(k) * SECTOR_SIZE]);
+                ++t->next_fetched;
+            }
+            std::vector<std::uint8_t> block = packed_block(t->next_batch, k);
+            if (first_time) {
+                t->sector_bytes += SECTOR_SIZE;
+                t->packed_bytes += block.size();
+            }
+            if (t->stream.size() + block.size() > static_cast<std::size_t>(STREAM_MAX)) break;
+            t->stream.insert(t->stream.end(), block.begin(), block.end());
+            ++t->streamed_blocks;
+        }
+    }
+    std::size_t length = t->stream.size() - STREAM_HEADER;
+    t->stream[0] = static_cast<std::uint8_t>(length & 0xFF);
+    t->stream[1] = static_cast<std::uint8_t>(length >> 8);
+    t->stream[2] = static_cast<std::uint8_t>(next / t->sectors_per_cylinder);
+    t->stream[3] = static_cast<std::uint8_t>(next % t->sectors_per_cylinder);
+    t->stream[4] = static_cast<std::uint8_t>(0xFF - t->stream[0] - t->stream[1] - t->stream[2] - t->stream[3]);
+}
+
+// -fast: the Einstein's answer to the batch byte: how many of the batch's
+// blocks it took from the stream (the rest go one by one).  A damaged
+// answer counts as none (blocks sent again are taken once), and no answer
+// is a fault; no more are counted than went out.
+static BlockFault streamed_taken(const Transfer* t, int first, int* taken)
+{
+    std::uint8_t count = 0, check = 0;
+    if (!recv_byte_within(&count, STREAM_TAKE_S) || !recv_byte_within(&check, link_answer_s(1)))
+        return serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
+    int most = t->streamed_first == first ? t->streamed_blocks : 0;
+    *taken = (count ^ check) == 0xFF && count <= most ? count : 0;
+    return BLOCK_OK;
+}
+
 // Sends one batch from sector `first`, and takes its status block: BLOCK_OK,
 // or why not.  *waited_for_status tells that the batch went out whole and
 // only its status block did not come.
@@ -331,7 +418,12 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
     t->geometry_sent = true;
     if (!send_byte(t->packed ? PACKED_BATCH : t->verify ? VERIFY_BATCH : BATCH_BYTE)) return BLOCK_LINK_DEAD;
     char label[LABEL_SIZE];
-    for (int k = 0; k < BATCH_SECTORS; ++k) {
+    int start = 0;
+    if (t->packed) {
+        BlockFault fault = streamed_taken(t, first, &start);
+        if (fault != BLOCK_OK) return fault;
+    }
+    for (int k = start > 0 ? start - 1 : 0; k < BATCH_SECTORS; ++k) {
         int n = first + k;
         std::uint8_t* sector = &t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE];
         bool first_time = k == t->fetched;
@@ -345,8 +437,13 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         // cover the longest one before it.
         if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
         else t->label_width = width;
+        if (k < start) {  // the last block the stream brought: its label alone
+            std::printf("\r - %s", label);
+            std::fflush(stdout);
+            continue;
+        }
         if (t->packed) {
-            std::vector<std::uint8_t> block = packed_block(t, k);
+            std::vector<std::uint8_t> block = packed_block(t->batch, k);
             if (first_time) {
                 t->sector_bytes += SECTOR_SIZE;
                 t->packed_bytes += block.size();
@@ -362,8 +459,12 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         BlockFault fault = send_batch_crcs(t);
         if (fault != BLOCK_OK) return fault;
     }
+    if (t->packed) build_stream(t, first + BATCH_SECTORS);
     *waited_for_status = true;
     BlockFault fault = receive_status(t, first, false);
+    if (t->stream_sent < t->stream.size()) t->streamed_first = -1;  // it did not all go out
+    t->stream.clear();
+    t->stream_sent = 0;
     if (fault != BLOCK_OK) return fault;
     *waited_for_status = false;
     if (every_sector_failed(t, first)) {
@@ -510,6 +611,7 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     t.image_spc_whole = t.sectors_per_cylinder = image_side_count(image) * SECTORS_PER_SIDE;
     try {
         t.batch.resize(static_cast<std::size_t>(BATCH_SECTORS) * SECTOR_SIZE);
+        if (fast) t.next_batch.resize(t.batch.size());
         t.status.reserve(static_cast<std::size_t>(MAX_TRACKS * 2 * SECTORS_PER_SIDE));  // the largest drive
     } catch (const std::bad_alloc&) {
         halt_report("Cannot allocate status buffer", nullptr, HALT_RESOURCE);
@@ -533,8 +635,14 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
 
     t.started = std::chrono::steady_clock::now();
     t.bytes_at_start = serial_port.bytes_sent;
+    t.next_first = t.streamed_first = -1;
     for (int first = 0; first < t.total; first += BATCH_SECTORS) {
         t.fetched = 0;
+        if (t.next_first == first) {  // fetched ahead for the stream
+            std::swap(t.batch, t.next_batch);
+            t.fetched = t.next_fetched;
+            t.next_first = -1;
+        }
         t.mismatch_resends = 0;
         state = RecoveryState{};
         bool waited_for_status = false;

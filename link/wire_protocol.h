@@ -55,6 +55,14 @@ constexpr std::uint8_t FILLER_FLAG = 0x80;
 constexpr std::uint8_t LAYABLE_FLAG = 0x80;
 constexpr int PACKED_HEADER = 6;                // length (2, low first) and its check, number, CRC (2, high first)
 constexpr int PACKED_TRAILER = 2;               // the block's CRC-16, high first
+// While a compressed batch is written, the PC streams the next one's first
+// blocks (as many as STREAM_MAX bytes take, with this header: their length,
+// low first, the batch's first track and sector, and a check byte that
+// makes the five sum to FFh; a length of 0 when no batch follows).  The
+// next batch byte is answered with the number of blocks the Einstein took
+// of it and that number's complement; the rest go one by one.
+constexpr int STREAM_HEADER = 5;
+constexpr int STREAM_MAX = target_program_image_labels::STREAM_MAX;
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
@@ -110,6 +118,7 @@ static_assert(PACKED_BATCH == labels::PACKED_BATCH);
 static_assert(FILLER_FLAG == labels::FILLER_FLAG);
 static_assert(labels::PACKED_MAX == PACKED_HEADER - 3 + LZ_MAX_FORM + PACKED_TRAILER);
 static_assert(LAYABLE_FLAG == labels::LAYABLE_FLAG);
+static_assert(STREAM_HEADER == labels::STREAM_HEADER);
 static_assert(STATUS_VERIFY_MISMATCH == labels::VERIFY_MISMATCH);
 static_assert(STATUS_READ_FAILED == labels::READ_FAILED);
 static_assert(STATUS_VERIFIED_AFTER_REWRITE == labels::VERIFIED_AFTER_REWRITE);

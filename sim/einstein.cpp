@@ -106,6 +106,7 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->disk_times = DiskTimes{};
     e->weak_written.clear();
     e->protected_writes = 0;
+    e->overlap_bytes = e->overlap_tstates = 0;
     e->booted = false;
     e->was_reset = false;
     e->traps.clear();
@@ -251,9 +252,17 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
             e->clock += static_cast<std::uint64_t>(z80ex_step(cpu));
             if (z80ex_doing_halt(cpu)) e->stop = StopReason::Halted;
         }
+        std::uint64_t arrived = e->usart.rx_arrived, arrived_tstates = e->usart.rx_arrived_tstates;
         usart_advance(&e->usart, e->clock);
         wd1770_advance(&e->fdc, e->clock);
+        if (e->usart.rx_arrived != arrived && wd1770_busy(&e->fdc)) {  // the line and the disk at work together
+            e->overlap_bytes += e->usart.rx_arrived - arrived;
+            e->overlap_tstates += e->usart.rx_arrived_tstates - arrived_tstates;
+        }
         if (e->usart.starved && (e->usart.tx_in_flight || e->usart.tx_holding >= 0)) e->usart.starved = false;
+        // Polling the line between a sector or track command's data requests
+        // is no wait for the PC.
+        if (e->usart.starved && wd1770_data_command(&e->fdc)) e->usart.starved = false;
         if (e->stop != StopReason::Limit) return e->stop;
         // Starved: polling for a byte the PC has not sent, with nothing of
         // ours still on its way to the PC (the PC may be waiting for it).

@@ -93,6 +93,8 @@ struct Einstein {
     int sector_writes;              // MOS sector writes made
     int sector_reads;               // MOS sector reads made
     DiskTimes disk_times;           // where the disk's time went
+    std::uint64_t overlap_bytes;    // bytes from the PC that arrived while the controller was busy ...
+    std::uint64_t overlap_tstates;  // ... and their line time
     std::set<std::pair<int, int>> weak_written; // weak sectors whose first write was lost already
     std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed

@@ -599,6 +599,10 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),
                 static_cast<unsigned long long>(e.usart.overruns));
+    std::printf("einstein-sim: line and disk together: %llu bytes from the PC (%.3f s of line of %.3f s) came "
+                "while the controller worked\n",
+                static_cast<unsigned long long>(e.overlap_bytes), seconds(e.overlap_tstates),
+                seconds(e.usart.rx_arrived_tstates));
     if (bytes_at_write != UINT64_MAX)
         std::printf("einstein-sim: line bytes by phase: program %llu, format %llu, transfer %llu\n",
                     static_cast<unsigned long long>(bytes_at_format),

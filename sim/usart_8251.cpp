@@ -79,6 +79,8 @@ static void receive_arrived(Usart8251* usart)
         usart->overruns++;
     }
     usart->rx_in_flight = false;
+    usart->rx_arrived++;
+    usart->rx_arrived_tstates += usart->rx_duration;
 }
 
 // May the PC's next byte start now?  While RTS is on; and, with an adapter
@@ -114,6 +116,7 @@ void usart_advance(Usart8251* usart, std::uint64_t now)
                 usart->rx_corrupt = fate == LineFate::Corrupt || !whole;
                 usart->rx_byte = byte;
                 usart->rx_arrival = start + byte_tstates(sent);
+                usart->rx_duration = byte_tstates(sent);
             }
         }
     }

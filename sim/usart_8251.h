@@ -65,6 +65,9 @@ struct Usart8251 {
     std::uint64_t rx_arrival;   // when it will have arrived
     std::uint64_t rx_line_free; // when the line from the PC is free again
     std::uint64_t overruns;     // bytes lost because the CPU did not read in time
+    std::uint64_t rx_arrived;   // bytes from the PC that arrived whole or damaged ...
+    std::uint64_t rx_arrived_tstates; // ... and their line time
+    std::uint64_t rx_duration;  // the line time of the byte in flight
     std::uint64_t corrupted_taken; // changed bytes the CPU read
     // transmitter
     int tx_holding;             // byte written by the CPU, not yet on the line, -1 none

@@ -23,6 +23,11 @@ bool wd1770_busy(const Wd1770* fdc)
     return fdc->phase != FdcPhase::Idle;
 }
 
+bool wd1770_data_command(const Wd1770* fdc)
+{
+    return fdc->phase != FdcPhase::Idle && fdc->phase != FdcPhase::TypeI;
+}
+
 static bool drive_ready(const Wd1770* fdc)
 {
     return fdc->drive != nullptr && fdc->drive->present;

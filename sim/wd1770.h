@@ -173,6 +173,8 @@ void wd1770_advance(Wd1770* fdc, std::uint64_t now);
 std::uint8_t wd1770_read(Wd1770* fdc, int reg, std::uint64_t now);
 void wd1770_write(Wd1770* fdc, int reg, std::uint8_t value, std::uint64_t now);
 bool wd1770_busy(const Wd1770* fdc);
+// A sector or track command (type II or III) is in progress.
+bool wd1770_data_command(const Wd1770* fdc);
 // True while the controller asks for a byte (read) or offers one (write).
 bool wd1770_data_request(const Wd1770* fdc);
 // When the controller next changes of itself (a byte time, the end of a

@@ -31,6 +31,8 @@ WT_STATUS_LOST: equ 2           ; Write Track status bit: lost data
 ; confirm_status); the format itself is laid down side by side with the
 ; compressed batches.  Then the image write, as after the format command.
 lay_format:
+        ld   hl,stream_area         ; no stream from an earlier run
+        ld   (stream_write),hl
         ld   a,1
         ld   (status_checked),a
         rst  08h
@@ -106,6 +108,13 @@ lay_locate:
 ; Changes everything.
 lay_side:
         push hl
+        ld   a,(laying)             ; a compressed batch: the PC, which
+        or   a                      ; streams meanwhile and so cannot ask,
+        jr   z,lay_side_told        ; is told at each side and after each
+        ld   a,WORKING_NOTICE       ; sector call that the work goes on
+        ld   (work_asked),a         ; (work_notice)
+        call put_byte
+lay_side_told:
         call lay_due
         jr   nz,lay_side_pass
         xor  a                      ; the side in hand
@@ -252,6 +261,20 @@ lay_plan_push:
         jr   nz,lay_plan
         ld   a,10
         ld   (lay_left),a
+        ; The line: RTS goes on for the turn when a compressed batch's
+        ; stream has room for what a side may bring (STREAM_SLACK).
+        ld   a,USART_RTS_OFF
+        ld   hl,(stream_write)
+        ld   de,10000h-STREAM_END+STREAM_SLACK
+        add  hl,de
+        jr   c,lay_rts_known
+        ld   a,(laying)
+        or   a
+        ld   a,USART_RTS_OFF
+        jr   z,lay_rts_known
+        ld   a,USART_RTS_ON
+lay_rts_known:
+        ld   (lay_rts),a
 lay_command:                        ; (the virtual Einstein times the side's writing from here)
         di
         ld   a,FDC_WRITE_TRACK
@@ -259,12 +282,33 @@ lay_command:                        ; (the virtual Einstein times the side's wri
         defb MOS_FDC_COMMAND
         jp   nz,lay_refused
         ; The data request is up already: the first byte must follow within
-        ; three byte times, so nothing comes before the first row.  From
-        ; one row's last OUT to the next row's first at most 122 T go by
-        ; when the request is waiting (the R row, the data rows): the
-        ; request comes 128 T after the previous byte's, and its byte is
-        ; due 128 T after that.
-        ld   bc,32*256+4Eh          ; gap after the index pulse
+        ; three byte times, so only the line's pointer comes before it: in
+        ; the other register set, HL' = where the next byte from the line
+        ; goes and C' = the 8251's data port, for INI.  From one row's last
+        ; OUT to the next row's first at most 122 T go by when the request
+        ; is waiting (the R row, the data rows): the request comes 128 T
+        ; after the previous byte's, and its byte is due 128 T after that.
+        ; Every other byte of a row is followed by a look at the line
+        ; (lay_feed); the rows of one byte go without, and none of their
+        ; runs takes longer than nine bytes (1,152 T): at 31250 baud a byte
+        ; takes 1,280 T, and the 8251 holds one more behind it.
+        exx
+        ld   hl,(stream_write)
+        ld   c,USART_DATA
+        exx
+        ld   bc,1*256+4Eh           ; gap after the index pulse: its first
+        call lay_feed               ; byte, then the wait for the pulse
+        ld   a,(lay_rts)
+        out  (USART_CONTROL),a
+        call lay_index_wait
+        ld   b,30                   ; and the rest of the gap
+        jr   z,lay_gap_first
+        bit  FDC_BUSY,a
+        jp   z,lay_ended
+        ld   a,USART_RTS_OFF        ; a status not foreseen: the byte went
+        out  (USART_CONTROL),a      ; early, and the wait goes on without
+        inc  b                      ; the line (one byte more in the gap)
+lay_gap_first:
         call lay_feed
         ld   a,(mos_track)          ; D = cylinder, E = head, IY = the IDs
         ld   d,a
@@ -313,17 +357,23 @@ lay_filler:
         call lay_feed
         call lay_feed
 lay_data_done:
-        ld   bc,1*256+0F7h          ; data CRC
-        call lay_feed
+        ld   bc,1*256+0F7h          ; data CRC: two bytes on the disk, so
+        call lay_feed               ; the next request comes a byte later
+        ld   a,(lay_left)
+        dec  a
+        jr   nz,lay_rts_kept
+        ld   a,USART_RTS_OFF        ; the last sector: what is on its way
+        out  (USART_CONTROL),a      ; from the line lands in the gaps after
+lay_rts_kept:                       ; it (about 10,000 T), which look at it
         ld   bc,44*256+4Eh          ; gap after the sector
         call lay_feed
         ld   hl,lay_left
         dec  (hl)
         jp   nz,lay_sector
-lay_gap:                            ; 4Eh until the index pulse ends it
-        ld   bc,0*256+4Eh
-        call feed_gap               ; (the format's: its end is no failure)
-        jr   c,lay_gap
+        call lay_tail               ; 4Eh until the index pulse ends it
+        exx
+        ld   (stream_write),hl
+        exx
         in   a,(FDC_COMMAND)        ; the Write Track's status (a Force
         ld   b,a                    ; Interrupt would show the type I one,
         ld   a,FDC_FORCE_INT        ; whose bit 2 is track 0)
@@ -343,9 +393,14 @@ lay_gap:                            ; 4Eh until the index pulse ends it
 ; The command was refused, or ended before the track was laid: the stack
 ; as on entry, the controller stopped, the side's sectors marked with the
 ; code.
-lay_refused:
 lay_ended:
+        exx                         ; what came from the line is kept
+        ld   (stream_write),hl
+        exx
+lay_refused:
         ld   sp,(lay_sp)
+        ld   a,USART_RTS_OFF
+        out  (USART_CONTROL),a
         in   a,(FDC_COMMAND)        ; the command's status, before the
         ld   b,a                    ; Force Interrupt
         ld   a,FDC_FORCE_INT
@@ -365,8 +420,13 @@ lay_not_laid:
         ret
 
 ; lay_feed - supply B copies of C (B = 0: 256), one per data request;
-; busy is tested before the data request, as in feed_controller.  A command
-; that ends here ends the Write Track early: lay_ended.  Changes A and B.
+; busy is tested before the data request, as in feed_controller.  After
+; every byte but the last the line is looked at, and a byte that came is
+; put at HL' (the other register set: C' = USART_DATA): 87 T a byte, 118 T
+; with one from the line, inside the 128 T the disk takes for a byte; the
+; request for the next is answered at most 60 T late after one.  A
+; command that ends here ends the Write Track early: lay_ended.
+; Changes A, B, HL' and B'.
 lay_feed:                           ; T-states
         in   a,(FDC_COMMAND)        ; 11
         rrca                        ;  4  busy -> carry
@@ -375,12 +435,21 @@ lay_feed:                           ; T-states
         jr   nc,lay_feed            ;  7/12
         ld   a,c                    ;  4
         out  (FDC_DATA),a           ; 11
-        djnz lay_feed               ; 13/8
-        ret
+        dec  b                      ;  4
+        ret  z                      ;  5/11
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK      ;  7
+        jr   z,lay_feed             ; 12/7
+        exx                         ;  4
+        ini                         ; 16  the line's byte to (HL'), HL' + 1
+        exx                         ;  4
+        jr   lay_feed               ; 12
 
 ; lay_copy - supply the B bytes from HL on (B = 0: 256), one per data
-; request: at most 38 + 44 T from the request to its byte.
-; Changes A, B, HL.
+; request, looking at the line after every byte but the last as lay_feed
+; does: 96 T a byte, 127 T with one from the line; the request for the
+; next is answered at most 60 T late after one.
+; Changes A, B, HL, HL' and B'.
 lay_copy:                           ; T-states
         in   a,(FDC_COMMAND)        ; 11
         rrca                        ;  4  busy -> carry
@@ -390,8 +459,63 @@ lay_copy:                           ; T-states
         ld   a,(hl)                 ;  7
         out  (FDC_DATA),a           ; 11
         inc  hl                     ;  6
-        djnz lay_copy               ; 13/8
+        dec  b                      ;  4
+        ret  z                      ;  5/11
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK      ;  7
+        jr   z,lay_copy             ; 12/7
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_copy               ; 12
+
+; lay_index_wait - the Write Track's wait for the index pulse, its first
+; byte in the data register: the line's bytes are put at HL' meanwhile
+; (C' = USART_DATA).  The status stays 81h (motor on, busy) until the
+; pulse; then the request for the second byte comes, and 4Eh goes out at
+; most 118 T after it (68 T after the status was read, a byte taken, 40 T
+; to the OUT), where the disk allows 128.
+; Out: Z when the byte went out on its request; else NZ and A = the
+; status that ended the wait (the byte went out all the same).
+; Changes A, HL' and B'.
+lay_index_wait:
+        exx
+lay_index_spin:                     ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        cp   81h                    ;  7
+        jr   nz,lay_index_came      ;  7/12
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK      ;  7
+        jr   z,lay_index_spin       ; 12/7
+        ini                         ; 16
+        jr   lay_index_spin         ; 12
+lay_index_came:
+        ld   b,a                    ;  4
+        ld   a,4Eh                  ;  7
+        out  (FDC_DATA),a           ; 11
+        ld   a,b
+        exx
+        cp   83h                    ; motor on, busy, data request
         ret
+
+; lay_tail - 4Eh from C until the index pulse ends the Write Track, the
+; line looked at after every byte (what was on its way when RTS went off).
+; Changes A, HL' and B'.
+lay_tail:                           ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        ret  nc                     ;  5
+        rrca                        ;  4  data request -> carry
+        jr   nc,lay_tail            ; 12/7
+        ld   a,c                    ;  4
+        out  (FDC_DATA),a           ; 11
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK      ;  7
+        jr   z,lay_tail             ; 12/7
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_tail               ; 12
 
 ; lay_mark_clean - the compressed batch's sector just taken, whose status
 ; byte is at DE: marked LAY_CLEAN when its block said that none of its

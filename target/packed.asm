@@ -39,6 +39,26 @@
 ; each track side formatted just before (lay.asm): the Write Track lays
 ; down the filler and every sector marked LAYABLE_FLAG, and the rest are
 ; written after.
+;
+; The stream: while a batch is written and read back, the PC sends the
+; next batch's first blocks, back to back and unanswered, so that the line
+; works while the disk does.  They land in stream_area wherever the
+; program can take them (lay.asm: the Write Track's wait for the index
+; pulse and its feed; RTS is off through the rest of the work), and the
+; rest after the work (stream_finish), before the status block.  The
+; stream opens with a header:
+;
+;   its length after the header (two bytes, low first), the track and the
+;   sector of the batch it belongs to, and a check byte that makes the
+;   five sum to FFh
+;
+; then the blocks, each as above but for the checksums.  A length of 0
+; says that no batch follows.  At the next batch byte the stream is taken
+; first (stream_take): block after block while each checks out and is the
+; one due, up to the first that does not - a byte damaged or lost on the
+; line, the stream cut short, a stream of another batch (one left from
+; before a resume) - and the PC is told how many; the rest come one by
+; one as above.
 ; ---------------------------------------------------------------------------
 
 PACKED_MAX:     equ 3+516+2     ; number, CRC, a form of literals only, block CRC
@@ -50,10 +70,18 @@ LAYABLE_FLAG:   equ 80h         ; in the length's high byte
 ; at each block after it keeps the motor on (it stops nine turns after the
 ; last command) however slow the line.
 SPIN_UP_LEAD:   equ 8
+STREAM_HEADER:  equ 5           ; length (2), the batch's track and sector, check
+STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
+; Room kept free at the stream area's end: what the Write Track's polls of
+; a track side may still take once they began (two turns at 31250 baud:
+; 1,250 bytes) - the PC sends no more than STREAM_MAX, so only bytes the
+; line made up could ever need it.
+STREAM_SLACK:   equ 1536
 
 ; packed_batch - reached by jump from write_batch, which has marked every
-; sector of the batch to be written.  Receives the blocks and goes on at
-; write_received as a verified batch.  A block that does not get across
+; sector of the batch to be written.  Takes what came of the stream, tells
+; the PC how many blocks that was, receives the rest and goes on at
+; packed_received as a verified batch.  A block that does not get across
 ; ends in link_no_sync or link_timeout, as recv_block's do.
 packed_batch:
         ld   a,VERIFY_BATCH         ; read back and compared, always
@@ -64,11 +92,12 @@ packed_batch:
         xor  a
         ld   (packed_next),a
         ld   (filler_crc_known),a
+        call stream_take
 packed_wait:
         ld   hl,batch_size
         ld   a,(packed_next)
         sub  (hl)                   ; negative while blocks are due
-        jp   nc,write_received
+        jp   nc,packed_received
         cp   -SPIN_UP_LEAD          ; the motor starts before the last
         call nc,spin_up             ; blocks and is kept turning by each
         call start_passes
@@ -109,6 +138,8 @@ packed_byte:
         jr   nz,packed_byte
         call rts_off
         push de
+        ld   hl,packed_block        ; its number, then the rest
+        ld   (packed_at),hl
         call packed_judge
         call z,packed_take          ; it checks out: taken (its CRC covers its number)
         pop  de
@@ -131,7 +162,7 @@ packed_answer:
         ld   d,a
         call get_byte               ; then the PC's
         cp   d
-        jr   z,packed_wait          ; agreed: the next block
+        jp   z,packed_wait          ; agreed: the next block
         call count_pass             ; they differ: a block again - the same
         jr   packed_pass            ; one, or the next when the PC's checksum
                                     ; came damaged (it is judged by its number)
@@ -202,7 +233,8 @@ drain_until_quiet_byte:
         jp   z,link_no_sync
         jr   drain_until_quiet_quiet
 
-; packed_judge - the block in packed_block: Z when it came whole (its
+; packed_judge - the block whose number is at packed_at (in packed_block,
+; or in stream_area): Z when it came whole (its
 ; CRC-16), its number is the next one due, and its form expands whole into
 ; its place in sector_buffer (512 bytes a sector, after the batch's
 ; earlier sectors, which its copies may use) - or, for the filler, E5h
@@ -214,7 +246,9 @@ packed_judge:
         ld   a,h
         or   l
         ret  nz
-        ld   a,(packed_block)
+packed_judge_whole:                 ; (stream_take: its CRC-16 checked)
+        ld   hl,(packed_at)
+        ld   a,(hl)
         and  FILLER_FLAG-1
         ld   b,a
         ld   a,(packed_next)
@@ -228,15 +262,17 @@ packed_due:
         add  a,sector_buffer/256
         ld   d,a
         ld   e,0
-        ld   a,(packed_block)
+        ld   hl,(packed_at)
+        ld   a,(hl)
         and  FILLER_FLAG
         jr   nz,packed_filler
-        ld   hl,(packed_block+1)    ; the sector's CRC-16, high byte first
-        ld   a,h
-        ld   h,l
-        ld   l,a
-        ld   (packed_crc),hl
-        ld   hl,packed_block+3
+        inc  hl                     ; the sector's CRC-16, high byte first
+        ld   a,(hl)
+        ld   (packed_crc+1),a
+        inc  hl
+        ld   a,(hl)
+        ld   (packed_crc),a
+        inc  hl
         jp   expand_sector          ; Z: whole
 
 ; The filler: laid down here; its CRC-16, which its block does not carry,
@@ -269,7 +305,8 @@ packed_filler_crc:
 ; Write Track may lay it down too, and packed_next moves on.
 ; Changes A, B, DE, HL.
 packed_take:
-        ld   a,(packed_block)
+        ld   hl,(packed_at)
+        ld   a,(hl)
         and  FILLER_FLAG-1
         ld   b,a                    ; B = its number
         ld   hl,packed_next
@@ -288,7 +325,10 @@ packed_taken:                       ; (the virtual Einstein counts the blocks ta
         inc  hl
         ld   (hl),e
         ld   l,b
-        ld   a,(packed_block)
+        push hl
+        ld   hl,(packed_at)
+        ld   a,(hl)
+        pop  hl
         and  FILLER_FLAG
         jr   nz,packed_taken_filler
         ex   de,hl                  ; DE = its status byte: may the Write
@@ -296,3 +336,211 @@ packed_taken:                       ; (the virtual Einstein counts the blocks ta
 packed_taken_filler:
         ld   (hl),VERIFY_PENDING    ; the Write Track lays it down
         ret
+
+; packed_received - every block of the batch is in: the next batch's
+; stream lands at stream_area from now on, and the batch is written and
+; read back as every verified batch - but with RTS left off, so that the
+; PC's stream comes only where the program polls for it (lay_track), never
+; while a monitor call or a read back could let it overrun the 8251.
+; Reached by jump.
+packed_received:
+        call wait_idle
+        ld   a,FDC_FORCE_INT
+        out  (FDC_COMMAND),a
+        ld   hl,stream_area
+        ld   (stream_write),hl
+        jp   write_received_quiet
+
+; stream_take - the stream that came during the work of the batch before
+; (stream_area, up to stream_write): when its header is whole and names
+; this batch (mos_track and mos_sector, where it begins), its blocks are
+; taken in order (packed_judge) while each is whole, due and within what
+; came.  Then the PC is told how many of the batch's blocks are in:
+; packed_next, and its complement.  The area is emptied, so that nothing
+; is taken from it twice.  Changes everything.
+stream_take:
+        ld   hl,(stream_write)      ; what came after the header
+        ld   de,stream_area+STREAM_HEADER
+        or   a
+        sbc  hl,de
+        jp   c,stream_told          ; not even a header
+        push hl
+        call stream_header          ; Z: whole, DE = the length it gives
+        pop  bc
+        jr   nz,stream_told
+        ld   a,(mos_track)          ; this batch's?
+        ld   hl,stream_area+2
+        cp   (hl)
+        jr   nz,stream_told
+        ld   a,(mos_sector)
+        inc  hl
+        cp   (hl)
+        jr   nz,stream_told
+        ld   h,b                    ; its end: no further than what came
+        ld   l,c
+        or   a
+        sbc  hl,de
+        jr   c,stream_cut
+        ld   b,d
+        ld   c,e
+stream_cut:
+        ld   hl,stream_area+STREAM_HEADER
+        add  hl,bc
+        ld   (stream_end),hl
+        ld   hl,stream_area+STREAM_HEADER
+stream_block:                       ; HL = the next block's length
+        ld   (stream_read),hl
+        ex   de,hl
+        ld   hl,(stream_end)
+        or   a
+        sbc  hl,de                  ; bytes left
+        ld   bc,3
+        sbc  hl,bc                  ; (carry clear: the bytes left, less 3)
+        jr   c,stream_told          ; not even a length
+        ex   de,hl                  ; DE = bytes left after the length
+        ld   c,(hl)
+        inc  hl
+        ld   b,(hl)
+        inc  hl
+        ld   a,(hl)
+        inc  hl
+        add  a,b
+        add  a,c
+        inc  a
+        jr   nz,stream_told         ; a damaged length
+        ld   a,b                    ; the flag apart
+        and  LAYABLE_FLAG
+        ld   (packed_layable),a
+        res  7,b
+        ld   (packed_at),hl         ; its number, then the rest
+        push hl
+        ld   hl,-3                  ; no block is shorter or longer
+        add  hl,bc
+        jr   nc,stream_damaged
+        ld   hl,-PACKED_MAX-1
+        add  hl,bc
+        jr   c,stream_damaged
+        ex   de,hl                  ; nor cut short
+        sbc  hl,bc                  ; (carry clear)
+        jr   c,stream_damaged
+        pop  hl
+        add  hl,bc                  ; the next block
+        push hl
+        ld   hl,(stream_read)       ; the CRC-16 over all of it, length
+        inc  bc                     ; included, comes to 0
+        inc  bc
+        inc  bc
+        call crc_run
+        ld   a,d
+        or   e
+        jr   nz,stream_damaged
+        call packed_judge_whole     ; due, and its form expands whole
+        jr   nz,stream_damaged
+        call packed_take
+        pop  hl
+        jr   stream_block
+stream_damaged:
+        pop  hl
+stream_told:
+        ld   hl,stream_area         ; emptied
+        ld   (stream_write),hl
+        ld   a,(packed_next)
+        call put_byte
+        cpl
+        jp   put_byte
+
+; stream_header - Z when the stream's header in stream_area is whole: its
+; five bytes sum to FFh; DE = the length it gives.
+; Changes A, B, DE, HL.
+stream_header:
+        ld   hl,stream_area
+        ld   e,(hl)
+        inc  hl
+        ld   d,(hl)
+        ld   a,e
+        add  a,d
+        ld   b,STREAM_HEADER-2
+stream_header_sum:
+        inc  hl
+        add  a,(hl)
+        djnz stream_header_sum
+        inc  a
+        ret
+
+; crc_run - DE = the CRC-16 (preset FFFFh) of the BC bytes at HL (BC not
+; 0), through crc_table; the count is kept in the other register set, so
+; interrupts are off meanwhile.  Changes A, BC, DE, HL and BC'.
+crc_run:
+        di
+        push bc
+        exx
+        pop  bc
+        exx
+        ld   de,0FFFFh
+        ld   b,crc_table/256
+crc_run_byte:                       ; T-states
+        ld   a,(hl)                 ;  7
+        inc  hl                     ;  6
+        xor  d                      ;  4  the table's index
+        ld   c,a                    ;  4
+        ld   a,(bc)                 ;  7  its high byte
+        xor  e                      ;  4
+        ld   d,a                    ;  4
+        inc  b                      ;  4
+        ld   a,(bc)                 ;  7  its low byte
+        ld   e,a                    ;  4
+        dec  b                      ;  4
+        exx                         ;  4
+        dec  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        exx                         ;  4
+        jr   nz,crc_run_byte        ; 12 = 89 T a byte
+        ei
+        ret
+
+; stream_finish - a compressed batch's work is done, its status block
+; not yet sent: the rest of the stream is taken into stream_area with RTS
+; on, as far as its header says.  A stream whose header came damaged, or
+; that lost bytes on the line, ends once the line has been quiet for
+; 65,536 polls (0.85 s): the PC sends nothing after the stream but waits
+; for the status block.  Bytes past the area's end are let pass.  RTS is
+; off after.  Changes A, BC, DE, HL.
+stream_finish:
+        call rts_on
+stream_finish_check:
+        ld   hl,(stream_write)
+        ld   de,10000h-stream_area-STREAM_HEADER
+        add  hl,de
+        jr   nc,stream_finish_wait  ; the header is not in yet
+        call stream_header
+        jr   nz,stream_finish_wait
+        ld   hl,stream_area+STREAM_HEADER
+        add  hl,de
+        ex   de,hl                  ; DE = where the stream ends
+        ld   hl,(stream_write)
+        or   a
+        sbc  hl,de
+        jp   nc,rts_off             ; all of it is in
+stream_finish_wait:
+        ld   bc,0
+stream_finish_poll:                 ; T-states
+        in   a,(USART_CONTROL)      ; 11
+        bit  USART_RXRDY,a          ;  8
+        jr   nz,stream_finish_byte  ;  7
+        dec  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        jr   nz,stream_finish_poll  ; 12  = 52 T a poll
+        jp   rts_off                ; quiet: the rest was lost
+stream_finish_byte:
+        in   a,(USART_DATA)
+        ld   c,a
+        ld   hl,(stream_write)
+        ld   a,h
+        cp   STREAM_END/256
+        jr   nc,stream_finish_check ; past the area's end: let pass
+        ld   (hl),c
+        inc  hl
+        ld   (stream_write),hl
+        jr   stream_finish_check

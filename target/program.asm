@@ -21,6 +21,8 @@
 ;   stage_two_start-   the second stage (the read, the line switch, the
 ;   stage_two_end      compressed batches), when the PC sent it; then its
 ;                      variables and the compressed block being received
+;   stream_area-FAFFh  the next compressed batch's first blocks, streamed
+;                      while the batch before is written (packed.asm)
 ;   FB00h-FFFFh        MOS workspace and buffer: never touched but through
 ;                      the documented workspace bytes
 ; ---------------------------------------------------------------------------
@@ -267,4 +269,11 @@ lay_blank:            equ lay_ids+2             ; 1: the Write Track lays E5h on
 lay_left:             equ lay_blank+1           ; sectors of the Write Track still to go
 lay_code:             equ lay_left+1            ; lay_each_slot's A on entry
 lay_dirty:            equ lay_code+1            ; sectors of the side the Write Track left to write
-packed_block:         equ lay_dirty+1          ; (PACKED_MAX) the compressed block being received
+lay_rts:              equ lay_dirty+1           ; the 8251 command for the Write Track's turn: RTS on or off
+packed_block:         equ lay_rts+1             ; (PACKED_MAX) the compressed block being received
+packed_at:            equ packed_block+PACKED_MAX ; (2) the number of the block being judged
+stream_write:         equ packed_at+2           ; (2) where the stream's next byte lands
+stream_read:          equ stream_write+2        ; (2) the stream's block being taken ...
+stream_end:           equ stream_read+2         ; (2) ... and the end of what came of it
+stream_area:          equ 256+(stream_end+1)/256*256 ; up to STREAM_END: the next batch's stream
+STREAM_MAX:           equ STREAM_END-STREAM_SLACK-stream_area ; the most the PC streams, header included

@@ -47,6 +47,8 @@ load_stage_rest:
         ld   hl,stage_rest_start
         ld   bc,stage_two_end-stage_rest_start
         call recv_block
+        ld   hl,stream_area         ; no stream yet
+        ld   (stream_write),hl
         ld   a,STAGE_TWO_WHOLE
         ld   (stage_two_loaded),a
         ld   a,STAGE_TWO_TAKEN
@@ -216,7 +218,7 @@ verify_rounds:
         inc  (hl)
         ld   a,(hl)
         cp   VERIFY_TRIES
-        jp   nc,write_report
+        jr   nc,verify_report
         ld   hl,batch_status        ; anything to write again?
         ld   a,(batch_size)
         ld   b,a
@@ -226,6 +228,10 @@ verify_rounds_scan:
         jp   nz,write_round
         inc  hl
         djnz verify_rounds_scan
+verify_report:                      ; a compressed batch: the rest of the
+        ld   a,(laying)             ; stream the PC sent meanwhile first
+        or   a                      ; (stream_finish, the second part's: a
+        call nz,stream_finish       ; batch lays only with it in place)
         jp   write_report
 
 ; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the

@@ -117,6 +117,7 @@ write_received:
         ld   a,FDC_FORCE_INT        ; pulses it never does: the controller
         out  (FDC_COMMAND),a        ; is left idle for the monitor all the same)
         call rts_on
+write_received_quiet:               ; (a compressed batch comes in here, RTS off)
         ld   a,(mos_track)          ; where the batch begins
         ld   (batch_track),a
         ld   a,(mos_sector)

@@ -35,6 +35,8 @@ struct WritePhase {
             rig.call(label::make_crc_table);
             rig.run_to_halt();
             rig.e().ram[label::stage_two_loaded] = label::PACKED_BATCH;
+            rig.e().ram[label::stream_write] = label::stream_area & 0xFF;  // no stream yet, as the stage's load leaves it
+            rig.e().ram[label::stream_write + 1] = label::stream_area >> 8;
         }
         rig.call(label::write_image);
         flags = rig.receive_byte();
@@ -113,7 +115,7 @@ TEST(TargetWrite, AFailedWriteIsReportedAndTheBatchGoesOn)
     // again for the write after the failure, sector 5 (the next one round
     // the track), which is not the start of a track.
     std::string screen = w.rig.screen_transcript();
-    EXPECT_EQ(count(screen, "\r - Write 0: Track 00 Sector 05 "), 1);
+    EXPECT_EQ(count(screen, "\r - Write 0: Track 00 Sector 05 "), 1) << screen;
     // The sectors after it went to their own places.
     EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, 5)->data, sector_pattern(0, 0, 5));
     EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, 0)->data, Bytes(512, 0xE5));
@@ -152,10 +154,12 @@ TEST(TargetWrite, AnyCommandByteButTwoOpensABatchButTheSecondStagesNeedIt)
 // in the next round.
 TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
 {
+    // Two batches of ten sectors: the first block by block, the second
+    // mostly as the stream that goes while the first is written.
     WritePhase w(EinsteinConfig{}, {40, 10, 10}, true);
     Bytes batch;
-    for (int k = 0; k < 10; ++k) {
-        Bytes sector = k == 4 || k == 7 ? Bytes(512, 0xE5) : sector_pattern(0, 0, k);
+    for (int k = 0; k < 20; ++k) {
+        Bytes sector = k == 4 || k == 7 || k == 13 ? Bytes(512, 0xE5) : sector_pattern(0, 0, k);
         if (k == 2)
             for (std::size_t i = 0; i < sector.size(); ++i) sector[i] = i % 3 ? 0xF4 : 0xF8;
         if (k == 5) {
@@ -164,12 +168,14 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         }
         batch.insert(batch.end(), sector.begin(), sector.end());
     }
-    auto block = [&](int k) {  // as the PC makes it (the filler without a CRC and form; 5 flagged wrong)
-        bool filler = k == 4 || k == 7;
-        const std::uint8_t* sector = &batch[static_cast<std::size_t>(k) * 512];
+    auto block = [&](int n) {  // as the PC makes it (the filler without a CRC and form; 5 flagged wrong)
+        int k = n % 10;
+        bool filler = n == 4 || n == 7 || n == 13;
+        const std::uint8_t* first = &batch[static_cast<std::size_t>(n - k) * 512];
+        const std::uint8_t* sector = first + k * 512;
         bool layable =
-            k == 5 || std::none_of(sector, sector + 512, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
-        Bytes form = filler ? Bytes{} : lz_compress_sector(batch.data(), static_cast<std::size_t>(k) * 512);
+            n == 5 || std::none_of(sector, sector + 512, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
+        Bytes form = filler ? Bytes{} : lz_compress_sector(first, static_cast<std::size_t>(k) * 512);
         std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? label::FILLER_FLAG : 0));
         std::uint16_t crc = dsk::crc16(sector, 512);
         std::size_t length = filler ? 3 : 5 + form.size();
@@ -197,7 +203,19 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         w.rig.send_byte(static_cast<std::uint8_t>(mine ^ damage));
         return theirs == mine;
     };
+    // The stream of the batch at track 1 sector 0: its header, then blocks.
+    auto stream = [](const std::vector<Bytes>& blocks, std::uint8_t track) {
+        Bytes s(5, 0);
+        for (const Bytes& b : blocks) s.insert(s.end(), b.begin(), b.end());
+        std::size_t length = s.size() - 5;
+        s[0] = static_cast<std::uint8_t>(length);
+        s[1] = static_cast<std::uint8_t>(length >> 8);
+        s[2] = track;
+        s[4] = static_cast<std::uint8_t>(0xFF - s[0] - s[1] - s[2]);
+        return s;
+    };
     w.rig.send_byte(label::PACKED_BATCH);
+    EXPECT_EQ(w.rig.receive(2), (Bytes{0, 0xFF}));  // nothing came ahead
     EXPECT_TRUE(taken(block(0)));
     Bytes damaged = block(1);  // two bytes of the form swapped: the sums agree,
     std::size_t other = 7;     // but the block's CRC refuses it (the PC would resume)
@@ -215,14 +233,29 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     EXPECT_TRUE(taken(block(2)));        // and so does the Einstein
     EXPECT_TRUE(taken(block(0)));        // sent twice
     for (int k = 3; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
+    // The next batch goes while this one is written, a byte of its
+    // sector 14 changed on the line: the blocks before it are taken.
+    std::vector<Bytes> next;
+    for (int n = 10; n < 20; ++n) next.push_back(block(n));
+    next[4][20] ^= 0x04;
+    w.rig.send(stream(next, 1));
     Bytes status(10, 0);
     status[5] = label::VERIFIED_AFTER_REWRITE + 1;
     EXPECT_EQ(w.rig.receive_block(10), status);
-    for (int k = 0; k < 10; ++k)
-        EXPECT_EQ(disk_find_sector(&w.rig.e().disk, 0, 0, k)->data,
-                  Bytes(batch.begin() + k * 512, batch.begin() + (k + 1) * 512))
-            << k;
     EXPECT_EQ(w.rig.e().sector_writes, 7);  // six after the Write Track, 5 in the next round
+    EXPECT_GT(w.rig.e().overlap_bytes, 0u);  // part of the stream came while the disk was written
+    EXPECT_EQ(w.rig.e().usart.overruns, 0u);
+    w.rig.send_byte(label::PACKED_BATCH);
+    EXPECT_EQ(w.rig.receive(2), (Bytes{4, 0xFB}));
+    for (int n = 14; n < 20; ++n) EXPECT_TRUE(taken(block(n))) << n;
+    w.rig.send(stream({block(0)}, 0));  // a stream of another batch, never taken
+    EXPECT_EQ(w.rig.receive_block(10), Bytes(10, 0));
+    w.rig.send_byte(label::PACKED_BATCH);
+    EXPECT_EQ(w.rig.receive(2), (Bytes{0, 0xFF}));
+    for (int n = 0; n < 20; ++n)
+        EXPECT_EQ(disk_find_sector(&w.rig.e().disk, n / 10, 0, n % 10)->data,
+                  Bytes(batch.begin() + n * 512, batch.begin() + (n + 1) * 512))
+            << n;
 }
 
 TEST(TargetWrite, ABatchSizeOfZeroOrOverEightyIsTakenAsEighty)

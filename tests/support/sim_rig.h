@@ -39,7 +39,8 @@ public:
     Bytes receive(std::size_t n, std::uint64_t max_tstates = 120 * CPU_HZ);
     std::uint8_t receive_byte() { return receive(1)[0]; }
     // The PC's side of a block exchange.  send_block fails the first
-    // `bad_passes` checksum comparisons on purpose.
+    // `bad_passes` checksum comparisons on purpose; receive_block lets the
+    // Einstein's working notices before a block pass.
     void send_block(const Bytes& block, int bad_passes = 0);
     Bytes receive_block(std::size_t length, int bad_passes = 0, bool* fill = nullptr);
 
