@@ -64,6 +64,7 @@ struct Transfer {
     // The batch being sent, as fetched from the image, so that a resumed
     // batch goes again unchanged (and the reader's warnings come once).
     std::vector<std::uint8_t> batch;
+    int batch_sectors;           // sectors a batch: BATCH_SECTORS, or FAST_BATCH_SECTORS (-fast)
     int fetched;                 // sectors of the batch fetched so far
     // -fast: the next batch, fetched ahead, whose first blocks go out as a
     // stream while this batch is written (their copies reach back into it).
@@ -270,7 +271,7 @@ static BlockFault receive_status(Transfer* t, int first, bool asked)
             wait = SECTOR_CALL_S;
             continue;
         }
-        if (marker != WORKING_NOTICE) return receive_block_marked(marker, status, BATCH_SECTORS);
+        if (marker != WORKING_NOTICE) return receive_block_marked(marker, status, t->batch_sectors);
         asked = true;
         wait = SECTOR_CALL_S;
     }
@@ -285,7 +286,7 @@ static BlockFault report_again(Transfer* t, int first)
     if (!send_byte(REPORT_COMMAND)) return BLOCK_LINK_DEAD;
     std::uint8_t flags = 0;
     if (!recv_byte_within(&flags, link_answer_s(1))) return silence_fault();
-    BlockFault fault = exchange_block(&t->status[static_cast<std::size_t>(first)], BATCH_SECTORS, nullptr, TRANSFER_RECEIVE);
+    BlockFault fault = exchange_block(&t->status[static_cast<std::size_t>(first)], t->batch_sectors, nullptr, TRANSFER_RECEIVE);
     if (fault != BLOCK_OK) return fault;
     // The drive is smaller than the first flags byte said: the batches
     // past its end were never meant to be written.
@@ -295,7 +296,7 @@ static BlockFault report_again(Transfer* t, int first)
 
 static bool every_sector_failed(const Transfer* t, int first)
 {
-    for (int k = 0; k < BATCH_SECTORS; ++k)
+    for (int k = 0; k < t->batch_sectors; ++k)
         if (sector_written(t->status[static_cast<std::size_t>(first + k)])) return false;
     return true;
 }
@@ -304,7 +305,7 @@ static bool every_sector_failed(const Transfer* t, int first)
 // Einstein's rewrites.
 static bool mismatch_in_batch(const Transfer* t, int first)
 {
-    for (int k = 0; k < BATCH_SECTORS; ++k)
+    for (int k = 0; k < t->batch_sectors; ++k)
         if (t->status[static_cast<std::size_t>(first + k)] == STATUS_VERIFY_MISMATCH) return true;
     return false;
 }
@@ -371,7 +372,7 @@ static void build_stream(Transfer* t, int next)
             t->next_first = next;
             t->next_fetched = 0;
         }
-        for (int k = 0; k < BATCH_SECTORS; ++k) {
+        for (int k = 0; k < t->batch_sectors; ++k) {
             bool first_time = k == t->next_fetched;
             if (first_time) {
                 fetch_sector(t, &t->next_batch[static_cast<std::size_t>(k) * SECTOR_SIZE]);
@@ -423,7 +424,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         BlockFault fault = streamed_taken(t, first, &start);
         if (fault != BLOCK_OK) return fault;
     }
-    for (int k = start > 0 ? start - 1 : 0; k < BATCH_SECTORS; ++k) {
+    for (int k = start > 0 ? start - 1 : 0; k < t->batch_sectors; ++k) {
         int n = first + k;
         std::uint8_t* sector = &t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE];
         bool first_time = k == t->fetched;
@@ -459,7 +460,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         BlockFault fault = send_batch_crcs(t);
         if (fault != BLOCK_OK) return fault;
     }
-    if (t->packed) build_stream(t, first + BATCH_SECTORS);
+    if (t->packed) build_stream(t, first + t->batch_sectors);
     *waited_for_status = true;
     BlockFault fault = receive_status(t, first, false);
     if (t->stream_sent < t->stream.size()) t->streamed_first = -1;  // it did not all go out
@@ -497,7 +498,7 @@ static RestartResult resume_einstein(Transfer* t, int first, bool einstein_timed
         wait_for_quiet_line();
     }
     const int spc = t->sectors_per_cylinder;
-    const std::uint8_t where[] = {static_cast<std::uint8_t>(spc), BATCH_SECTORS, static_cast<std::uint8_t>(first / spc),
+    const std::uint8_t where[] = {static_cast<std::uint8_t>(spc), static_cast<std::uint8_t>(t->batch_sectors), static_cast<std::uint8_t>(first / spc),
                                   static_cast<std::uint8_t>(first % spc)};
     if (!send_checked_command(RESUME_COMMAND, where, sizeof where)) return NOT_TAKEN;
     std::uint8_t ack = 0, flags = 0;
@@ -526,7 +527,7 @@ static bool late_status(Transfer* t, int first)
     if (!recv_byte_within(&marker, LINK_QUIET_S)) return false;
     if (marker == WORKING_NOTICE) return receive_status(t, first, true) == BLOCK_OK;
     if (marker != FILL_MARKER && marker != FULL_MARKER) return false;
-    return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], BATCH_SECTORS) == BLOCK_OK;
+    return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], t->batch_sectors) == BLOCK_OK;
 }
 
 static const RecoveryTexts WRITE_RECOVERY = {
@@ -604,6 +605,7 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     t.verify = verify != 0 || fast;
     t.show_rate = fast;
     t.packed = fast;
+    t.batch_sectors = fast ? FAST_BATCH_SECTORS : BATCH_SECTORS;
     t.program = program;
     t.builtin = name == nullptr;
     t.image = image;
@@ -625,7 +627,7 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
         take_flags(&t, flags);
         send_byte(static_cast<std::uint8_t>(t.image_tracks));
         send_byte(static_cast<std::uint8_t>(t.sectors_per_cylinder));
-        send_byte(BATCH_SECTORS);
+        send_byte(static_cast<std::uint8_t>(t.batch_sectors));
     } else {
         if (serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
         // The flags byte was lost: the resume brings it again, and the
@@ -636,7 +638,7 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     t.started = std::chrono::steady_clock::now();
     t.bytes_at_start = serial_port.bytes_sent;
     t.next_first = t.streamed_first = -1;
-    for (int first = 0; first < t.total; first += BATCH_SECTORS) {
+    for (int first = 0; first < t.total; first += t.batch_sectors) {
         t.fetched = 0;
         if (t.next_first == first) {  // fetched ahead for the stream
             std::swap(t.batch, t.next_batch);

@@ -66,6 +66,9 @@ constexpr int STREAM_MAX = target_program_image_labels::STREAM_MAX;
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
+// -fast: smaller batches, so that each one's stream fits the Einstein's
+// room for it and the line works beside the disk from early on.
+constexpr int FAST_BATCH_SECTORS = 40;
 // While a batch is written: the PC asks whether the Einstein still works,
 // which from then on tells after each of its monitor's sector calls.
 constexpr std::uint8_t WORK_QUESTION = '?';

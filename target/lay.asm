@@ -24,6 +24,8 @@
 LAY_CLEAN:      equ 08h         ; with VERIFY_MISMATCH: a sector the Write Track may lay down
 WT_STATUS_PROTECTED: equ 6      ; Write Track status bit: the disk is write-protected
 WT_STATUS_LOST: equ 2           ; Write Track status bit: lost data
+FDC_WRITE_SECTOR: equ 0A0h      ; one sector, spin-up on, no settle, precompensation (the monitor's)
+FDC_WRITE_ERRORS: equ 5Ch       ; status: write protected, not found, CRC error, lost data
 
 ; lay_format - the PC's CHECKED_FORMAT_COMMAND (from stage_two_command,
 ; the whole second stage in place): the drive check's status byte, then
@@ -127,7 +129,165 @@ lay_side_told:
         ret
 lay_side_pass:
         pop  hl
+        ld   a,(laying)             ; a compressed batch's writes go by the
+        or   a                      ; controller directly, taking the line
+        jp   z,side_in_rotation
+        ld   hl,lay_write_slot
         jp   side_in_rotation
+
+; lay_write_slot - side_in_rotation's action for a compressed batch's
+; writes: as write_slot's, but a sector is written by the controller
+; directly first (lay_write_sector, which takes the line's bytes
+; meanwhile), and only when that fails by the monitor's call, with its
+; tries.  In: HL = its status byte.  Changes everything.
+lay_write_slot:
+        ld   a,(hl)
+        and  VERIFY_MISMATCH+READ_FAILED
+        ret  z                      ; written right already
+        push hl
+        ld   a,(show_next)          ; after a failure: where the next write goes
+        or   a
+        call nz,show_write_progress
+        call lay_write_sector
+        call nz,lay_line_settle     ; it failed: the monitor's call, with
+        ld   a,MOS_WRITE_SECTOR     ; its tries (NZ still)
+        call nz,sector_call
+        pop  hl
+        jp   nz,write_slot_store    ; the monitor's code
+        ld   (hl),VERIFY_PENDING    ; written, to be read back
+        ret
+
+; lay_line_settle - before a monitor's sector call in a compressed batch,
+; RTS off: what the line still had on its way when RTS went off (a byte,
+; and one more from an adapter that sees CTS late: two byte times at 9600
+; baud, 9,200 T) is taken into the stream, so that the call's work_notice
+; finds no byte of the stream to take for the PC's question.
+; Keeps flags; changes A, BC, HL.
+lay_line_settle:
+        push af
+        ld   bc,180                 ; 180 polls, at least 9,360 T
+lay_settle_poll:                    ; T-states
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK       ;  7
+        jr   z,lay_settle_none      ; 12
+        in   a,(USART_DATA)
+        ld   hl,(stream_write)
+        ld   (hl),a                 ; (the area keeps STREAM_SLACK free
+        inc  hl                     ; for what comes past the PC's bytes)
+        ld   (stream_write),hl
+lay_settle_none:
+        dec  bc                     ;  6
+        ld   a,b                    ;  4
+        or   c                      ;  4
+        jr   nz,lay_settle_poll     ; 12 = 56 T a poll
+        pop  af
+        ret
+
+; lay_line_rts - lay_rts: the 8251 command for the next command's turn:
+; RTS on in a compressed batch, when the stream has room for all a turn or
+; two may bring (STREAM_SLACK), else off.  Changes A, DE, HL.
+lay_line_rts:
+        ld   a,USART_RTS_OFF
+        ld   hl,(stream_write)
+        ld   de,10000h-STREAM_END+STREAM_SLACK
+        add  hl,de
+        jr   c,lay_rts_known
+        ld   a,(laying)
+        or   a
+        ld   a,USART_RTS_OFF
+        jr   z,lay_rts_known
+        ld   a,USART_RTS_ON
+lay_rts_known:
+        ld   (lay_rts),a
+        ret
+
+; lay_write_sector - the sector mos_track / mos_sector written from
+; (mos_buffer) by the controller directly: the head is on its track (the
+; side was just laid down or read back, which also keeps the motor on).
+; The line's bytes are put at stream_write meanwhile, RTS on as
+; lay_line_rts says: during the search for the sector's ID field,
+; where the first request may wait (its byte is due 20 byte times after
+; it), and after every byte of the data field, as lay_feed does (79 T a
+; byte, 110 T with one from the line); not between the first byte and the
+; second, whose request comes as the data field begins and wants its byte
+; within 128 T.  Nothing is tried again;
+; interrupts are off meanwhile.
+; Out: Z when the controller wrote it.  Changes everything.
+lay_write_sector:
+        call lay_line_rts
+        call select_sector_side
+        ld   a,(mos_track)
+        out  (FDC_TRACK),a
+        ld   a,(mos_sector)
+        out  (FDC_SECTOR),a
+        di
+        ld   a,FDC_WRITE_SECTOR
+        rst  08h
+        defb MOS_FDC_COMMAND        ; Z: it went busy
+        jr   nz,lay_write_refused
+        ld   hl,(mos_buffer)
+        ld   c,FDC_DATA
+        exx
+        ld   hl,(stream_write)
+        ld   c,USART_DATA
+        exx
+        ld   a,(lay_rts)
+        out  (USART_CONTROL),a
+lay_write_search:                   ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_write_end       ;  7
+        rrca                        ;  4  data request -> carry
+        jr   c,lay_write_first      ;  7/12
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK       ;  7
+        jr   z,lay_write_search     ; 12/7
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_write_search       ; 12
+lay_write_first:                    ; the first byte is asked for 2 byte
+        outi                        ; times after the ID field, the second
+        ld   a,USART_RTS_OFF        ; as the data field begins, some 36
+        out  (USART_CONTROL),a      ; later, and due a byte time after:
+lay_write_second:                   ; the line waits until then (what was
+        in   a,(FDC_COMMAND)        ; on its way lands in the 8251)
+        rrca
+        jr   nc,lay_write_end
+        rrca
+        jr   nc,lay_write_second
+        outi
+        ld   a,(lay_rts)
+        out  (USART_CONTROL),a
+        jr   lay_write_line
+lay_write_data:                     ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_write_end       ;  7
+        rrca                        ;  4  data request -> carry
+        jr   nc,lay_write_data      ;  7/12
+        outi                        ; 16  (HL) to the controller, HL + 1
+lay_write_line:
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK       ;  7
+        jr   z,lay_write_data       ; 12/7
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_write_data         ; 12
+lay_write_end:
+        ld   a,USART_RTS_OFF
+        out  (USART_CONTROL),a
+        exx
+        ld   (stream_write),hl
+        exx
+        ei
+        in   a,(FDC_COMMAND)        ; write protected, not found, CRC
+        and  FDC_WRITE_ERRORS       ; error, lost data
+        ret
+lay_write_refused:                  ; (NZ)
+        ei
+        ret
 
 ; lay_blank_side - verify_side's hook after a side is read back: when it
 ; is side 0 of a one-sided image on a two-sided drive, in a compressed
@@ -261,20 +421,7 @@ lay_plan_push:
         jr   nz,lay_plan
         ld   a,10
         ld   (lay_left),a
-        ; The line: RTS goes on for the turn when a compressed batch's
-        ; stream has room for what a side may bring (STREAM_SLACK).
-        ld   a,USART_RTS_OFF
-        ld   hl,(stream_write)
-        ld   de,10000h-STREAM_END+STREAM_SLACK
-        add  hl,de
-        jr   c,lay_rts_known
-        ld   a,(laying)
-        or   a
-        ld   a,USART_RTS_OFF
-        jr   z,lay_rts_known
-        ld   a,USART_RTS_ON
-lay_rts_known:
-        ld   (lay_rts),a
+        call lay_line_rts
 lay_command:                        ; (the virtual Einstein times the side's writing from here)
         di
         ld   a,FDC_WRITE_TRACK

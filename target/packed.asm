@@ -507,6 +507,7 @@ crc_run_byte:                       ; T-states
 ; for the status block.  Bytes past the area's end are let pass.  RTS is
 ; off after.  Changes A, BC, DE, HL.
 stream_finish:
+        call spin_up
         call rts_on
 stream_finish_check:
         ld   hl,(stream_write)
@@ -543,4 +544,7 @@ stream_finish_byte:
         ld   (hl),c
         inc  hl
         ld   (stream_write),hl
+        ld   a,l                    ; a seek where the head is every 256
+        or   a                      ; bytes keeps the motor turning for
+        call z,spin_up              ; the next batch (it stops after 2 s)
         jr   stream_finish_check

@@ -115,6 +115,9 @@ read_slot:
         push hl
         call read_sector_crc        ; Z, DE = CRC: read
         jr   z,read_slot_check
+        ld   a,(laying)             ; a compressed batch: the stream's last
+        or   a                      ; bytes first (lay_line_settle, the
+        call nz,lay_line_settle     ; second part's)
         ld   a,MOS_READ_SECTOR      ; the monitor's tries
         call sector_call
         jr   nz,read_slot_failed
