@@ -157,6 +157,86 @@ lay_write_slot:
         ld   (hl),VERIFY_PENDING    ; written, to be read back
         ret
 
+; lay_read_sector - a compressed batch's read back of the sector
+; mos_track / mos_sector, whose status byte is at HL: read by the
+; controller directly and compared byte for byte with its place in the
+; batch (sector_buffer), whose CRC-16 was found to be the PC's when it was
+; expanded (packed_judge).  The line's bytes are put at stream_write while
+; the data field passes, RTS on as lay_line_rts says (95 T a byte, 126 T
+; with one from the line; a request is answered at most 65 T late); not
+; during the search for the sector, whose first request wants its byte
+; within 128 T.  Interrupts are off meanwhile.
+; Out: Z when the controller read it whole, and then A = 0 when every byte
+; was the batch's; NZ when it could not be read.  Changes everything.
+lay_read_sector:
+        ld   a,l                    ; its place in the batch
+        add  a,a
+        add  a,sector_buffer/256
+        push af
+        call lay_line_rts
+        call select_sector_side
+        ld   a,(mos_track)
+        out  (FDC_TRACK),a
+        ld   a,(mos_sector)
+        out  (FDC_SECTOR),a
+        di
+        ld   a,FDC_READ_SECTOR
+        rst  08h
+        defb MOS_FDC_COMMAND        ; Z: it went busy
+        pop  hl                     ; H = the place (flags kept)
+        jr   nz,lay_read_refused
+        ld   l,0
+        ld   e,l                    ; E = every difference, ORed
+        exx
+        ld   hl,(stream_write)
+        ld   c,USART_DATA
+        exx
+lay_read_search:
+        in   a,(FDC_COMMAND)
+        rrca                        ; busy -> carry
+        jr   nc,lay_read_end
+        rrca                        ; data request -> carry
+        jr   nc,lay_read_search
+        in   a,(FDC_DATA)           ; the first byte, then the line
+        xor  (hl)
+        ld   e,a
+        inc  hl
+        ld   a,(lay_rts)
+        out  (USART_CONTROL),a
+lay_read_data:                      ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_read_end        ;  7
+        rrca                        ;  4  data request -> carry
+        jr   nc,lay_read_data       ;  7/12
+        in   a,(FDC_DATA)           ; 11
+        xor  (hl)                   ;  7  0 when it is the batch's
+        or   e                      ;  4
+        ld   e,a                    ;  4
+        inc  hl                     ;  6
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK       ;  7
+        jr   z,lay_read_data        ; 12/7
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_read_data          ; 12
+lay_read_end:
+        ld   a,USART_RTS_OFF
+        out  (USART_CONTROL),a
+        exx
+        ld   (stream_write),hl
+        exx
+        ei
+        in   a,(FDC_COMMAND)        ; not found, CRC error, lost data
+        and  FDC_READ_ERRORS
+        ret  nz
+        ld   a,e                    ; (Z kept)
+        ret
+lay_read_refused:                   ; (NZ)
+        ei
+        ret
+
 ; lay_line_settle - before a monitor's sector call in a compressed batch,
 ; RTS off: what the line still had on its way when RTS went off (a byte,
 ; and one more from an adapter that sees CTS late: two byte times at 9600

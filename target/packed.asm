@@ -234,8 +234,9 @@ drain_until_quiet_byte:
         jr   drain_until_quiet_quiet
 
 ; packed_judge - the block whose number is at packed_at (in packed_block,
-; or in stream_area): Z when it came whole (its
-; CRC-16), its number is the next one due, and its form expands whole into
+; or in stream_area): Z when it came whole (its CRC-16), its number is the
+; next one due, its form expands whole, and to the sector whose CRC-16 the
+; block gives (the read back compares the disk with the sector), into
 ; its place in sector_buffer (512 bytes a sector, after the batch's
 ; earlier sectors, which its copies may use) - or, for the filler, E5h
 ; bytes are laid there; the sector's CRC-16 goes to packed_crc.  Z as
@@ -273,7 +274,16 @@ packed_due:
         ld   a,(hl)
         ld   (packed_crc),a
         inc  hl
-        jp   expand_sector          ; Z: whole
+        call expand_sector          ; Z: whole
+        ret  nz
+        ex   de,hl                  ; the sector expanded (DE is past it):
+        dec  h                      ; its CRC-16 must be the PC's, for the
+        dec  h                      ; read back compares the disk with it
+        call crc16_sector           ; (8.2 ms)
+        ld   hl,(packed_crc)
+        or   a
+        sbc  hl,de                  ; Z: the same
+        ret
 
 ; The filler: laid down here; its CRC-16, which its block does not carry,
 ; taken once a batch.

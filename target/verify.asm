@@ -113,8 +113,18 @@ read_slot:
         call verify_place
         ld   (mos_buffer+1),a
         push hl
+        ld   a,(laying)             ; a compressed batch: compared with the
+        or   a                      ; batch's sector (lay_read_sector, the
+        jr   z,read_slot_own        ; second part's)
+        call lay_read_sector        ; Z: read whole, A = 0: the same
+        jr   nz,read_slot_tries
+        pop  hl
+        or   a
+        jr   read_slot_differs
+read_slot_own:
         call read_sector_crc        ; Z, DE = CRC: read
         jr   z,read_slot_check
+read_slot_tries:
         ld   a,(laying)             ; a compressed batch: the stream's last
         or   a                      ; bytes first (lay_line_settle, the
         call nz,lay_line_settle     ; second part's)
@@ -133,11 +143,12 @@ read_slot_check:
         ld   a,(hl)
         inc  hl
         cp   d
-        jr   nz,read_slot_differs
+        jr   nz,read_slot_crc_told
         ld   a,(hl)
         cp   e
-read_slot_differs:
+read_slot_crc_told:
         pop  hl
+read_slot_differs:                  ; NZ: not what the PC sent
         ld   a,VERIFY_MISMATCH
         jr   nz,read_slot_store
         ld   a,(verify_round)       ; shown right
