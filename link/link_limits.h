@@ -144,8 +144,9 @@ constexpr double BATCH_LAID_HEALTHY_S =
 // it took the blocks streamed ahead (target/packed.asm, stream_take): the
 // CRC-16 of every byte of the stream (89 T a byte), the expansion of at
 // most every sector of the batch (a copy of 512 bytes and its runs, under
-// 20,000 T), and the answer's two bytes; twice that.
+// 20,000 T) and the CRC-16 of each (33,000 T), and the answer's two bytes;
+// twice that.
 constexpr double STREAM_TAKE_S =
-    (link_limits_detail::counts::STREAM_MAX * 89.0 + link_limits_detail::counts::MAX_BATCH * 20000.0) /
+    (link_limits_detail::counts::STREAM_MAX * 89.0 + link_limits_detail::counts::MAX_BATCH * 53000.0) /
         link_limits_detail::CPU_HZ * 2 +
     link_answer_s(2);

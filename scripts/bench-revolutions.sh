@@ -16,6 +16,7 @@
 #   - random one-sided 40-track and two-sided 80-track images.
 #
 #   bash scripts/bench-revolutions.sh
+#   MODES="-fast -fast@9600" bash scripts/bench-revolutions.sh   (those rows only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/bench-common.sh
@@ -61,6 +62,7 @@ for setup in "built-in, SS40||builtin|plain -verify -fast" \
              "random, DS80|--tracks 80 --sides 2|$work/ds80.img|plain -verify -fast"; do
   IFS='|' read -r title options image modes <<<"$setup"
   for mode in $modes; do
+    [ -n "${MODES:-}" ] && [[ " $MODES " != *" $mode "* ]] && continue
     name="${title%%,*}-${title##* }$mode"
     case $mode in
       plain) run "$name" "$options" "$image" ;;
