@@ -44,6 +44,8 @@ void write_memory(Z80EX_CONTEXT*, Z80EX_WORD address, Z80EX_BYTE value, void* us
     if ((address <= mos::STUBS_END || address >= mos::WORKSPACE_START) && !mos::documented_workspace(address) &&
         !boot_stack)
         e->protected_writes++;
+    if (e->changed_read) e->changed_stores.insert(address);
+    e->changed_read = false;
     e->ram[address] = value;
 }
 
@@ -51,7 +53,13 @@ Z80EX_BYTE read_port(Z80EX_CONTEXT*, Z80EX_WORD port16, void* user)
 {
     Einstein* e = static_cast<Einstein*>(user);
     int port = port16 & 0xFF;
-    if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) return usart_read(&e->usart, port, access_time(e));
+    if (port == PORT_USART_DATA) {
+        std::uint64_t changed = e->usart.corrupted_taken;
+        Z80EX_BYTE value = usart_read(&e->usart, port, access_time(e));
+        e->changed_read = e->usart.corrupted_taken != changed;
+        return value;
+    }
+    if (port == PORT_USART_CONTROL) return usart_read(&e->usart, port, access_time(e));
     if (port >= PORT_FDC_FIRST && port <= PORT_FDC_LAST)
         return wd1770_read(&e->fdc, port - PORT_FDC_FIRST, access_time(e));
     return 0xFF;
@@ -107,6 +115,8 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->weak_written.clear();
     e->protected_writes = 0;
     e->overlap_bytes = e->overlap_tstates = 0;
+    e->changed_read = false;
+    e->changed_stores.clear();
     e->booted = false;
     e->was_reset = false;
     e->traps.clear();

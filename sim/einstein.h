@@ -93,6 +93,8 @@ struct Einstein {
     int sector_writes;              // MOS sector writes made
     int sector_reads;               // MOS sector reads made
     DiskTimes disk_times;           // where the disk's time went
+    bool changed_read;              // the last byte read from the 8251 was changed on the line ...
+    std::set<std::uint16_t> changed_stores; // ... and where the next store put it (figures only)
     std::uint64_t overlap_bytes;    // bytes from the PC that arrived while the controller was busy ...
     std::uint64_t overlap_tstates;  // ... and their line time
     std::set<std::pair<int, int>> weak_written; // weak sectors whose first write was lost already

@@ -416,8 +416,20 @@ void watch_blocks(Einstein* e)
     einstein_trap(e, label::lay_command, [](Einstein* m) {
         einstein_disk_work(m, DiskWork::Writing, m->fdc.head_track, m->fdc.side);
     });
+    // A block of the stream (stream_area): taken with a changed byte when
+    // one was stored within it.  The stream begins anew with each batch's work.
+    einstein_trap(e, label::packed_received, [](Einstein* m) { m->changed_stores.clear(); });
     einstein_trap(e, label::packed_taken, [](Einstein* m) {
-        if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
+        auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
+        std::uint16_t at = word(label::packed_at);
+        if (at < label::stream_area) {
+            if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
+            return;
+        }
+        std::uint16_t first = word(label::stream_read);
+        std::uint16_t end = static_cast<std::uint16_t>(at + (word(first) & 0x7FFF));
+        auto changed = m->changed_stores.lower_bound(first);
+        if (changed != m->changed_stores.end() && *changed < end) block_watch.compressed_taken_changed++;
     });
 }
 
