@@ -112,7 +112,6 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->unknown_mos_call = 0;
     e->restores = e->sector_writes = e->sector_reads = 0;
     e->disk_times = DiskTimes{};
-    e->weak_written.clear();
     e->protected_writes = 0;
     e->overlap_bytes = e->overlap_tstates = 0;
     e->changed_read = false;
@@ -133,6 +132,7 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->disk.write_protected = config.write_protected;
     wd1770_init(&e->fdc);
     e->fdc.faults = config.faults;
+    e->fdc.faults.weak.insert(e->fdc.faults.weak.end(), config.weak_sectors.begin(), config.weak_sectors.end());
     einstein_select_drive(e, 0);
     screen_init(&e->screen);
     e->cpu = z80ex_create(read_memory, e, write_memory, e, read_port, e, write_port, e, read_interrupt_vector, e);

@@ -63,7 +63,7 @@ struct EinsteinConfig {
     bool disk_present = true;       // a disk in the drive
     bool write_protected = false;   // its notch covered
     bool fail_first_restore = false;// the first drive check fails "not ready"
-    std::vector<std::pair<int, int>> weak_sectors; // (track, ID): the first write is taken but not kept
+    std::vector<std::pair<int, int>> weak_sectors; // (track, ID): the first write is taken but not kept (the controller's faults.weak)
     // A damaged spot, a seek that fails, a Write Track cut short; and
     // (track, ID) sectors whose every write fails "not found" (faults.unwritable)
     // or whose every read fails "bad data" and reads wrong (faults.bad_data):
@@ -97,7 +97,6 @@ struct Einstein {
     std::set<std::uint16_t> changed_stores; // ... and where the next store put it (figures only)
     std::uint64_t overlap_bytes;    // bytes from the PC that arrived while the controller was busy ...
     std::uint64_t overlap_tstates;  // ... and their line time
-    std::set<std::pair<int, int>> weak_written; // weak sectors whose first write was lost already
     std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
     std::vector<std::uint64_t> watch_times;       // ... at this T-state (UINT64_MAX: not yet)

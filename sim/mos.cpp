@@ -243,13 +243,6 @@ void mos_fdc_command(Einstein* e)
     scramble(e, true);
 }
 
-bool listed(const std::vector<std::pair<int, int>>& list, int track, int id)
-{
-    for (const auto& [t, r] : list)
-        if (t == track && r == id) return true;
-    return false;
-}
-
 // One try of a sector: the seek when the head table says the head is
 // elsewhere, then Read Sector or Write Sector with the data moved as the
 // controller asks.  Returns the monitor's code.
@@ -271,8 +264,8 @@ std::uint8_t sector_try(Einstein* e, int drive, int track, int id, std::uint16_t
 }
 
 // A3h (write) and A2h (read): the sector that the workspace names, IDs 10
-// and up on side 1, as the MOS 1.2 does it (see above).  A weak spot (a
-// test's) takes its first write without keeping it.
+// and up on side 1, as the MOS 1.2 does it (see above).  (A weak spot, a
+// test's, is the controller's: wd1770.h.)
 void mos_sector_call(Einstein* e, bool write)
 {
     (write ? e->sector_writes : e->sector_reads)++;
@@ -287,11 +280,6 @@ void mos_sector_call(Einstein* e, bool write)
     const std::uint8_t latch = static_cast<std::uint8_t>(LATCH_DRIVE0 << (drive & 3) | (side ? LATCH_SIDE1 : 0));
     einstein_select_drive(e, latch);
     std::uint8_t code = drive == 0 ? 0 : ERROR_NO_DRIVE;  // only drive 0 exists here
-    DiskSector* sector = code == 0 && track < e->disk.tracks && side < e->disk.sides
-                             ? disk_find_sector(&e->disk, track, side, id) : nullptr;
-    bool weak = write && sector != nullptr && listed(e->config.weak_sectors, track, id) &&
-                e->weak_written.insert({track, id}).second;
-    DiskSector before = weak ? *sector : DiskSector{};
 
     // The motor has stopped: a full restore first (its verify may fail on
     // a disk without IDs on track 0; the tries tell).
@@ -314,7 +302,6 @@ void mos_sector_call(Einstein* e, bool write)
         wd1770_reset(&e->fdc, e->clock);
         einstein_select_drive(e, 0);
     }
-    if (weak && code == 0) *sector = before;
     e->clock += CALL_OVERHEAD;
     fail(e, code);
     z80ex_set_reg(cpu_of(e), regIFF1, 1);

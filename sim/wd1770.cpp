@@ -221,6 +221,8 @@ static void read_byte_time(Wd1770* fdc, std::uint64_t at)
 static void keep_sector_data(Wd1770* fdc)
 {
     DiskSector* s = fdc->found;
+    if (listed(fdc->faults.weak, fdc->head_track, s->r) && fdc->faults.weak_written.insert({fdc->head_track, s->r}).second)
+        return;  // a weak spot: its first write is not kept
     std::size_t n = std::min(fdc->sector_data.size(), s->data.size());
     std::copy(fdc->sector_data.begin(), fdc->sector_data.begin() + static_cast<long>(n), s->data.begin());
     s->data_crc_ok = n == s->data.size();

@@ -40,6 +40,7 @@
 #pragma once
 #include <cstdint>
 #include <utility>
+#include <set>
 #include <vector>
 
 #include "sim/floppy_disk.h"
@@ -111,6 +112,8 @@ struct FdcFaults {
     int end_early_bytes = -1;    // this many disc bytes (-1 none)
     std::vector<std::pair<int, int>> unwritable;  // (track, ID): Write Sector never finds its ID field, a Write Track's data there reads back bad
     std::vector<std::pair<int, int>> bad_data;    // (track, ID): Read Sector reads it wrong, with CRC Error
+    std::vector<std::pair<int, int>> weak;        // (track, ID): the first Write Sector there is taken but not kept
+    std::set<std::pair<int, int>> weak_written;   // ... those whose first write was lost already
 };
 
 // What the model measured: nothing here changes what the CPU sees.
