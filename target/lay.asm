@@ -15,6 +15,12 @@
 ; the writes it left (when there are any) and a turn for the read back,
 ; where the format pass and the writes took two and one and a bit.
 ;
+; The Write Track, the writes and the read back are the program's own
+; (the monitor's calls only try again what failed), and each looks at
+; the 8251 between the controller's data requests: the next batch's
+; stream (packed.asm) comes in while the disk works, into stream_area at
+; HL' (the other register set, with C' = USART_DATA for INI).
+;
 ; The write loop (write.asm) reaches this through two of its calls, which
 ; packed_batch takes over (lay_hooks): its head search (lay_locate) and
 ; its pass of writes over a side (lay_side).  Both do what the plain calls

@@ -43,10 +43,11 @@
 ; The stream: while a batch is written and read back, the PC sends the
 ; next batch's first blocks, back to back and unanswered, so that the line
 ; works while the disk does.  They land in stream_area wherever the
-; program can take them (lay.asm: the Write Track's wait for the index
-; pulse and its feed; RTS is off through the rest of the work), and the
-; rest after the work (stream_finish), before the status block.  The
-; stream opens with a header:
+; program drives the controller itself and looks at the 8251 between its
+; data requests (lay.asm: the Write Track, the writes it leaves, the read
+; back; RTS is off through the rest of the work), and the rest after the
+; work (stream_finish), before the status block.  The stream opens with a
+; header:
 ;
 ;   its length after the header (two bytes, low first), the track and the
 ;   sector of the batch it belongs to, and a check byte that makes the
@@ -72,10 +73,10 @@ LAYABLE_FLAG:   equ 80h         ; in the length's high byte
 SPIN_UP_LEAD:   equ 8
 STREAM_HEADER:  equ 5           ; length (2), the batch's track and sector, check
 STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
-; Room kept free at the stream area's end: what the Write Track's polls of
-; a track side may still take once they began (two turns at 31250 baud:
-; 1,250 bytes) - the PC sends no more than STREAM_MAX, so only bytes the
-; line made up could ever need it.
+; Room kept free at the stream area's end: what the polls of one command
+; may still take once they began (lay_line_rts checks before each; two
+; turns at 31250 baud: 1,250 bytes) - the PC sends no more than
+; STREAM_MAX, so only bytes the line made up could ever need it.
 STREAM_SLACK:   equ 1536
 
 ; packed_batch - reached by jump from write_batch, which has marked every
@@ -350,8 +351,8 @@ packed_taken_filler:
 ; packed_received - every block of the batch is in: the next batch's
 ; stream lands at stream_area from now on, and the batch is written and
 ; read back as every verified batch - but with RTS left off, so that the
-; PC's stream comes only where the program polls for it (lay_track), never
-; while a monitor call or a read back could let it overrun the 8251.
+; PC's stream comes only where the program polls for it (lay.asm), never
+; while a monitor call could let it overrun the 8251.
 ; Reached by jump.
 packed_received:
         call wait_idle
