@@ -179,24 +179,12 @@ lay_read_sector:
         add  a,a
         add  a,sector_buffer/256
         push af
-        call lay_line_rts
-        call select_sector_side
-        ld   a,(mos_track)
-        out  (FDC_TRACK),a
-        ld   a,(mos_sector)
-        out  (FDC_SECTOR),a
-        di
         ld   a,FDC_READ_SECTOR
-        rst  08h
-        defb MOS_FDC_COMMAND        ; Z: it went busy
+        call lay_sector_command
         pop  hl                     ; H = the place (flags kept)
-        jr   nz,lay_read_refused
+        ret  nz
         ld   l,0
         ld   e,l                    ; E = every difference, ORed
-        exx
-        ld   hl,(stream_write)
-        ld   c,USART_DATA
-        exx
 lay_read_search:
         in   a,(FDC_COMMAND)
         rrca                        ; busy -> carry
@@ -238,9 +226,6 @@ lay_read_end:
         and  FDC_READ_ERRORS
         ret  nz
         ld   a,e                    ; (Z kept)
-        ret
-lay_read_refused:                   ; (NZ)
-        ei
         ret
 
 ; lay_line_settle - before a monitor's sector call in a compressed batch,
@@ -300,23 +285,11 @@ lay_rts_known:
 ; interrupts are off meanwhile.
 ; Out: Z when the controller wrote it.  Changes everything.
 lay_write_sector:
-        call lay_line_rts
-        call select_sector_side
-        ld   a,(mos_track)
-        out  (FDC_TRACK),a
-        ld   a,(mos_sector)
-        out  (FDC_SECTOR),a
-        di
         ld   a,FDC_WRITE_SECTOR
-        rst  08h
-        defb MOS_FDC_COMMAND        ; Z: it went busy
-        jr   nz,lay_write_refused
+        call lay_sector_command
+        ret  nz
         ld   hl,(mos_buffer)
         ld   c,FDC_DATA
-        exx
-        ld   hl,(stream_write)
-        ld   c,USART_DATA
-        exx
         ld   a,(lay_rts)
         out  (USART_CONTROL),a
 lay_write_search:                   ; T-states
@@ -371,7 +344,32 @@ lay_write_end:
         in   a,(FDC_COMMAND)        ; write protected, not found, CRC
         and  FDC_WRITE_ERRORS       ; error, lost data
         ret
-lay_write_refused:                  ; (NZ)
+
+; lay_sector_command - the controller's sector command A for mos_track /
+; mos_sector, given through the monitor (AEh) with interrupts off, once
+; the line's state for it is known (lay_line_rts); HL' = stream_write and
+; C' = USART_DATA for the line's bytes.
+; Out: Z when the controller went busy (interrupts stay off); NZ when it
+; did not (interrupts on again).  Changes A, BC, DE, HL, HL' and C'.
+lay_sector_command:
+        push af
+        call lay_line_rts
+        call select_sector_side
+        ld   a,(mos_track)
+        out  (FDC_TRACK),a
+        ld   a,(mos_sector)
+        out  (FDC_SECTOR),a
+        pop  af
+        di
+        rst  08h
+        defb MOS_FDC_COMMAND        ; Z: it went busy
+        jr   nz,lay_sector_refused
+        exx
+        ld   hl,(stream_write)
+        ld   c,USART_DATA
+        exx
+        ret
+lay_sector_refused:                 ; (NZ)
         ei
         ret
 
