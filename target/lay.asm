@@ -41,6 +41,8 @@ FDC_WRITE_ERRORS: equ 5Ch       ; status: write protected, not found, CRC error,
 lay_format:
         ld   hl,stream_area         ; no stream from an earlier run
         ld   (stream_write),hl
+        ld   hl,0FFFFh              ; no progress line shown ahead
+        ld   (lay_shown),hl
         ld   a,1
         ld   (status_checked),a
         rst  08h
@@ -73,11 +75,14 @@ lay_ready:
         jp   nz,ready_second_check
         jp   ready_checked
 
-; lay_hooks - the write loop's head search and pass of writes go through
-; lay_locate and lay_side from now on.  Changes HL.
+; lay_hooks - the write loop's head search, its progress line and its pass
+; of writes go through lay_locate, lay_progress and lay_side from now on.
+; Changes HL.
 lay_hooks:
         ld   hl,lay_locate
         ld   (write_locate_call+1),hl
+        ld   hl,lay_progress
+        ld   (write_progress_call+1),hl
         ld   hl,lay_side
         ld   (write_pass_call+1),hl
         ret
@@ -106,6 +111,48 @@ lay_locate:
         ret  nc
         call wait_idle
         jp   settle_delay
+
+; lay_step_ahead - a compressed batch's work is done: the head starts
+; towards the next batch's first track now (seek_head), so that the step
+; and its settle pass while the status block goes out and the stream is
+; taken.  The next batch's first side then finds the head there, settled
+; (lay_locate), and its Write Track is under way before the index pulse
+; that a step and the progress line after the stream's take would miss.
+; No step past the image's last track.  The motor is kept turning.
+; Changes everything.
+lay_step_ahead:
+        ld   a,(image_tracks)
+        ld   hl,mos_track           ; the next batch's (the last side's
+        cp   (hl)                   ; advance_position has moved on)
+        jr   z,lay_keep_turning     ; no batch follows
+        jr   c,lay_keep_turning
+        call seek_head
+        call show_write_progress    ; (which the next batch's side then
+        ld   hl,(mos_track)         ; leaves out, lay_progress: the print
+        ld   (lay_shown),hl         ; takes the time of a settle)
+        ; fall into lay_keep_turning
+
+; lay_keep_turning - spin_up, unless the controller is busy: a step under
+; way turns the motor, and a spin_up would overwrite the step's target in
+; the data register.  Changes A.
+lay_keep_turning:
+        in   a,(FDC_COMMAND)
+        rrca                        ; busy -> carry
+        ret  c
+        jp   spin_up
+
+; lay_progress - the write loop's progress line (show_write_progress),
+; unless lay_step_ahead has shown it for this very place; that is shown
+; once only.  Changes everything.
+lay_progress:
+        ld   hl,(lay_shown)
+        ld   de,(mos_track)
+        or   a
+        sbc  hl,de
+        jp   nz,show_write_progress
+        dec  hl                     ; FFFFh: none
+        ld   (lay_shown),hl
+        ret
 
 ; lay_side - the write loop's pass of writes over a side (side_in_rotation
 ; with HL = write_slot): a side to be laid down is formatted first, with

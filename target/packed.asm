@@ -100,7 +100,7 @@ packed_wait:
         sub  (hl)                   ; negative while blocks are due
         jp   nc,packed_received
         cp   -SPIN_UP_LEAD          ; the motor starts before the last
-        call nc,spin_up             ; blocks and is kept turning by each
+        call nc,lay_keep_turning    ; blocks and is kept turning by each
         call start_passes
 packed_pass:
         ld   e,0                    ; E = checksum of this pass
@@ -516,9 +516,10 @@ crc_run_byte:                       ; T-states
 ; that lost bytes on the line, ends once the line has been quiet for
 ; 65,536 polls (0.85 s): the PC sends nothing after the stream but waits
 ; for the status block.  Bytes past the area's end are let pass.  RTS is
-; off after.  Changes A, BC, DE, HL.
+; off after.  The head starts towards the next batch's track first
+; (lay_step_ahead).  Changes everything.
 stream_finish:
-        call spin_up
+        call lay_step_ahead
         call rts_on
 stream_finish_check:
         ld   hl,(stream_write)
@@ -557,5 +558,5 @@ stream_finish_byte:
         ld   (stream_write),hl
         ld   a,l                    ; a seek where the head is every 256
         or   a                      ; bytes keeps the motor turning for
-        call z,spin_up              ; the next batch (it stops after 2 s)
+        call z,lay_keep_turning     ; the next batch (it stops after 2 s)
         jr   stream_finish_check

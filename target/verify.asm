@@ -245,8 +245,10 @@ verify_rounds_scan:
 verify_report:                      ; a compressed batch: the rest of the
         ld   a,(laying)             ; stream the PC sent meanwhile first
         or   a                      ; (stream_finish, the second part's: a
-        call nz,stream_finish       ; batch lays only with it in place)
-        jp   write_report
+        jp   z,write_report         ; batch lays only with it in place);
+        call stream_finish          ; the PC asks nothing meanwhile, so the
+        call lay_line_settle        ; line settles in two byte times, not
+        jp   write_report_settled   ; the 28 ms a question may take
 
 ; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the
 ; floppy controller's own) of the 512 bytes at HL, which starts on a

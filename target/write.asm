@@ -144,6 +144,7 @@ write_locate:
         call seek_head              ; the step runs while the progress shows
         ld   a,(verify_round)       ; (in the first round)
         or   a
+write_progress_call:                ; (-fast takes this call over: lay_progress)
         call z,show_write_progress
 write_locate_call:                  ; (-fast takes this call over: lay_locate)
         call locate_head
@@ -189,6 +190,7 @@ write_round_done:
 write_report:
         call rts_off
         call settle_delay
+write_report_settled:               ; (a compressed batch's comes in here)
         in   a,(USART_DATA)
         ld   hl,batch_status        ; all zero goes out as 03h 00h
         ld   a,(batch_size)
