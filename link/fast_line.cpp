@@ -87,10 +87,10 @@ enum SwitchResult { NOT_HEARD, NOT_CARRIED, GARBLED, AGREED };
 // only a probe that came whole, returns to the monitor's rate by itself);
 // GARBLED: something came back, but not the probe (the Einstein may have
 // taken the probe and stayed at the rate).
-SwitchResult switch_line(const LineRate& rate)
+SwitchResult switch_line(const LineRate& rate, double quiet_s)
 {
     const std::uint8_t n = static_cast<std::uint8_t>(rate.time_constant);
-    pause_s(COMMAND_QUIET_S);
+    pause_s(quiet_s);
     serial_discard_input();
     std::uint8_t answer = 0;
     if (!send_checked_command(FAST_COMMAND, &n, 1) || !recv_byte_within(&answer, ANSWER_S) ||
@@ -112,9 +112,9 @@ SwitchResult switch_line(const LineRate& rate)
 
 // Tries a faster rate: true when both ends are at it.  On false both are
 // back at the monitor's rate (as far as the line lets the PC find out).
-bool try_rate(const LineRate& rate, ProgramState* program)
+bool try_rate(const LineRate& rate, double quiet_s, ProgramState* program)
 {
-    SwitchResult result = switch_line(rate);
+    SwitchResult result = switch_line(rate, quiet_s);
     if (result == AGREED) {
         program->line_baud = rate.baud;
         program->line_stop_bits = rate.stop_bits;
@@ -128,9 +128,9 @@ bool try_rate(const LineRate& rate, ProgramState* program)
         // The probe may have reached the Einstein whole and only its echo
         // failed: then the Einstein stays at the rate.  A switch to the
         // monitor's rate finds it, proposed at 9600 and else at the rate.
-        if (switch_line(MONITOR_RATE) != AGREED) {
+        if (switch_line(MONITOR_RATE, COMMAND_QUIET_S) != AGREED) {
             set_pc_rate(rate, &took);
-            switch_line(MONITOR_RATE);
+            switch_line(MONITOR_RATE, COMMAND_QUIET_S);
             set_pc_rate(MONITOR_RATE, &took);
         }
     }
@@ -166,7 +166,7 @@ bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size)
 
 void wait_for_quiet_line()
 {
-    pause_s(COMMAND_QUIET_S);
+    pause_s(COMMAND_AFTER_ANSWER_S);
 }
 
 bool resend_stage_two(ProgramState* program, bool whole)
@@ -197,16 +197,19 @@ bool send_stage_two(ProgramState* program, bool whole)
 int agree_fast_line(ProgramState* program)
 {
     std::string why;
+    double quiet_s = COMMAND_AFTER_ANSWER_S;  // the first proposal follows the second stage's answer
     for (const LineRate& rate : FAST_RATES) {
         bool faster = rate.baud != MONITOR_RATE.baud;
         std::string refused = adapter_refuses(rate);
-        if (refused.empty() && try_rate(rate, program)) {
+        bool tried = refused.empty();
+        if (tried && try_rate(rate, quiet_s, program)) {
             if (faster) std::printf(" * The line runs at %d baud\n", rate.baud);
             else std::printf(" * The line stays at 9600 baud, with one stop bit: %s\n", why.c_str());
             std::fflush(stdout);
             return rate.baud;
         }
-        if (refused.empty()) {
+        if (tried) quiet_s = COMMAND_QUIET_S;  // after a failed try the Einstein's state is less sure
+        if (tried) {
             char text[64];
             std::snprintf(text, sizeof text, "the line did not carry %d baud%s", rate.baud,
                           faster ? "" : " with one stop bit");
@@ -216,7 +219,7 @@ int agree_fast_line(ProgramState* program)
     }
     std::printf(" * The line stays at 9600 baud: %s\n", why.c_str());
     std::fflush(stdout);
-    return MONITOR_RATE.baud;
+    return 0;
 }
 
 void return_to_monitor_rate(ProgramState* program)
@@ -224,7 +227,7 @@ void return_to_monitor_rate(ProgramState* program)
     if (program->line_baud == MONITOR_RATE.baud && program->line_stop_bits == MONITOR_RATE.stop_bits) return;
     // Unheard, the program is gone (it restarted the machine) or does not
     // listen: the PC's port goes back all the same.
-    switch_line(MONITOR_RATE);
+    switch_line(MONITOR_RATE, COMMAND_QUIET_S);
     int took = 0;
     set_pc_rate(MONITOR_RATE, &took);
     program->line_baud = MONITOR_RATE.baud;

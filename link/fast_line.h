@@ -36,14 +36,18 @@ struct ProgramState {
 // it, but takes a command only after a quiet line (COMMAND_QUIET_S): the
 // caller waits before its next one.
 bool send_stage_two(ProgramState* program, bool whole);
-// Waits out the quiet line (COMMAND_QUIET_S) after which the Einstein,
-// back in its command loop, takes the next command.
+// Waits out the quiet line after the Einstein's answer to a second
+// stage's part (COMMAND_AFTER_ANSWER_S), after which the Einstein, back in
+// its command loop, takes the next command.
 void wait_for_quiet_line();
 // The same without the halt report: for a run that learns the stage is
 // gone (the Einstein restarted its program) and sends it again.
 bool resend_stage_two(ProgramState* program, bool whole);
 // Agrees the fastest line both ends can carry, printing the rate used, or
-// why the line stays at 9600 baud; returns the rate (9600 when none).
+// why the line stays at 9600 baud; returns the rate agreed (0 when none:
+// the monitor's 9600 baud with two stop bits).  The Einstein, which has
+// just echoed the probe when a rate was agreed, takes its next command
+// COMMAND_AFTER_ANSWER_S after it.
 int agree_fast_line(ProgramState* program);
 // After a -fast run: the Einstein (when its program still listens) and the
 // PC back at the monitor's 9615/9600 baud, so that a later run finds the

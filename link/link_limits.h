@@ -97,6 +97,10 @@ constexpr double PROGRAM_SEND_S = 2048 * LINK_BYTE_S * 1.5 + 2.0;
 // line on the screen), and the Einstein takes a command only after
 // QUIET_POLLS of silence (53 ms).
 constexpr double COMMAND_QUIET_S = 0.3;
+// The same after the Einstein's answer to a command, with the line quiet
+// since: its command loop prints its waiting line (21 characters, 35 ms
+// on the MOS 1.2), then needs QUIET_POLLS of silence (53 ms).
+constexpr double COMMAND_AFTER_ANSWER_S = 0.15;
 
 // The format: the first status byte comes after two drive checks (each a
 // spin-up, a restore over 80 tracks at the slowest step, a verify of five

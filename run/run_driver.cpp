@@ -133,6 +133,9 @@ int send_target_program()
 // Einstein before its program listens), and the Einstein takes a command
 // only after a silence (so that no byte of a block is ever taken for one).
 static std::chrono::steady_clock::time_point line_quiet_since;
+// ... and how long the silence must last: COMMAND_QUIET_S, or
+// COMMAND_AFTER_ANSWER_S when the Einstein's answer came last.
+static double line_quiet_s = COMMAND_QUIET_S;
 
 // Sends the program and waits until its bytes have left the port.
 static int send_and_drain_program()
@@ -153,7 +156,7 @@ static int send_and_drain_program()
 // Waits out the rest of the silence that a command needs.
 static void let_line_fall_quiet()
 {
-    auto ready = line_quiet_since + std::chrono::milliseconds(static_cast<int>(COMMAND_QUIET_S * 1000));
+    auto ready = line_quiet_since + std::chrono::milliseconds(static_cast<int>(line_quiet_s * 1000));
     std::this_thread::sleep_until(ready);
 }
 
@@ -164,8 +167,9 @@ static bool prepare_program(ProgramState* program)
 {
     let_line_fall_quiet();
     if (!send_stage_two(program, run_options.fast != 0)) return false;
-    if (run_options.fast != 0) agree_fast_line(program);
+    bool agreed = run_options.fast != 0 && agree_fast_line(program) > 0;
     line_quiet_since = std::chrono::steady_clock::now();
+    line_quiet_s = agreed ? COMMAND_AFTER_ANSWER_S : COMMAND_QUIET_S;
     return true;
 }
 
