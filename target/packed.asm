@@ -479,14 +479,16 @@ stream_header_sum:
         ret
 
 ; crc_run - DE = the CRC-16 (preset FFFFh) of the BC bytes at HL (BC not
-; 0), through crc_table; the count is kept in the other register set, so
-; interrupts are off meanwhile.  Changes A, BC, DE, HL and BC'.
+; 0), through crc_table; the loop ends at the run's end address, which it
+; holds in its own two compares.  Changes A, BC, DE, HL.
 crc_run:
-        di
-        push bc
-        exx
-        pop  bc
-        exx
+        push hl
+        add  hl,bc                  ; the end
+        ld   a,l
+        ld   (crc_run_end_low+1),a
+        ld   a,h
+        ld   (crc_run_end_high+1),a
+        pop  hl
         ld   de,0FFFFh
         ld   b,crc_table/256
 crc_run_byte:                       ; T-states
@@ -501,13 +503,14 @@ crc_run_byte:                       ; T-states
         ld   a,(bc)                 ;  7  its low byte
         ld   e,a                    ;  4
         dec  b                      ;  4
-        exx                         ;  4
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        exx                         ;  4
-        jr   nz,crc_run_byte        ; 12 = 89 T a byte
-        ei
+        ld   a,l                    ;  4
+crc_run_end_low:
+        cp   0                      ;  7  (set on entry)
+        jr   nz,crc_run_byte        ; 12 = 78 T a byte
+        ld   a,h
+crc_run_end_high:
+        cp   0                      ; (set on entry)
+        jr   nz,crc_run_byte
         ret
 
 ; stream_finish - a compressed batch's work is done, its status block
