@@ -280,7 +280,7 @@ packed_due:
         ex   de,hl                  ; the sector expanded (DE is past it):
         dec  h                      ; its CRC-16 must be the PC's, for the
         dec  h                      ; read back compares the disk with it
-        call crc16_sector           ; (8.2 ms)
+        call crc16_sector           ; (7.2 ms)
         ld   hl,(packed_crc)
         or   a
         sbc  hl,de                  ; Z: the same
