@@ -223,7 +223,7 @@ void image_load_track(DiscImage* image)
     int cylinder = image->next_cylinder++;
     bool failed = !load_side(image, cylinder, 0);
     if (image->sides == 2 && !load_side(image, cylinder, 1)) failed = true;
-    if (failed) std::printf("  + Warning track %d is invalid (and has been reset)\n", cylinder);
+    if (failed && image->quiet == 0) std::printf("  + Warning track %d is invalid (and has been reset)\n", cylinder);
 }
 
 // The slot of the side that holds the sector ID (the first of two with
@@ -245,7 +245,7 @@ const std::uint8_t* image_find_sector(DiscImage* image, int cylinder, int index)
     // A real two-sided Einstein disk numbers side 1's sectors 10 to 19.
     if (slot < 0 && s == 1) slot = find_slot(side, index);
     if (slot < 0) {
-        std::printf("  + Track %02d, sector %02d not found\n", cylinder, wanted);
+        if (image->quiet == 0) std::printf("  + Track %02d, sector %02d not found\n", cylinder, wanted);
         return blank_sector();
     }
     return side->sectors + SECTOR_SIZE * slot;

@@ -46,6 +46,7 @@ struct DiscImage {
     std::int32_t sides;              // 1 or 2
     dsk::Disk disk;                  // a DSK image's records, decoded once
     std::int32_t next_cylinder;      // the cylinder image_load_track loads next
+    std::int32_t quiet;              // nonzero: no warning printed (a look ahead at the image)
     TrackBuffer side[2];             // side 0, side 1 of the loaded cylinder
 };
 

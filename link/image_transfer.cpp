@@ -70,6 +70,8 @@ struct Transfer {
     // stream while this batch is written (their copies reach back into it).
     std::vector<std::uint8_t> next_batch;
     int next_first;              // its first sector, or -1
+    int following;               // the first sector of the batch after this one, in the order they go (total: none)
+    int sectors_before;          // sectors of the batches that went before this one
     int next_fetched;            // its sectors fetched so far
     std::vector<std::uint8_t> stream;  // the stream going out meanwhile ...
     std::size_t stream_sent;     // ... the bytes of it written so far ...
@@ -94,7 +96,7 @@ struct Transfer {
 
 // " 3.0 KB/s, 1:23 left": the bytes the PC sent a second since the first
 // batch, and the time left at the pace of the sectors done so far.
-static std::string rate_and_time_left(const Transfer* t, int n)
+static std::string rate_and_time_left(const Transfer* t, int n)  // n: sectors done
 {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t->started).count();
     if (n == 0 || seconds <= 0) return "  --- KB/s, --:-- left";
@@ -220,6 +222,15 @@ static void fetch_sector(Transfer* t, std::uint8_t* sector)
         t->index = 0;
         ++t->image_track;
     }
+}
+
+// The image position of the drive's sector `n`: the next fetch reads it.
+static void seek_sector(Transfer* t, int n)
+{
+    t->image_track = n / t->sectors_per_cylinder;
+    t->index = n % t->sectors_per_cylinder;
+    t->image->next_cylinder = t->image_track;
+    if (t->index != 0 && t->image_track < t->image_tracks) image_load_track(t->image);
 }
 
 // The Einstein's next byte within `seconds`; in -fast, the stream goes out
@@ -377,6 +388,7 @@ static void build_stream(Transfer* t, int next)
         for (int k = 0; k < t->batch_sectors; ++k) {
             bool first_time = k == t->next_fetched;
             if (first_time) {
+                if (k == 0) seek_sector(t, next);
                 fetch_sector(t, &t->next_batch[static_cast<std::size_t>(k) * SECTOR_SIZE]);
                 ++t->next_fetched;
             }
@@ -430,7 +442,13 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
 {
     *waited_for_status = false;
     t->geometry_sent = true;
-    if (!send_byte(t->packed ? PACKED_BATCH : t->verify ? VERIFY_BATCH : BATCH_BYTE)) return BLOCK_LINK_DEAD;
+    // A compressed batch names where it begins: the batches may go in
+    // another order than the drive's (lead_batch).
+    const std::uint8_t place[] = {static_cast<std::uint8_t>(first / t->sectors_per_cylinder),
+                                  static_cast<std::uint8_t>(first % t->sectors_per_cylinder)};
+    if (t->packed ? !send_checked_command(PACKED_BATCH, place, sizeof place)
+                  : !send_byte(t->verify ? VERIFY_BATCH : BATCH_BYTE))
+        return BLOCK_LINK_DEAD;
     char label[LABEL_SIZE];
     int start = 0;
     if (t->packed) {
@@ -443,11 +461,12 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         std::uint8_t* sector = &t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE];
         bool first_time = k == t->fetched;
         if (first_time) {
+            if (k == 0) seek_sector(t, first);
             fetch_sector(t, sector);
             ++t->fetched;
         }
         int width = std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
-                                  n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, n).c_str() : "");
+                                  n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, t->sectors_before + k).c_str() : "");
         // The line is rewritten in place: a shorter label is padded to
         // cover the longest one before it.
         if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
@@ -474,7 +493,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         BlockFault fault = send_batch_crcs(t);
         if (fault != BLOCK_OK) return fault;
     }
-    if (t->packed) build_stream(t, first + t->batch_sectors);
+    if (t->packed) build_stream(t, t->following);
     *waited_for_status = true;
     BlockFault fault = receive_status(t, first, false);
     if (t->stream_sent < t->stream.size()) t->streamed_first = -1;  // it did not all go out
@@ -603,6 +622,36 @@ int transfer_loaded_image(DiscImage* image, const char* name, int verify, bool f
     return send_image(image, name, verify, fast, program);
 }
 
+// -fast: the first sector of the batch that goes first, out of the
+// drive's order, or -1.  That is the last batch when it holds the filler
+// alone (a disk's blank end): its disk work, which no line time would
+// cover at the end, then goes on while the first batch with data streams
+// in.  The look at it reads the image quietly: its warnings come when it
+// is sent.
+static int lead_batch(Transfer* t)
+{
+    int last = t->total - t->batch_sectors;
+    if (!t->packed || last < t->batch_sectors || t->total % t->batch_sectors != 0) return -1;
+    bool blank = true;
+    t->image->quiet = 1;
+    seek_sector(t, last);
+    for (int k = 0; k < t->batch_sectors && blank; ++k) {
+        fetch_sector(t, t->batch.data());
+        blank = std::memcmp(t->batch.data(), blank_sector(), SECTOR_SIZE) == 0;
+    }
+    t->image->quiet = 0;
+    seek_sector(t, 0);
+    return blank ? last : -1;
+}
+
+// The batch that goes after the one at `first`: the lead batch first, then
+// the others in the drive's order (t->total or more: none).
+static int batch_after(const Transfer* t, int first, int lead)
+{
+    int next = first == lead ? 0 : first + t->batch_sectors;
+    return next == lead ? next + t->batch_sectors : next;
+}
+
 static int send_image(DiscImage* loaded, const char* name, int verify, bool fast, ProgramState* program)
 {
     DiscImageOwner builtin;
@@ -656,7 +705,11 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     t.bytes_at_start = serial_port.bytes_sent;
     t.next_first = t.streamed_first = -1;
     t.stream_room = STREAM_MAX;
-    for (int first = 0; first < t.total; first += t.batch_sectors) {
+    int lead = lead_batch(&t);
+    t.sectors_before = 0;
+    for (int first = lead >= 0 ? lead : 0; first < t.total;
+         first = batch_after(&t, first, lead), t.sectors_before += t.batch_sectors) {
+        t.following = batch_after(&t, first, lead);
         t.fetched = 0;
         if (t.next_first == first) {  // fetched ahead for the stream
             std::swap(t.batch, t.next_batch);

@@ -43,7 +43,9 @@ constexpr std::uint8_t FAST_COMMAND = 'F';      // a line rate to try (link/fast
 constexpr std::uint8_t BATCH_BYTE = 0;          // a batch of sectors to write
 constexpr std::uint8_t VERIFY_BATCH = 4;        // the same, each sector read back and compared
 // A batch of compressed sectors, always verified (-fast, once the second
-// stage is in place): one block per sector, each carrying its number in the
+// stage is in place): its first track and sector follow the byte, checked
+// (send_checked_command), so the batches may go in any order; then one
+// block per sector, each carrying its number in the
 // batch (FILLER_FLAG: the format's filler, read back but not written), the
 // CRC-16 of the sector and its compressed form (link/sector_lz.h; neither
 // for the filler), and the CRC-16 of the block; LAYABLE_FLAG in the

@@ -113,19 +113,30 @@ lay_locate:
         jp   settle_delay
 
 ; lay_step_ahead - a compressed batch's work is done: the head starts
-; towards the next batch's first track now (seek_head), so that the step
-; and its settle pass while the status block goes out and the stream is
-; taken.  The next batch's first side then finds the head there, settled
-; (lay_locate), and its Write Track is under way before the index pulse
-; that a step and the progress line after the stream's take would miss.
-; No step past the image's last track.  The motor is kept turning.
+; towards the next batch's first track now (seek_head), as the stream's
+; header names it, so that the step and its settle pass while the status
+; block goes out and the stream is taken.  The next batch's first side
+; then finds the head there, settled (lay_locate), and its Write Track is
+; under way before the index pulse that a step and the progress line after
+; the stream's take would miss.  No step without a whole header that names
+; a batch within the image.  The motor is kept turning.
 ; Changes everything.
 lay_step_ahead:
-        ld   a,(image_tracks)
-        ld   hl,mos_track           ; the next batch's (the last side's
-        cp   (hl)                   ; advance_position has moved on)
+        ld   hl,(stream_write)
+        ld   de,10000h-stream_area-STREAM_HEADER
+        add  hl,de
+        jr   nc,lay_keep_turning    ; the header is not in yet
+        call stream_header          ; Z: whole, DE = the stream's length
+        jr   nz,lay_keep_turning
+        ld   a,d
+        or   e
         jr   z,lay_keep_turning     ; no batch follows
+        ld   hl,(stream_area+2)     ; L = its track, H = its sector
+        ld   a,(image_tracks)
+        dec  a
+        cp   l
         jr   c,lay_keep_turning
+        ld   (mos_track),hl         ; (its batch byte names the place again)
         call seek_head
         call show_write_progress    ; (which the next batch's side then
         ld   hl,(mos_track)         ; leaves out, lay_progress: the print

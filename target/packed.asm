@@ -2,8 +2,10 @@
 ; packed.asm - a batch of compressed sectors (tobrin -fast).  Part of the
 ; second stage.
 ;
-; The batch byte PACKED_BATCH is followed by one block for each sector,
-; in the batch's order:
+; The batch byte PACKED_BATCH is followed by the batch's first track and
+; sector and a check byte (the three sum to FFh): the PC need not send the
+; batches in the disk's order.  Then, after the answer (below), one block
+; for each sector, in the batch's order:
 ;
 ;   length (two bytes, low first) of what follows the next byte: 3 to
 ;   PACKED_MAX; bit 7 of its high byte (LAYABLE_FLAG) says that the sector
@@ -80,11 +82,33 @@ STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
 STREAM_SLACK:   equ 1536
 
 ; packed_batch - reached by jump from write_batch, which has marked every
-; sector of the batch to be written.  Takes what came of the stream, tells
+; sector of the batch to be written.  Wire after the batch byte: the
+; batch's first track and sector, and a check byte that makes the two and
+; itself sum to FFh.  Takes what came of the stream, tells
 ; the PC how many blocks that was, receives the rest and goes on at
 ; packed_received as a verified batch.  A block that does not get across
 ; ends in link_no_sync or link_timeout, as recv_block's do.
 packed_batch:
+        ld   hl,batch_place         ; where the batch begins (the PC sends
+        ld   b,2                    ; the batches in the order it likes),
+        call take_checked           ; checked; one that does not check out,
+        jp   nz,command_loop        ; or is no place a batch may begin, is
+        ld   hl,(batch_place)       ; dropped: the PC's resume follows
+        ld   a,(image_tracks)
+        dec  a
+        cp   l
+        jp   c,command_loop
+        ld   a,(sectors_per_cylinder)
+        dec  a
+        cp   h
+        jp   c,command_loop
+        ld   a,h                    ; a track side's first sector: 0 or 10
+        or   a
+        jr   z,packed_place_ok
+        cp   10
+        jp   nz,command_loop
+packed_place_ok:
+        ld   (mos_track),hl         ; mos_track, mos_sector
         ld   a,VERIFY_BATCH         ; read back and compared, always
         ld   (batch_command),a
         ld   a,1                    ; each track side formatted as it is

@@ -6,6 +6,7 @@
 
 #include "image/dsk_codec.h"
 #include "link/sector_lz.h"
+#include "sim/mos.h"
 #include "target/program_stages.h"
 #include "target/target_program.h"
 #include "tests/support/sim_rig.h"
@@ -214,7 +215,11 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         s[4] = static_cast<std::uint8_t>(0xFF - s[0] - s[1] - s[2]);
         return s;
     };
-    w.rig.send_byte(label::PACKED_BATCH);
+    // The batch byte, then the batch's track and sector, checked.
+    auto open_batch = [&](std::uint8_t track, std::uint8_t check_damage = 0) {
+        w.rig.send(Bytes{label::PACKED_BATCH, track, 0, static_cast<std::uint8_t>((0xFF - track) ^ check_damage)});
+    };
+    open_batch(0);
     EXPECT_EQ(w.rig.receive(2), (Bytes{0, 0xFF}));  // nothing came ahead
     EXPECT_TRUE(taken(block(0)));
     Bytes damaged = block(1);  // two bytes of the form swapped: the sums agree,
@@ -253,13 +258,29 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     EXPECT_GT(w.rig.e().overlap_bytes, 0u);
     EXPECT_EQ(w.rig.e().usart.overruns, 0u);
     EXPECT_EQ(fdc.lost_data, 0u);
-    w.rig.send_byte(label::PACKED_BATCH);
+    open_batch(1);
     EXPECT_EQ(w.rig.receive(2), (Bytes{4, 0xFB}));
     for (int n = 14; n < 20; ++n) EXPECT_TRUE(taken(block(n))) << n;
     w.rig.send(stream({block(0)}, 0));  // a stream of another batch, never taken
     EXPECT_EQ(w.rig.receive_block(10), Bytes(10, 0));
-    w.rig.send_byte(label::PACKED_BATCH);
+    open_batch(3);  // the PC's order need not be the disk's
     EXPECT_EQ(w.rig.receive(2), (Bytes{0, 0xFF}));
+    EXPECT_EQ(w.rig.e().ram[mos::mos_track], 3);
+    // A batch byte whose place came damaged, or names no place where a
+    // batch begins (past the image's tracks, or within a side), is dropped:
+    // the Einstein goes back to its command loop (the PC's resume follows)
+    // and lays down nothing.
+    for (const Bytes& place : {Bytes{0, 0, 0xFE}, Bytes{40, 0, 0xD7}, Bytes{0, 5, 0xFA}}) {
+        WritePhase d(EinsteinConfig{}, {40, 10, 10}, true);
+        int waiting = count(d.rig.screen_transcript(), "[ Waiting to proceed");
+        d.rig.send_byte(label::PACKED_BATCH);
+        d.rig.send(place);
+        EXPECT_EQ(d.rig.run_until_starved(), StopReason::Starved);
+        EXPECT_EQ(count(d.rig.screen_transcript(), "[ Waiting to proceed"), waiting + 1) << int{place[0]};
+        const auto& commands = d.rig.e().fdc.figures.commands;
+        EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const auto& c) { return (c.second & 0xE0) == 0xA0 || c.second >= 0xF0; }), 0)
+            << int{place[0]};
+    }
     for (int n = 0; n < 20; ++n)
         EXPECT_EQ(disk_find_sector(&w.rig.e().disk, n / 10, 0, n % 10)->data,
                   Bytes(batch.begin() + n * 512, batch.begin() + (n + 1) * 512))
