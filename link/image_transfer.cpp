@@ -465,8 +465,9 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
             fetch_sector(t, sector);
             ++t->fetched;
         }
+        std::string rate = t->show_rate ? rate_and_time_left(t, t->sectors_before + k) : "";
         int width = std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
-                                  n % t->sectors_per_cylinder, t->show_rate ? rate_and_time_left(t, t->sectors_before + k).c_str() : "");
+                                  n % t->sectors_per_cylinder, rate.c_str());
         // The line is rewritten in place: a shorter label is padded to
         // cover the longest one before it.
         if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");

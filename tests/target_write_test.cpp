@@ -278,8 +278,8 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         EXPECT_EQ(d.rig.run_until_starved(), StopReason::Starved);
         EXPECT_EQ(count(d.rig.screen_transcript(), "[ Waiting to proceed"), waiting + 1) << int{place[0]};
         const auto& commands = d.rig.e().fdc.figures.commands;
-        EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const auto& c) { return (c.second & 0xE0) == 0xA0 || c.second >= 0xF0; }), 0)
-            << int{place[0]};
+        auto writes = [](const auto& c) { return (c.second & 0xE0) == 0xA0 || c.second >= 0xF0; };
+        EXPECT_EQ(std::count_if(commands.begin(), commands.end(), writes), 0) << int{place[0]};
     }
     for (int n = 0; n < 20; ++n)
         EXPECT_EQ(disk_find_sector(&w.rig.e().disk, n / 10, 0, n % 10)->data,
