@@ -208,8 +208,8 @@ int agree_fast_line(ProgramState* program)
             std::fflush(stdout);
             return rate.baud;
         }
-        if (tried) quiet_s = COMMAND_QUIET_S;  // after a failed try the Einstein's state is less sure
         if (tried) {
+            quiet_s = COMMAND_QUIET_S;  // after a failed try the Einstein's state is less sure
             char text[64];
             std::snprintf(text, sizeof text, "the line did not carry %d baud%s", rate.baud,
                           faster ? "" : " with one stop bit");

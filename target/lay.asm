@@ -122,11 +122,7 @@ lay_locate:
 ; a batch within the image.  The motor is kept turning.
 ; Changes everything.
 lay_step_ahead:
-        ld   hl,(stream_write)
-        ld   de,10000h-stream_area-STREAM_HEADER
-        add  hl,de
-        jr   nc,lay_keep_turning    ; the header is not in yet
-        call stream_header          ; Z: whole, DE = the stream's length
+        call stream_header_in       ; Z: in and whole, DE = the stream's length
         jr   nz,lay_keep_turning
         ld   a,d
         or   e

@@ -484,6 +484,16 @@ stream_told:
         cpl
         jp   put_byte
 
+; stream_header_in - stream_header, once the header's five bytes are in
+; (NZ before).  Changes A, B, DE, HL.
+stream_header_in:
+        ld   hl,(stream_write)
+        ld   de,10000h-stream_area-STREAM_HEADER
+        add  hl,de
+        jr   c,stream_header
+        or   1                      ; NZ: not in yet
+        ret
+
 ; stream_header - Z when the stream's header in stream_area is whole: its
 ; five bytes sum to FFh; DE = the length it gives.
 ; Changes A, B, DE, HL.
@@ -549,11 +559,7 @@ stream_finish:
         call lay_step_ahead
         call rts_on
 stream_finish_check:
-        ld   hl,(stream_write)
-        ld   de,10000h-stream_area-STREAM_HEADER
-        add  hl,de
-        jr   nc,stream_finish_wait  ; the header is not in yet
-        call stream_header
+        call stream_header_in
         jr   nz,stream_finish_wait
         ld   hl,stream_area+STREAM_HEADER
         add  hl,de
