@@ -419,17 +419,26 @@ void watch_blocks(Einstein* e)
     // A block of the stream (stream_area): taken with a changed byte when
     // one was stored within it.  The stream begins anew with each batch's work.
     einstein_trap(e, label::packed_received, [](Einstein* m) { m->changed_stores.clear(); });
-    einstein_trap(e, label::packed_taken, [](Einstein* m) {
+    // A block judged ahead (while the rest of its stream came) is looked
+    // at as it is judged; its record is taken later.
+    auto stream_block_taken = [](Einstein* m) {
         auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
         std::uint16_t at = word(label::packed_at);
-        if (at < label::stream_area) {
-            if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
-            return;
-        }
         std::uint16_t first = word(label::stream_read);
         std::uint16_t end = static_cast<std::uint16_t>(at + (word(first) & 0x7FFF));
         auto changed = m->changed_stores.lower_bound(first);
         if (changed != m->changed_stores.end() && *changed < end) block_watch.compressed_taken_changed++;
+    };
+    einstein_trap(e, label::ahead_judged, stream_block_taken);
+    einstein_trap(e, label::packed_taken, [stream_block_taken](Einstein* m) {
+        auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
+        std::uint16_t at = word(label::packed_at);
+        if (at >= label::ahead_records && at < label::ahead_records + 4 * label::MAX_BATCH) return;
+        if (at < label::stream_area) {
+            if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
+            return;
+        }
+        stream_block_taken(m);
     });
 }
 

@@ -16,6 +16,7 @@
 ; and each byte either brings 21 T more: far inside the 1,280 T that one
 ; byte of the form takes on the line at 31250 baud.
 expand_sector:
+        call stream_poll
         ld   a,d                    ; the sector's end, high byte, into the
         add  a,2                    ; two compares that need it
         ld   (expand_run_end+1),a
@@ -30,7 +31,7 @@ expand_token:                       ; T-states
         call expand_fits            ; 50
         jr   nc,expand_bad          ;  7  past the end
         inc  bc                     ;  6
-        ldir                        ; 21 a byte
+        call ldir_polled            ; 21 a byte, and 5 in pieces
         jr   expand_next            ; 12
 expand_copy:
         add  a,a                    ;  4  bit 6 to carry: two distance bytes
@@ -68,9 +69,10 @@ expand_from:                        ; A, B: where the copy comes from
         ld   l,b                    ;  4
         ld   b,0                    ;  7
         inc  bc                     ;  6
-        ldir                        ; 21 a byte
+        call ldir_polled            ; 21 a byte, and 5 in pieces
         pop  hl                     ; 10
 expand_next:                        ; no run went past the end, so DE has
+        call stream_poll            ; 27 while no stream comes
         ld   a,d                    ;  4  reached it when its high byte has
 expand_whole_end:
         cp   0                      ;  7  (set on entry)
@@ -78,6 +80,37 @@ expand_whole_end:
         ret                         ; Z: expanded whole
 expand_bad:
         or   1                      ; NZ
+        ret
+
+; ldir_polled - LDIR of the BC bytes (BC not 0) from HL to DE; while a
+; stream comes (stream_poll does not begin with RET), in pieces of 32
+; bytes (672 T), the line polled after each.
+; Changes A, BC (0), DE, HL as LDIR does.
+ldir_polled:
+        ld   a,(stream_poll)
+        cp   RET_OPCODE
+        jr   z,ldir_polled_last     ; no stream: at once
+ldir_polled_more:
+        ld   a,b                    ; 32 or fewer left: the last piece
+        or   a
+        jr   nz,ldir_polled_piece
+        ld   a,c
+        cp   33
+        jr   c,ldir_polled_last
+ldir_polled_piece:
+        push bc
+        ld   bc,32
+        ldir
+        call stream_poll
+        ex   (sp),hl                ; HL = the count, less this piece
+        ld   bc,-32
+        add  hl,bc
+        ld   b,h
+        ld   c,l
+        pop  hl
+        jr   ldir_polled_more
+ldir_polled_last:
+        ldir
         ret
 
 ; expand_fits - a run of A + 1 bytes from DE on (B = 0): C = A, and carry

@@ -39,8 +39,7 @@ FDC_WRITE_ERRORS: equ 5Ch       ; status: write protected, not found, CRC error,
 ; confirm_status); the format itself is laid down side by side with the
 ; compressed batches.  Then the image write, as after the format command.
 lay_format:
-        ld   hl,stream_area         ; no stream from an earlier run
-        ld   (stream_write),hl
+        call stream_empty           ; no stream from an earlier run
         ld   hl,0FFFFh              ; no progress line shown ahead
         ld   (lay_shown),hl
         ld   a,1

@@ -56,7 +56,11 @@
 ;   five sum to FFh
 ;
 ; then the blocks, each as above but for the checksums.  A length of 0
-; says that no batch follows.  At the next batch byte the stream is taken
+; says that no batch follows.  While the rest of the stream comes after
+; the work (stream_finish), the blocks that are in are judged already and
+; expanded into sector_buffer (ahead_judge), the line polled between
+; pieces of that work; what they give the batch is kept aside until its
+; batch byte names it.  At the next batch byte the stream is taken
 ; first (stream_take): block after block while each checks out and is the
 ; one due, up to the first that does not - a byte damaged or lost on the
 ; line, the stream cut short, a stream of another batch (one left from
@@ -304,11 +308,16 @@ packed_due:
         ex   de,hl                  ; the sector expanded (DE is past it):
         dec  h                      ; its CRC-16 must be the PC's, for the
         dec  h                      ; read back compares the disk with it
-        call crc16_sector           ; (7.2 ms)
+        call judge_crc              ; (7.2 ms)
         ld   hl,(packed_crc)
         or   a
         sbc  hl,de                  ; Z: the same
         ret
+
+; judge_crc - crc16_sector, or crc_sector_run while the judging ahead
+; polls the line (ahead_begin).
+judge_crc:
+        jp   crc16_sector
 
 ; The filler: laid down here; its CRC-16, which its block does not carry,
 ; taken once a batch.
@@ -319,13 +328,13 @@ packed_filler:
         inc  de
         ld   bc,SECTOR_SIZE-1
         push hl
-        ldir
+        call ldir_polled
         pop  hl
         ld   a,(filler_crc_known)
         or   a
         ld   de,(filler_crc)
         jr   nz,packed_filler_crc
-        call crc16_sector
+        call judge_crc
         ld   (filler_crc),de
         ld   a,1
         ld   (filler_crc_known),a
@@ -382,17 +391,17 @@ packed_received:
         call wait_idle
         ld   a,FDC_FORCE_INT
         out  (FDC_COMMAND),a
-        ld   hl,stream_area
-        ld   (stream_write),hl
+        call stream_empty
         jp   write_received_quiet
 
 ; stream_take - the stream that came during the work of the batch before
 ; (stream_area, up to stream_write): when its header is whole and names
 ; this batch (mos_track and mos_sector, where it begins), its blocks are
-; taken in order (packed_judge) while each is whole, due and within what
-; came.  Then the PC is told how many of the batch's blocks are in:
-; packed_next, and its complement.  The area is emptied, so that nothing
-; is taken from it twice.  Changes everything.
+; taken in order while each is whole, due and within what came: first
+; those judged already while the rest of the stream came (ahead_apply),
+; then the others (stream_judge).  Then the PC is told how many of the
+; batch's blocks are in: packed_next, and its complement.  The area is
+; emptied, so that nothing is taken from it twice.  Changes everything.
 stream_take:
         ld   hl,(stream_write)      ; what came after the header
         ld   de,stream_area+STREAM_HEADER
@@ -422,8 +431,40 @@ stream_cut:
         ld   hl,stream_area+STREAM_HEADER
         add  hl,bc
         ld   (stream_end),hl
+        call ahead_apply            ; HL = the first block not judged ahead
+stream_block:
+        call stream_judge
+        jr   nz,stream_told
+        push hl
+        call packed_take
+        pop  hl
+        jr   stream_block
+stream_told:
+        call stream_empty
+        ld   a,(packed_next)
+        call put_byte
+        cpl
+        jp   put_byte
+
+; stream_empty - no stream in stream_area, and nothing of one judged ahead.
+; Changes HL.
+stream_empty:
+        ld   hl,stream_area
+        ld   (stream_write),hl
         ld   hl,stream_area+STREAM_HEADER
-stream_block:                       ; HL = the next block's length
+        ld   (ahead_read),hl
+        ld   hl,ahead_count
+        ld   (hl),0
+        ret
+
+; stream_judge - the stream's block whose length is at HL, no further than
+; stream_end: its length checked, the CRC-16 over all of it (crc_run) and
+; packed_judge_whole (due, its form expands whole to the sector the block
+; gives; packed_at: its number).  Out: Z when it checks out; HL = the next
+; block's length.  NZ with carry when it is not all in (not even its
+; length, or cut short); NZ without carry when its length came damaged or
+; out of range, or it does not check out.  Changes everything.
+stream_judge:
         ld   (stream_read),hl
         ex   de,hl
         ld   hl,(stream_end)
@@ -431,7 +472,7 @@ stream_block:                       ; HL = the next block's length
         sbc  hl,de                  ; bytes left
         ld   bc,3
         sbc  hl,bc                  ; (carry clear: the bytes left, less 3)
-        jr   c,stream_told          ; not even a length
+        ret  c                      ; not even a length (NZ: HL is not 0)
         ex   de,hl                  ; DE = bytes left after the length
         ld   c,(hl)
         inc  hl
@@ -442,7 +483,7 @@ stream_block:                       ; HL = the next block's length
         add  a,b
         add  a,c
         inc  a
-        jr   nz,stream_told         ; a damaged length
+        jr   nz,stream_judge_bad    ; a damaged length
         ld   a,b                    ; the flag apart
         and  LAYABLE_FLAG
         ld   (packed_layable),a
@@ -451,14 +492,14 @@ stream_block:                       ; HL = the next block's length
         push hl
         ld   hl,-3                  ; no block is shorter or longer
         add  hl,bc
-        jr   nc,stream_damaged
+        jr   nc,stream_judge_range
         ld   hl,-PACKED_MAX-1
         add  hl,bc
-        jr   c,stream_damaged
+        jr   c,stream_judge_range
         ex   de,hl                  ; nor cut short
         sbc  hl,bc                  ; (carry clear)
-        jr   c,stream_damaged
         pop  hl
+        ret  c                      ; (NZ: not 0)
         add  hl,bc                  ; the next block
         push hl
         ld   hl,(stream_read)       ; the CRC-16 over all of it, length
@@ -468,21 +509,15 @@ stream_block:                       ; HL = the next block's length
         call crc_run
         ld   a,d
         or   e
-        jr   nz,stream_damaged
-        call packed_judge_whole     ; due, and its form expands whole
-        jr   nz,stream_damaged
-        call packed_take
+        call z,packed_judge_whole   ; due, and its form expands whole
         pop  hl
-        jr   stream_block
-stream_damaged:
+        ret  z
+stream_judge_bad:
+        or   1                      ; NZ, no carry
+        ret
+stream_judge_range:
         pop  hl
-stream_told:
-        ld   hl,stream_area         ; emptied
-        ld   (stream_write),hl
-        ld   a,(packed_next)
-        call put_byte
-        cpl
-        jp   put_byte
+        jr   stream_judge_bad
 
 ; stream_header_in - stream_header, once the header's five bytes are in
 ; (NZ before).  Changes A, B, DE, HL.
@@ -514,8 +549,11 @@ stream_header_sum:
 
 ; crc_run - DE = the CRC-16 (preset FFFFh) of the BC bytes at HL (BC not
 ; 0), through crc_table; the loop ends at the run's end address, which it
-; holds in its own two compares.  Changes A, BC, DE, HL.
+; holds in its own two compares.  While the judging ahead polls the line
+; (ahead_begin), it does so every eight bytes: crc_run_next then goes to
+; crc_run_poll.  Changes A, BC, DE, HL.
 crc_run:
+        call stream_poll
         push hl
         add  hl,bc                  ; the end
         ld   a,l
@@ -540,23 +578,39 @@ crc_run_byte:                       ; T-states
         ld   a,l                    ;  4
 crc_run_end_low:
         cp   0                      ;  7  (set on entry)
-        jr   nz,crc_run_byte        ; 12 = 78 T a byte
+crc_run_next:
+        jr   nz,crc_run_byte        ; 12 = 78 T a byte (polling: crc_run_poll, 97 T)
         ld   a,h
 crc_run_end_high:
         cp   0                      ; (set on entry)
         jr   nz,crc_run_byte
         ret
+crc_run_poll:
+        and  7                      ;  7
+        jr   nz,crc_run_byte        ; 12
+        call stream_poll
+        jr   crc_run_byte
+CRC_RUN_PLAIN:  equ (crc_run_byte-crc_run_next-2) & 0FFh  ; crc_run_next's two
+CRC_RUN_POLLED: equ (crc_run_poll-crc_run_next-2) & 0FFh  ; displacements
+
+; crc_sector_run - crc16_sector through crc_run, which polls the line:
+; DE = the CRC-16 of the 512 bytes at HL, HL past them.  Changes A, BC.
+crc_sector_run:
+        ld   bc,SECTOR_SIZE
+        jp   crc_run
 
 ; stream_finish - a compressed batch's work is done, its status block
 ; not yet sent: the rest of the stream is taken into stream_area with RTS
-; on, as far as its header says.  A stream whose header came damaged, or
-; that lost bytes on the line, ends once the line has been quiet for
-; 65,536 polls (0.85 s): the PC sends nothing after the stream but waits
-; for the status block.  Bytes past the area's end are let pass.  RTS is
-; off after.  The head starts towards the next batch's track first
-; (lay_step_ahead).  Changes everything.
+; on, as far as its header says.  Meanwhile the blocks that are in are
+; judged (ahead_judge), the line polled between pieces of the work.  A
+; stream whose header came damaged, or that lost bytes on the line, ends
+; once the line has been quiet for 65,536 polls (0.85 s): the PC sends
+; nothing after the stream but waits for the status block.  Bytes past
+; the area's end are let pass.  RTS is off after.  The head starts towards
+; the next batch's track first (lay_step_ahead).  Changes everything.
 stream_finish:
         call lay_step_ahead
+        call ahead_begin
         call rts_on
 stream_finish_check:
         call stream_header_in
@@ -567,7 +621,9 @@ stream_finish_check:
         ld   hl,(stream_write)
         or   a
         sbc  hl,de
-        jp   nc,rts_off             ; all of it is in
+        jr   nc,stream_finish_done  ; all of it is in
+        call ahead_judge            ; Z: a block judged, perhaps another
+        jr   z,stream_finish_check
 stream_finish_wait:
         ld   bc,0
 stream_finish_poll:                 ; T-states
@@ -578,18 +634,168 @@ stream_finish_poll:                 ; T-states
         ld   a,b                    ;  4
         or   c                      ;  4
         jr   nz,stream_finish_poll  ; 12  = 52 T a poll
-        jp   rts_off                ; quiet: the rest was lost
+        jr   stream_finish_done     ; quiet: the rest was lost
 stream_finish_byte:
-        in   a,(USART_DATA)
-        ld   c,a
+        call stream_poll            ; (it takes the byte)
+        jr   stream_finish_check
+stream_finish_done:
+        call ahead_end
+        jp   rts_off
+
+; stream_poll - the stream's bytes that are waiting in the 8251, put at
+; stream_write (past the area's end they are let pass), while a stream
+; comes; a seek where the head is every 256 bytes keeps the motor turning
+; for the next batch (it stops after 2 s).  Nothing at all while no
+; stream comes: its first instruction is a RET then (ahead_end).  Called
+; between pieces of at most about 1,000 T of the judging ahead: two bytes
+; take 2,560 T at 31250 baud, and the 8251 holds one and a second in its
+; shift register.  Changes nothing, flags included.
+stream_poll:
+        ret                         ; (PUSH AF while a stream comes)
+stream_poll_byte:
+        in   a,(USART_CONTROL)
+        and  USART_RXRDY_MASK
+        jr   z,stream_poll_none
+        push hl
         ld   hl,(stream_write)
         ld   a,h
         cp   STREAM_END/256
-        jr   nc,stream_finish_check ; past the area's end: let pass
-        ld   (hl),c
+        in   a,(USART_DATA)         ; (flags kept; stored next, nothing between)
+        jr   nc,stream_poll_past
+        ld   (hl),a
         inc  hl
         ld   (stream_write),hl
-        ld   a,l                    ; a seek where the head is every 256
-        or   a                      ; bytes keeps the motor turning for
-        call z,lay_keep_turning     ; the next batch (it stops after 2 s)
-        jr   stream_finish_check
+        ld   a,l
+        or   a
+        call z,lay_keep_turning
+stream_poll_past:
+        pop  hl
+        jr   stream_poll_byte
+stream_poll_none:
+        pop  af
+        ret
+
+PUSH_AF:        equ 0F5h        ; the opcodes stream_poll begins with
+RET_OPCODE:     equ 0C9h
+
+; ahead_begin - the judging ahead starts on the stream in stream_area: no
+; block judged yet, the batch's first due, stream_poll on, and the
+; judge's sector CRC-16 through crc_sector_run, which polls too.  The
+; batch before has no more use for sector_buffer: its work is done.
+; Changes A, HL.
+ahead_begin:
+        xor  a
+        ld   (ahead_count),a
+        ld   (ahead_done),a
+        ld   (packed_next),a
+        ld   (filler_crc_known),a
+        ld   hl,stream_area+STREAM_HEADER
+        ld   (ahead_read),hl
+        ld   a,PUSH_AF
+        ld   (stream_poll),a
+        ld   a,CRC_RUN_POLLED
+        ld   (crc_run_next+1),a
+        ld   hl,crc_sector_run
+        ld   (judge_crc+1),hl
+        ret
+
+; ahead_end - stream_poll and the judge's sector CRC-16 as they are
+; outside stream_finish.  Changes A, HL.
+ahead_end:
+        ld   a,RET_OPCODE
+        ld   (stream_poll),a
+        ld   a,CRC_RUN_PLAIN
+        ld   (crc_run_next+1),a
+        ld   hl,crc16_sector
+        ld   (judge_crc+1),hl
+        ret
+
+; ahead_judge - the stream's next block not yet judged (ahead_read), when
+; all of it is in: judged as stream_take would (stream_judge), into its
+; place in sector_buffer, and kept in ahead_records (its number, its
+; CRC-16, its LAYABLE_FLAG) for the batch byte that will name the batch:
+; the batch before still has its status block to send, so nothing of
+; batch_status or verify_crcs may change yet.  The header is in and
+; whole.  A block that does not check out stops the judging ahead: it and
+; the rest are left to stream_take.  Out: Z when a block was judged.
+; Changes everything.
+ahead_judge:
+        call stream_poll
+        ld   a,(ahead_done)
+        or   a
+        ret  nz
+        ld   hl,(stream_write)      ; no further than what came
+        ld   (stream_end),hl
+        ld   hl,(ahead_read)
+        call stream_judge
+        jr   z,ahead_judged
+        ret  c                      ; not all in yet (NZ)
+        ld   a,1                    ; damaged, or not its batch's next
+        ld   (ahead_done),a
+        or   a                      ; NZ
+        ret
+ahead_judged:
+        ld   (ahead_read),hl
+        ld   hl,(packed_at)         ; one taken already: nothing to keep
+        ld   a,(hl)
+        and  FILLER_FLAG-1
+        ld   b,a
+        ld   a,(packed_next)
+        cp   b
+        jr   nz,ahead_passed
+        inc  a
+        ld   (packed_next),a
+        ld   a,(ahead_count)        ; its record: 4 bytes
+        ld   l,a
+        inc  a
+        ld   (ahead_count),a
+        ld   h,0
+        add  hl,hl
+        add  hl,hl
+        ld   de,ahead_records
+        add  hl,de
+        ld   de,(packed_at)         ; the number, with FILLER_FLAG
+        ld   a,(de)
+        ld   (hl),a
+        inc  hl
+        ld   de,(packed_crc)
+        ld   (hl),e
+        inc  hl
+        ld   (hl),d
+        inc  hl
+        ld   a,(packed_layable)
+        ld   (hl),a
+ahead_passed:                       ; (a block sent twice: passed over)
+        call stream_poll
+        xor  a                      ; Z
+        ret
+
+; ahead_apply - the blocks judged ahead taken for the batch (packed_take,
+; from their records), in their order.  Out: HL = the stream's first
+; block not judged ahead.  Changes everything.
+ahead_apply:
+        ld   a,(ahead_count)
+        or   a
+        ld   hl,stream_area+STREAM_HEADER
+        ret  z                      ; none: the stream from its start
+        ld   hl,ahead_records
+ahead_apply_next:
+        push af
+        ld   (packed_at),hl
+        inc  hl
+        ld   e,(hl)
+        inc  hl
+        ld   d,(hl)
+        inc  hl
+        ld   (packed_crc),de
+        ld   a,(hl)
+        inc  hl
+        ld   (packed_layable),a
+        push hl
+        call packed_take
+        pop  hl
+        pop  af
+        dec  a
+        jr   nz,ahead_apply_next
+        ld   hl,(ahead_read)
+        ret

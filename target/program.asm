@@ -272,7 +272,12 @@ lay_dirty:            equ lay_code+1            ; sectors of the side the Write 
 lay_rts:              equ lay_dirty+1           ; the 8251 command for the Write Track's turn: RTS on or off
 lay_shown:            equ lay_rts+1             ; (2) mos_track, mos_sector whose progress lay_step_ahead showed (FFh: none)
 batch_place:          equ lay_shown+2           ; (2) a compressed batch's track and sector, as its batch byte names them
-packed_block:         equ batch_place+2         ; (PACKED_MAX) the compressed block being received
+ahead_count:          equ batch_place+2         ; blocks of the stream judged ahead (stream_finish) ...
+ahead_read:           equ ahead_count+1         ; (2) ... where the next one begins ...
+ahead_done:           equ ahead_read+2          ; ... and not 0 once one did not check out
+ahead_records:        equ verify_area           ; (4 a block) their number, CRC-16 (low first), LAYABLE_FLAG:
+                                                ; verify_area is free from a batch's work to the next one's
+packed_block:         equ ahead_done+1         ; (PACKED_MAX) the compressed block being received
 packed_at:            equ packed_block+PACKED_MAX ; (2) the number of the block being judged
 stream_write:         equ packed_at+2           ; (2) where the stream's next byte lands
 stream_read:          equ stream_write+2        ; (2) the stream's block being taken ...

@@ -47,8 +47,7 @@ load_stage_rest:
         ld   hl,stage_rest_start
         ld   bc,stage_two_end-stage_rest_start
         call recv_block
-        ld   hl,stream_area         ; no stream yet
-        ld   (stream_write),hl
+        call stream_empty           ; no stream yet
         ld   a,STAGE_TWO_WHOLE
         ld   (stage_two_loaded),a
         ld   a,STAGE_TWO_TAKEN
@@ -65,11 +64,15 @@ staged_batch:
         ld   (laying),a             ; its format (packed_batch sets it)
         ld   a,(batch_command)
         cp   PACKED_BATCH
-        jp   nz,write_plain
+        jr   nz,staged_verified
         ld   a,(stage_two_loaded)
         cp   STAGE_TWO_WHOLE
         jp   z,packed_batch
         jp   link_refused
+staged_verified:
+        xor  a                      ; its sectors overwrite any of a stream
+        ld   (ahead_count),a        ; judged ahead (packed.asm)
+        jp   write_plain
 
 ; receive_crcs - a verified batch's block of the PC's CRC-16 of each of its
 ; sectors, high byte first, into verify_crcs.  Changes A, BC, HL.

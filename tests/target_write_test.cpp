@@ -239,11 +239,19 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     EXPECT_TRUE(taken(block(0)));        // sent twice
     for (int k = 3; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
     // The next batch goes while this one is written, a byte of its
-    // sector 14 changed on the line: the blocks before it are taken.
+    // sector 14 changed on the line: the blocks before it are taken.  Its
+    // first two blocks come during the work; the rest once the work is
+    // done, when the blocks that are in are judged while the others come.
     std::vector<Bytes> next;
     for (int n = 10; n < 20; ++n) next.push_back(block(n));
     next[4][20] ^= 0x04;
-    w.rig.send(stream(next, 1));
+    Bytes streamed = stream(next, 1);
+    std::size_t first_two = 5 + next[0].size() + next[1].size();
+    w.rig.send(Bytes(streamed.begin(), streamed.begin() + static_cast<std::ptrdiff_t>(first_two)));
+    int work_done = einstein_watch(&w.rig.e(), label::ahead_begin);
+    for (int k = 0; k < 4000 && einstein_watch_time(&w.rig.e(), work_done) == UINT64_MAX; ++k)
+        einstein_run(&w.rig.e(), CPU_HZ / 100, false);
+    w.rig.send(Bytes(streamed.begin() + static_cast<std::ptrdiff_t>(first_two), streamed.end()));
     Bytes status(10, 0);
     status[5] = label::VERIFIED_AFTER_REWRITE + 1;
     EXPECT_EQ(w.rig.receive_block(10), status);
@@ -258,6 +266,7 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     EXPECT_GT(w.rig.e().overlap_bytes, 0u);
     EXPECT_EQ(w.rig.e().usart.overruns, 0u);
     EXPECT_EQ(fdc.lost_data, 0u);
+    EXPECT_EQ(w.rig.e().ram[label::ahead_count], 4);  // judged up to the damaged one
     open_batch(1);
     EXPECT_EQ(w.rig.receive(2), (Bytes{4, 0xFB}));
     for (int n = 14; n < 20; ++n) EXPECT_TRUE(taken(block(n))) << n;
