@@ -1,6 +1,7 @@
 ; ---------------------------------------------------------------------------
 ; fast.asm - a faster line, agreed with the PC (tobrin -fast).  Part of the
-; second stage.
+; second stage's first part, so that its second part can go at the rate
+; agreed.
 ;
 ; The 8251 is clocked x16 by CTC channels 0 (transmitter) and 1 (receiver)
 ; from a 2 MHz trigger: the line runs at 125000 / N baud for a time constant
@@ -85,6 +86,35 @@ fast_back:
         call set_line_rate
         call drain_until_quiet      ; the rest of the probe passes unheard (each
         jp   command_loop           ; byte would cost the waiting line's print)
+
+; drain_until_quiet - every byte until the line has been quiet for
+; QUIET_POLLS polls (about 53 ms), added to the checksum in E: the rest of
+; a block whose length came damaged (the PC sends nothing after a block but
+; waits for our answer), or what is left of a probe at a rate the line did
+; not carry (fast_back).  Bytes that keep coming beyond any block's length
+; are no block: link_no_sync.  Changes A, BC, E, HL.
+drain_until_quiet:
+        ld   hl,2*PACKED_MAX
+drain_until_quiet_quiet:
+        ld   bc,QUIET_POLLS
+drain_until_quiet_poll:
+        in   a,(USART_CONTROL)
+        bit  USART_RXRDY,a
+        jr   nz,drain_until_quiet_byte
+        dec  bc
+        ld   a,b
+        or   c
+        jr   nz,drain_until_quiet_poll
+        ret
+drain_until_quiet_byte:
+        in   a,(USART_DATA)
+        add  a,e
+        ld   e,a
+        dec  hl
+        ld   a,h
+        or   l
+        jp   z,link_no_sync
+        jr   drain_until_quiet_quiet
 
 ; set_line_rate - CTC channels 0 and 1 to the time constant in A (less
 ; ONE_STOP_BIT), and the 8251's frame with it: two stop bits at the

@@ -233,35 +233,6 @@ packed_ready:
         ld   a,d
         ret
 
-; drain_until_quiet - every byte until the line has been quiet for
-; QUIET_POLLS polls (about 53 ms), added to the checksum in E: the rest of
-; a block whose length came damaged (the PC sends nothing after a block but
-; waits for our answer), or what is left of a probe at a rate the line did
-; not carry (fast_back).  Bytes that keep coming beyond any block's length
-; are no block: link_no_sync.  Changes A, BC, E, HL.
-drain_until_quiet:
-        ld   hl,2*PACKED_MAX
-drain_until_quiet_quiet:
-        ld   bc,QUIET_POLLS
-drain_until_quiet_poll:
-        in   a,(USART_CONTROL)
-        bit  USART_RXRDY,a
-        jr   nz,drain_until_quiet_byte
-        dec  bc
-        ld   a,b
-        or   c
-        jr   nz,drain_until_quiet_poll
-        ret
-drain_until_quiet_byte:
-        in   a,(USART_DATA)
-        add  a,e
-        ld   e,a
-        dec  hl
-        ld   a,h
-        or   l
-        jp   z,link_no_sync
-        jr   drain_until_quiet_quiet
-
 ; packed_judge - the block whose number is at packed_at (in packed_block,
 ; or in stream_area): Z when it came whole (its CRC-16), its number is the
 ; next one due, its form expands whole, and to the sector whose CRC-16 the

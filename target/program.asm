@@ -18,8 +18,8 @@
 ;                      track side read back, the variables
 ;   then 256 bytes     the stack (SP reset to stack_top at every
 ;                      command_loop); the monitor's calls may use it too
-;   stage_two_start-   the second stage (the read, the line switch, the
-;   stage_two_end      compressed batches), when the PC sent it; then its
+;   stage_two_start-   the second stage (the verified batches and the line
+;   stage_two_end      switch; the read, the compressed batches), when the PC sent it; then its
 ;                      variables and the compressed block being received
 ;   stream_area-FAFFh  the next compressed batch's first blocks, streamed
 ;                      while the batch before is written (packed.asm)
@@ -245,10 +245,10 @@ stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just b
 ; ---------------------------------------------------------------------------
         org  stack_top
 stage_two_start:
-        include 'verify.asm'        ; its first part: what -verify needs
+        include 'verify.asm'        ; its first part: what -verify needs, and the
+        include 'fast.asm'          ; line switch (the second part goes at the rate agreed)
 stage_rest_start:
         include 'read.asm'          ; its second: what -read and -fast need more
-        include 'fast.asm'
         include 'packed.asm'
         include 'lay.asm'
         include 'expand.asm'

@@ -21,11 +21,13 @@ FDC_READ_ERRORS: equ 1Ch        ; status: not found, CRC error, lost data
 
 ; stage_two_command - a command for the second stage, in A (reached by
 ; jump from command_loop); any other byte goes back to the waiting state.
-; The checked format, the read and the line switch are its second part's:
-; without it, they are not taken.
+; The line switch is this part's; the checked format and the read are
+; its second part's: without it, they are not taken.
 stage_two_command:
         cp   STAGE_REST_COMMAND
         jr   z,load_stage_rest
+        cp   FAST_COMMAND           ; the line switch, before the second part
+        jp   z,fast_line
         ld   b,a
         ld   a,(stage_two_loaded)
         cp   STAGE_TWO_WHOLE
@@ -35,12 +37,10 @@ stage_two_command:
         jp   z,lay_format
         cp   READ_COMMAND
         jp   z,read_disk
-        cp   FAST_COMMAND
-        jp   z,fast_line
         jp   command_loop
 
-; load_stage_rest - the second stage's second part (the read, the line
-; switch, the compressed batches), which only -read and -fast need, as one
+; load_stage_rest - the second stage's second part (the read, the
+; compressed batches), which only -read and -fast need, as one
 ; checked block; it is in place once the block got across, and the PC is
 ; told so (STAGE_TWO_TAKEN).  Then back to the waiting state.
 load_stage_rest:
