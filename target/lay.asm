@@ -70,6 +70,7 @@ lay_ready:
         ld   (reading),a
         ld   (mos_drive),a
         ld   (current_side),a
+        call spun_up
         call check_drive
         jp   nz,ready_second_check
         jp   ready_checked

@@ -26,6 +26,7 @@ read_disk:
         ld   b,2
         call take_checked
         jp   nz,command_loop
+        call spun_up
         ld   a,1                    ; the drive, write-protected or not
         call ready_drive
         jp   nz,command_loop

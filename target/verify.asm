@@ -44,6 +44,10 @@ stage_two_command:
 ; checked block; it is in place once the block got across, and the PC is
 ; told so (STAGE_TWO_TAKEN).  Then back to the waiting state.
 load_stage_rest:
+        xor  a                      ; drive 0's motor starts: its spin-up (six
+        ld   (mos_drive),a          ; turns) then passes while the part comes,
+        ld   (current_side),a       ; not in the drive check that follows
+        call spin_up                ; (spun_up)
         ld   hl,stage_rest_start
         ld   bc,stage_two_end-stage_rest_start
         call recv_block
@@ -53,6 +57,18 @@ load_stage_rest:
         ld   a,STAGE_TWO_TAKEN
         call put_byte
         jp   command_loop
+
+; spun_up - the spin-up that load_stage_rest started has ended (the
+; monitor's drive check then finds the motor turning and waits for no
+; spin-up of its own); one that does not end, where no disk turns, is
+; ended by Force Interrupt and the check finds out why.
+; Changes A, BC, H.
+spun_up:
+        call wait_idle
+        ret  z
+        ld   a,FDC_FORCE_INT
+        out  (FDC_COMMAND),a
+        ret
 
 ; staged_batch - a batch of the second stage's, from write_batch, which has
 ; marked every sector to be written: compressed (packed_batch, the second
