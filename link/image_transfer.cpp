@@ -77,7 +77,8 @@ struct Transfer {
     std::size_t stream_sent;     // ... the bytes of it written so far ...
     int streamed_first;          // ... and the batch (first sector) whose
     int streamed_blocks;         // first blocks went out whole in the last one
-    int stream_room;             // the most the next stream may hold (bytes)
+    int stream_room;             // the most the next stream may hold (bytes) ...
+    int stream_most;             // ... and the Einstein's room for one
     int image_track, index;      // the image position of the next sector to fetch
     int recoveries;              // recoveries in the whole transfer
     double recovery_seconds;     // and the time they took
@@ -426,13 +427,13 @@ static BlockFault streamed_taken(const Transfer* t, int first, int* taken)
 
 // -fast: a stream is taken up to the first block the line damaged, and
 // what came after it went for nothing: after a stream cut short the next
-// one is half as long, after a whole one twice as long (up to STREAM_MAX),
+// one is half as long, after a whole one twice as long (up to the room),
 // so that a noisy line spends little on streams and a clean one fills them.
 static void fit_stream_room(Transfer* t, int first, int taken)
 {
     if (t->streamed_first != first) return;
     if (taken < t->streamed_blocks) t->stream_room = std::max(t->stream_room / 2, STREAM_ROOM_LEAST);
-    else t->stream_room = std::min(t->stream_room * 2, STREAM_MAX);
+    else t->stream_room = std::min(t->stream_room * 2, t->stream_most);
 }
 
 // Sends one batch from sector `first`, and takes its status block: BLOCK_OK,
@@ -705,7 +706,8 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     t.started = std::chrono::steady_clock::now();
     t.bytes_at_start = serial_port.bytes_sent;
     t.next_first = t.streamed_first = -1;
-    t.stream_room = STREAM_MAX;
+    t.stream_most = t.batch_sectors <= FAST_BATCH_SECTORS ? STREAM_MAX_WIDE : STREAM_MAX;
+    t.stream_room = t.stream_most;
     int lead = lead_batch(&t);
     t.sectors_before = 0;
     for (int first = lead >= 0 ? lead : 0; first < t.total;

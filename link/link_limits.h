@@ -7,6 +7,7 @@
 // for a slow monitor.  Waiting for the user at a prompt stays unlimited.
 // The README's design notes list the figures.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "target/target_program.h"
@@ -151,6 +152,7 @@ constexpr double BATCH_LAID_HEALTHY_S =
 // 20,000 T) and the CRC-16 of each (33,000 T), and the answer's two bytes;
 // twice that.
 constexpr double STREAM_TAKE_S =
-    (link_limits_detail::counts::STREAM_MAX * 89.0 + link_limits_detail::counts::MAX_BATCH * 53000.0) /
+    (std::max(link_limits_detail::counts::STREAM_MAX, link_limits_detail::counts::STREAM_MAX_WIDE) * 89.0 +
+     link_limits_detail::counts::MAX_BATCH * 53000.0) /
         link_limits_detail::CPU_HZ * 2 +
     link_answer_s(2);

@@ -65,11 +65,15 @@ constexpr int PACKED_TRAILER = 2;               // the block's CRC-16, high firs
 // of it and that number's complement; the rest go one by one.
 constexpr int STREAM_HEADER = 5;
 constexpr int STREAM_MAX = target_program_image_labels::STREAM_MAX;
+// After a batch of FAST_BATCH_SECTORS the stream has the rest of the
+// Einstein's batch buffer, and room for about a whole batch of random bytes.
+constexpr int STREAM_MAX_WIDE = target_program_image_labels::STREAM_MAX_WIDE;
 constexpr std::uint8_t REPORT_COMMAND = 1;      // the drive flags and the last status block again
 constexpr std::uint8_t END_BYTE = 2;            // the write is complete
 constexpr int BATCH_SECTORS = 80;               // sectors in a batch (and bytes in its status block)
-// -fast: smaller batches, so that each one's stream fits the Einstein's
-// room for it and the line works beside the disk from early on.
+// -fast: smaller batches, so that the rest of the Einstein's batch buffer
+// holds the next one's stream and the line works beside the disk from
+// early on.
 constexpr int FAST_BATCH_SECTORS = 40;
 // While a batch is written: the PC asks whether the Einstein still works,
 // which from then on tells after each of its monitor's sector calls.
@@ -128,6 +132,7 @@ static_assert(STATUS_VERIFY_MISMATCH == labels::VERIFY_MISMATCH);
 static_assert(STATUS_READ_FAILED == labels::READ_FAILED);
 static_assert(STATUS_VERIFIED_AFTER_REWRITE == labels::VERIFIED_AFTER_REWRITE);
 static_assert(BATCH_SECTORS == labels::MAX_BATCH);
+static_assert(FAST_BATCH_SECTORS == labels::PACKED_BATCH_MAX);
 static_assert(FORMAT_COMMAND == labels::FORMAT_COMMAND);
 static_assert(FILL_MARKER == labels::FILL_MARKER);
 static_assert(FULL_MARKER == labels::FULL_MARKER);

@@ -416,7 +416,7 @@ void watch_blocks(Einstein* e)
     einstein_trap(e, label::lay_command, [](Einstein* m) {
         einstein_disk_work(m, DiskWork::Writing, m->fdc.head_track, m->fdc.side);
     });
-    // A block of the stream (stream_area): taken with a changed byte when
+    // A block of the stream (the stream area): taken with a changed byte when
     // one was stored within it.  The stream begins anew with each batch's work.
     einstein_trap(e, label::packed_received, [](Einstein* m) { m->changed_stores.clear(); });
     // A block judged ahead (while the rest of its stream came) is looked
@@ -434,7 +434,7 @@ void watch_blocks(Einstein* e)
         auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
         std::uint16_t at = word(label::packed_at);
         if (at >= label::ahead_records && at < label::ahead_records + 4 * label::MAX_BATCH) return;
-        if (at < label::stream_area) {
+        if (at == label::packed_block) {  // one received by itself
             if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
             return;
         }

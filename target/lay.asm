@@ -127,7 +127,13 @@ lay_step_ahead:
         ld   a,d
         or   e
         jr   z,lay_keep_turning     ; no batch follows
-        ld   hl,(stream_area+2)     ; L = its track, H = its sector
+        ld   hl,(stream_start)
+        inc  hl
+        inc  hl
+        ld   a,(hl)
+        inc  hl
+        ld   h,(hl)
+        ld   l,a                    ; L = its track, H = its sector
         ld   a,(image_tracks)
         dec  a
         cp   l
@@ -312,10 +318,11 @@ lay_settle_none:
 ; RTS on in a compressed batch, when the stream has room for all a turn or
 ; two may bring (STREAM_SLACK), else off.  Changes A, DE, HL.
 lay_line_rts:
+        ld   a,(stream_slack_high)  ; (the area's pages)
+        ld   hl,stream_write+1
+        dec  a
+        cp   (hl)                   ; carry: into the slack
         ld   a,USART_RTS_OFF
-        ld   hl,(stream_write)
-        ld   de,10000h-STREAM_END+STREAM_SLACK
-        add  hl,de
         jr   c,lay_rts_known
         ld   a,(laying)
         or   a

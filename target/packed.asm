@@ -79,6 +79,9 @@ LAYABLE_FLAG:   equ 80h         ; in the length's high byte
 SPIN_UP_LEAD:   equ 8
 STREAM_HEADER:  equ 5           ; length (2), the batch's track and sector, check
 STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
+STREAM_END_WIDE: equ workspace  ; the wide stream area ends where the workspace begins
+PACKED_BATCH_MAX: equ 40        ; sectors of a batch that leaves the rest of
+                                ; sector_buffer to the stream (stream_area_wide)
 ; Room kept free at the stream area's end: what the polls of one command
 ; may still take once they began (lay_line_rts checks before each; two
 ; turns at 31250 baud: 1,250 bytes) - the PC sends no more than
@@ -375,8 +378,10 @@ packed_received:
 ; emptied, so that nothing is taken from it twice.  Changes everything.
 stream_take:
         ld   hl,(stream_write)      ; what came after the header
-        ld   de,stream_area+STREAM_HEADER
+        ld   de,(stream_start)
         or   a
+        sbc  hl,de
+        ld   de,STREAM_HEADER
         sbc  hl,de
         jp   c,stream_told          ; not even a header
         push hl
@@ -384,7 +389,9 @@ stream_take:
         pop  bc
         jr   nz,stream_told
         ld   a,(mos_track)          ; this batch's?
-        ld   hl,stream_area+2
+        ld   hl,(stream_start)
+        inc  hl
+        inc  hl
         cp   (hl)
         jr   nz,stream_told
         ld   a,(mos_sector)
@@ -399,8 +406,10 @@ stream_take:
         ld   b,d
         ld   c,e
 stream_cut:
-        ld   hl,stream_area+STREAM_HEADER
+        ld   hl,(stream_start)
         add  hl,bc
+        ld   de,STREAM_HEADER
+        add  hl,de
         ld   (stream_end),hl
         call ahead_apply            ; HL = the first block not judged ahead
 stream_block:
@@ -417,15 +426,29 @@ stream_told:
         cpl
         jp   put_byte
 
-; stream_empty - no stream in stream_area, and nothing of one judged ahead.
-; Changes HL.
+; stream_empty - no stream in the stream area, and nothing of one judged
+; ahead.  The area is the part of sector_buffer a batch of batch_size
+; sectors leaves free (stream_area_wide), when that is up to
+; PACKED_BATCH_MAX, else stream_area.  Changes A, HL.
 stream_empty:
+        ld   a,(batch_size)
+        cp   PACKED_BATCH_MAX+1
+        ld   hl,(STREAM_END_WIDE-STREAM_SLACK)/256*256+STREAM_END_WIDE/256
+        ld   (stream_end_high),hl   ; (and stream_slack_high)
+        ld   hl,stream_area_wide
+        jr   c,stream_empty_at
+        ld   hl,(STREAM_END-STREAM_SLACK)/256*256+STREAM_END/256
+        ld   (stream_end_high),hl
         ld   hl,stream_area
+stream_empty_at:
+        ld   (stream_start),hl
         ld   (stream_write),hl
-        ld   hl,stream_area+STREAM_HEADER
+        ld   a,l
+        add  a,STREAM_HEADER
+        ld   l,a
         ld   (ahead_read),hl
-        ld   hl,ahead_count
-        ld   (hl),0
+        xor  a
+        ld   (ahead_count),a
         ret
 
 ; stream_judge - the stream's block whose length is at HL, no further than
@@ -494,9 +517,12 @@ stream_judge_range:
 ; (NZ before).  Changes A, B, DE, HL.
 stream_header_in:
         ld   hl,(stream_write)
-        ld   de,10000h-stream_area-STREAM_HEADER
-        add  hl,de
-        jr   c,stream_header
+        ld   de,(stream_start)
+        or   a
+        sbc  hl,de
+        ld   de,STREAM_HEADER
+        sbc  hl,de
+        jr   nc,stream_header
         or   1                      ; NZ: not in yet
         ret
 
@@ -504,7 +530,7 @@ stream_header_in:
 ; five bytes sum to FFh; DE = the length it gives.
 ; Changes A, B, DE, HL.
 stream_header:
-        ld   hl,stream_area
+        ld   hl,(stream_start)
         ld   e,(hl)
         inc  hl
         ld   d,(hl)
@@ -586,7 +612,9 @@ stream_finish:
 stream_finish_check:
         call stream_header_in
         jr   nz,stream_finish_wait
-        ld   hl,stream_area+STREAM_HEADER
+        ld   hl,(stream_start)
+        add  hl,de
+        ld   de,STREAM_HEADER
         add  hl,de
         ex   de,hl                  ; DE = where the stream ends
         ld   hl,(stream_write)
@@ -629,10 +657,11 @@ stream_poll_byte:
         jr   z,stream_poll_none
         push hl
         ld   hl,(stream_write)
-        ld   a,h
-        cp   STREAM_END/256
+        ld   a,(stream_end_high)
+        dec  a
+        cp   h                      ; carry: past the area's end
         in   a,(USART_DATA)         ; (flags kept; stored next, nothing between)
-        jr   nc,stream_poll_past
+        jr   c,stream_poll_past
         ld   (hl),a
         inc  hl
         ld   (stream_write),hl
@@ -649,8 +678,8 @@ stream_poll_none:
 PUSH_AF:        equ 0F5h        ; the opcodes stream_poll begins with
 RET_OPCODE:     equ 0C9h
 
-; ahead_begin - the judging ahead starts on the stream in stream_area: no
-; block judged yet, the batch's first due, stream_poll on, and the
+; ahead_begin - the judging ahead starts on the stream in the stream area:
+; no block judged yet, the batch's first due, stream_poll on, and the
 ; judge's sector CRC-16 through crc_sector_run, which polls too.  The
 ; batch before has no more use for sector_buffer: its work is done.
 ; Changes A, HL.
@@ -660,7 +689,10 @@ ahead_begin:
         ld   (ahead_done),a
         ld   (packed_next),a
         ld   (filler_crc_known),a
-        ld   hl,stream_area+STREAM_HEADER
+        ld   hl,(stream_start)
+        ld   a,l
+        add  a,STREAM_HEADER
+        ld   l,a
         ld   (ahead_read),hl
         ld   a,PUSH_AF
         ld   (stream_poll),a
@@ -746,8 +778,9 @@ ahead_passed:                       ; (a block sent twice: passed over)
 ; block not judged ahead.  Changes everything.
 ahead_apply:
         ld   a,(ahead_count)
+        ld   hl,(stream_start)
+        ld   l,STREAM_HEADER        ; (the area begins on a page)
         or   a
-        ld   hl,stream_area+STREAM_HEADER
         ret  z                      ; none: the stream from its start
         ld   hl,ahead_records
 ahead_apply_next:

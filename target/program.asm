@@ -13,7 +13,10 @@
 ; Memory while it runs:
 ;   0100h-program_end  code, texts and tables: the 2048-byte block the
 ;                      loader fills (0100h-08FFh), used up to its end
-;   0900h-A8FFh        sector_buffer: one batch of up to 80 sectors
+;   0900h-A8FFh        sector_buffer: one batch of up to 80 sectors; a
+;                      compressed batch (-fast) takes 40 at most, and the
+;                      next one's stream comes in the rest, stream_area on
+;                      (packed.asm)
 ;   A900h-workspace_end  the CRC table, batch_status and the PC's CRCs, a
 ;                      track side read back, the variables
 ;   then 256 bytes     the stack (SP reset to stack_top at every
@@ -21,8 +24,6 @@
 ;   stage_two_start-   the second stage (the verified batches and the line
 ;   stage_two_end      switch; the read, the compressed batches), when the PC sent it; then its
 ;                      variables and the compressed block being received
-;   stream_area-FAFFh  the next compressed batch's first blocks, streamed
-;                      while the batch before is written (packed.asm)
 ;   FB00h-FFFFh        MOS workspace and buffer: never touched but through
 ;                      the documented workspace bytes
 ; ---------------------------------------------------------------------------
@@ -282,5 +283,14 @@ packed_at:            equ packed_block+PACKED_MAX ; (2) the number of the block 
 stream_write:         equ packed_at+2           ; (2) where the stream's next byte lands
 stream_read:          equ stream_write+2        ; (2) the stream's block being taken ...
 stream_end:           equ stream_read+2         ; (2) ... and the end of what came of it
-stream_area:          equ 256+(stream_end+1)/256*256 ; up to STREAM_END: the next batch's stream
-STREAM_MAX:           equ STREAM_END-STREAM_SLACK-stream_area ; the most the PC streams, header included
+stream_start:         equ stream_end+2          ; (2) where the stream area begins ...
+stream_end_high:      equ stream_start+2        ; ... and the high byte of where it ends
+stream_slack_high:    equ stream_end_high+1     ; ... and of where its STREAM_SLACK begins
+; The stream area (stream_empty picks it by the batch size): after a batch
+; of up to PACKED_BATCH_MAX sectors, the rest of sector_buffer; after a
+; longer one (80 sectors, when the line stays at 9600), the pages from here
+; to the monitor's workspace.
+stream_area:          equ 256+stream_slack_high/256*256 ; up to STREAM_END
+STREAM_MAX:           equ STREAM_END-STREAM_SLACK-stream_area ; the most the PC streams there, header included
+stream_area_wide:     equ sector_buffer+PACKED_BATCH_MAX*SECTOR_SIZE ; up to STREAM_END_WIDE
+STREAM_MAX_WIDE:      equ STREAM_END_WIDE-STREAM_SLACK-stream_area_wide ; ... and there

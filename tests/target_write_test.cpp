@@ -36,8 +36,8 @@ struct WritePhase {
             rig.call(label::make_crc_table);
             rig.run_to_halt();
             rig.e().ram[label::stage_two_loaded] = label::PACKED_BATCH;
-            rig.e().ram[label::stream_write] = label::stream_area & 0xFF;  // no stream yet, as the stage's load leaves it
-            rig.e().ram[label::stream_write + 1] = label::stream_area >> 8;
+            rig.call(label::stream_empty);  // no stream yet, as the stage's load leaves it
+            rig.run_to_halt();
         }
         rig.call(label::write_image);
         flags = rig.receive_byte();
