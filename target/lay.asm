@@ -27,6 +27,9 @@
 ; do for every other batch and round.
 ; ---------------------------------------------------------------------------
 
+FDC_RESTORE:    equ 00h         ; restore: no verify, step rate 00 (as FDC_SEEK), spin-up on
+FDC_RESTORE_CHECKED: equ 54h    ; type I status: write protect, seek error, track 0 ...
+FDC_RESTORE_USABLE:  equ 04h    ; ... on track 0 and nothing else
 LAY_CLEAN:      equ 08h         ; with VERIFY_MISMATCH: a sector the Write Track may lay down
 WT_STATUS_PROTECTED: equ 6      ; Write Track status bit: the disk is write-protected
 WT_STATUS_LOST: equ 2           ; Write Track status bit: lost data
@@ -59,18 +62,36 @@ lay_format:
         call write_image
         jp   write_done
 
-; lay_ready - ready_drive for a disk to format, with one check of the
-; drive where that finds it usable: a second one, which ready_drive makes
-; because the first may fail while the drive comes ready, would only wait
-; again for the monitor's restore to give up on a blank disk (a second).
-; One that finds it not usable is checked again and counts as ready_drive's
-; second.  Out: as ready_drive.  Changes everything.
+; lay_ready - ready_drive for a disk to format.  The motor's spin-up,
+; started as the second stage's second part came (spun_up), has seen the
+; disk turn; then a restore of the program's own, without the verify
+; that on a blank disk only waits five turns to fail: the drive is usable
+; when the head reaches track 0 and the disk is not write-protected.
+; Anything else - no disk turning, no track 0, a protected disk - goes to
+; the monitor's drive check, which says why (ready_drive's two checks; a
+; second check after one that found the drive usable would only wait
+; again for the monitor's restore to give up on a blank disk).
+; Out: as ready_drive.  Changes everything.
 lay_ready:
         xor  a                      ; a disk to format must not be write-protected
         ld   (reading),a
         ld   (mos_drive),a
         ld   (current_side),a
         call spun_up
+        jr   nz,lay_ready_monitor   ; no disk turns
+        call select_drive
+        ld   a,FDC_RESTORE
+        out  (FDC_COMMAND),a
+        call wait_idle
+        jr   nz,lay_ready_monitor
+        in   a,(FDC_COMMAND)        ; track 0, no seek error, not protected
+        and  FDC_RESTORE_CHECKED
+        cp   FDC_RESTORE_USABLE
+        jr   nz,lay_ready_monitor
+        xor  a                      ; drive 0's head, for the monitor's calls
+        ld   (mos_head_track),a
+        jp   ready_checked
+lay_ready_monitor:
         call check_drive
         jp   nz,ready_second_check
         jp   ready_checked

@@ -116,6 +116,9 @@ packed_batch:
         jp   nz,command_loop
 packed_place_ok:
         ld   (mos_track),hl         ; mos_track, mos_sector
+        in   a,(FDC_COMMAND)        ; the head starts towards the batch's
+        rrca                        ; first track while its blocks come (a
+        call nc,seek_head           ; controller at work would not take it)
         ld   a,VERIFY_BATCH         ; read back and compared, always
         ld   (batch_command),a
         ld   a,1                    ; each track side formatted as it is
