@@ -1,6 +1,7 @@
 // fast_line.cpp - the second stage and a faster line (see fast_line.h).
 #include "link/fast_line.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -138,13 +139,14 @@ bool try_rate(const LineRate& rate, double quiet_s, ProgramState* program)
 }
 
 // Sends one part of the second stage with its command until the Einstein
-// says it took it.  A try that fails (the program's last bytes still on
+// says it took it: as one block, or in blocks of `piece` bytes (the last
+// one shorter), each checked and sent again by itself.  A try that fails (the program's last bytes still on
 // their way through an adapter's buffer, a line fault) leaves the Einstein
 // to its poll limit: once it is back in its command loop the block goes
 // again.  A block whose last checksum came damaged to the Einstein leaves
 // it waiting for another pass, unanswered: a part counts only when the
 // Einstein says it took it.
-bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size)
+bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size, int piece)
 {
     std::vector<std::uint8_t> code(bytes, bytes + size);
     BlockFault fault = BLOCK_OK;
@@ -152,7 +154,9 @@ bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size)
         bool heard = false;
         if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
         if (!send_byte(command)) break;
-        fault = exchange_block(code.data(), size, nullptr, TRANSFER_SEND);
+        fault = BLOCK_OK;
+        for (int at = 0; at < size && fault == BLOCK_OK; at += piece)
+            fault = exchange_block(code.data() + at, std::min(piece, size - at), nullptr, TRANSFER_SEND);
         std::uint8_t answer = 0;
         if (fault == BLOCK_OK && recv_byte_within(&answer, link_answer_s(1))) {
             if (answer == STAGE_TWO_TAKEN) return true;
@@ -174,13 +178,14 @@ bool resend_stage_two(ProgramState* program, bool whole)
     if (!program->stage_two_in_place) {
         program->stage_two_whole = false;
         program->stage_two_in_place =
-            send_stage_part(STAGE_TWO_COMMAND, target_stage_two_image, target_stage_two_first_size);
+            send_stage_part(STAGE_TWO_COMMAND, target_stage_two_image, target_stage_two_first_size,
+                            target_stage_two_first_size);
         if (!program->stage_two_in_place) return false;
         if (whole) wait_for_quiet_line();
     }
     if (whole && !program->stage_two_whole)
         program->stage_two_whole =
-            send_stage_part(STAGE_REST_COMMAND, target_stage_two_rest_image, target_stage_two_rest_size);
+            send_stage_part(STAGE_REST_COMMAND, target_stage_two_rest_image, target_stage_two_rest_size, STAGE_REST_PIECE);
     return !whole || program->stage_two_whole;
 }
 

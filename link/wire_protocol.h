@@ -83,7 +83,9 @@ constexpr std::uint8_t WORKING_NOTICE = 0x16;
 // whole or its first part only.
 constexpr std::uint8_t RESUMED_WITH_STAGE = 0x06;
 constexpr std::uint8_t RESUMED_WITH_FIRST_PART = 0x17;
-constexpr std::uint8_t STAGE_REST_COMMAND = 'T';  // the second stage's second part follows as a block
+constexpr std::uint8_t STAGE_REST_COMMAND = 'T';  // the second stage's second part follows, in blocks of
+constexpr int STAGE_REST_PIECE = 512;              // this many bytes (the last shorter): at a byte in a
+                                                   // thousand damaged, each gets across in a pass or two
 constexpr std::uint8_t STAGE_TWO_TAKEN = 'S';   // a block of the second stage got across
 // The checked format (-fast): "X", and the PC's word on each status byte
 // and its complement (anything else has the two again).
@@ -142,6 +144,7 @@ static_assert(WORKING_NOTICE == labels::WORKING_NOTICE);
 static_assert(RESUMED_WITH_STAGE == labels::RESUMED_WITH_STAGE);
 static_assert(RESUMED_WITH_FIRST_PART == labels::RESUMED_WITH_FIRST_PART);
 static_assert(STAGE_REST_COMMAND == labels::STAGE_REST_COMMAND);
+static_assert(STAGE_REST_PIECE == labels::STAGE_REST_PIECE);
 static_assert(STAGE_TWO_TAKEN == labels::STAGE_TWO_TAKEN);
 static_assert(CHECKED_FORMAT_COMMAND == labels::CHECKED_FORMAT_COMMAND);
 static_assert(STATUS_CONFIRMED == labels::STATUS_CONFIRMED);

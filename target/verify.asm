@@ -9,7 +9,8 @@
 ; ---------------------------------------------------------------------------
 
 CHECKED_FORMAT_COMMAND: equ 'X' ; the drive check, its status bytes confirmed; the format laid down with the writes (-fast)
-STAGE_REST_COMMAND: equ 'T'     ; the second stage's second part follows as a block (-read, -fast)
+STAGE_REST_COMMAND: equ 'T'     ; the second stage's second part follows (-read, -fast) ...
+STAGE_REST_PIECE: equ 512       ; ... in blocks of this many bytes, the last shorter
 STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
 ; Slots that pass after a side's last read before the next side begins:
 ; too small a figure costs a turn at the side, too large one the slots in
@@ -40,17 +41,31 @@ stage_two_command:
         jp   command_loop
 
 ; load_stage_rest - the second stage's second part (the read, the
-; compressed batches), which only -read and -fast need, as one
-; checked block; it is in place once the block got across, and the PC is
-; told so (STAGE_TWO_TAKEN).  Then back to the waiting state.
+; compressed batches), which only -read and -fast need, in checked blocks
+; of STAGE_REST_PIECE bytes; it is in place once the last block got
+; across, and the PC is told so (STAGE_TWO_TAKEN).  Then back to the
+; waiting state.
 load_stage_rest:
         xor  a                      ; drive 0's motor starts: its spin-up (six
         ld   (mos_drive),a          ; turns) then passes while the part comes,
         ld   (current_side),a       ; not in the drive check that follows
         call spin_up                ; (spun_up)
         ld   hl,stage_rest_start
-        ld   bc,stage_two_end-stage_rest_start
-        call recv_block
+        ld   de,stage_two_end-stage_rest_start ; DE = bytes still to come
+load_stage_piece:
+        ld   bc,STAGE_REST_PIECE
+        ld   a,d                    ; fewer left: the last block
+        cp   STAGE_REST_PIECE/256
+        jr   nc,load_stage_block
+        ld   b,d
+        ld   c,e
+load_stage_block:
+        call recv_block             ; (keeps BC and DE)
+        ex   de,hl
+        or   a
+        sbc  hl,bc
+        ex   de,hl
+        jr   nz,load_stage_piece
         call stream_empty           ; no stream yet
         ld   a,STAGE_TWO_WHOLE
         ld   (stage_two_loaded),a

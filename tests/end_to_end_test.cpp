@@ -17,6 +17,7 @@
 
 #include "image/default_image.h"
 #include "image/disc_image.h"
+#include "link/wire_protocol.h"
 #include "target/program_stages.h"
 #include "tests/support/child_process.h"
 #include "tests/support/disc_builder.h"
@@ -31,6 +32,9 @@ namespace {
 constexpr int RUN_LIMIT_MS = 600000;  // a whole run of tobrin
 constexpr int SIM_END_MS = 120000;    // einstein-sim's end once tobrin has ended
 constexpr int STEP_LIMIT_MS = 60000;  // a step of the dialogue
+// The blocks the second stage's second part comes in (each after the first
+// brings the PC's marker and checksum, and the Einstein's checksum).
+constexpr int rest_pieces = (target_stage_two_rest_size + STAGE_REST_PIECE - 1) / STAGE_REST_PIECE;
 // Under the sanitizers the longest runs take a lighter form (half the
 // tracks, the same code paths), so that the test command stays short.
 #if defined(__SANITIZE_ADDRESS__)
@@ -301,7 +305,7 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
     // too (each side is formatted as it is written); a drive that is not
     // ready at the first check (-fast checks a usable one once) is checked
     // again.  Every run writes the disk compressed, verified.
-    const std::string first_form_byte = std::to_string(target_stage_two_size + 56);
+    const std::string first_form_byte = std::to_string(target_stage_two_size + 56 + 2 * (rest_pieces - 1));
     // (The built-in image is made for a one-sided drive: TOBRIN writes the
     // drive's own flags into its boot sector, so a two-sided drive gets an
     // image file.)
@@ -587,7 +591,7 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // -fast: the first format status byte (after the checksums and
         // acknowledgements of the stage's two blocks, "F" and the probe's
         // 32 bytes), damaged: the checked format has it again.
-        {{"--change-byte-from-einstein", "37"}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
+        {{"--change-byte-from-einstein", std::to_string(36 + rest_pieces)}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
          false, nullptr},
     };
     for (const auto& c : cases) {
@@ -729,7 +733,8 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
     // a 15h among the data sent again is not taken for a time-out notice).
     std::string copy = write_temp_file({}, "copy.dsk");
     std::remove(copy.c_str());
-    VirtualEinstein einstein({"--disk", written, "--change-byte", std::to_string(target_stage_two_size + 10)});
+    VirtualEinstein einstein(
+        {"--disk", written, "--change-byte", std::to_string(target_stage_two_size + 10 + 2 * (rest_pieces - 1))});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
     confirm_read(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0);
