@@ -317,11 +317,12 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
     } cases[] = {
         {{"--change-byte", "5"}, " * The line runs at 31250 baud\n"},
         {{"--change-byte", first_form_byte}, " * The line runs at 31250 baud\n", one_sided},
-        // The probe's echo damaged (the Einstein's bytes: the stage's
-        // checksum, "F", the echo): the Einstein stays at 31250 while the PC
-        // saw the switch fail; the PC finds it there, brings it back to
-        // 9600, and the next rate goes through.
-        {{"--change-byte-from-einstein", "5"}, " * The line runs at 20833 baud\n"},
+        // The probe's echo damaged (the Einstein's bytes: the checksum of
+        // each of the stage's blocks and its "S" for each part, "F", the
+        // echo): the Einstein stays at 31250 while the PC saw the switch
+        // fail; the PC finds it there, brings it back to 9600, and the next
+        // rate goes through.
+        {{"--change-byte-from-einstein", std::to_string(4 + rest_pieces)}, " * The line runs at 20833 baud\n"},
         {{"--pace", "real"}, " * The line runs at 31250 baud\n"},
         {{"--max-baud", "25000"}, " * The line runs at 20833 baud\n"},
         {{"--max-baud", "9700"},
