@@ -371,29 +371,26 @@ static std::vector<std::uint8_t> packed_block(const std::vector<std::uint8_t>& b
     return block;
 }
 
-// -fast: the stream of the batch from sector `next` (target/packed.asm),
-// into t->stream: its header and as many of its first blocks as
-// STREAM_MAX bytes take (the batch's sectors are fetched as they are
-// needed); only the header when no batch follows.
-static void build_stream(Transfer* t, int next)
+// -fast: a stream (target/packed.asm) into t->stream: its header and as
+// many blocks as the stream's room takes, from block `from` of the batch
+// from sector `next`, whose sectors are in `sectors` as far as `*fetched`
+// says (the others are fetched as they are needed); only the header when
+// no batch follows.
+static void build_stream(Transfer* t, int next, int from, std::vector<std::uint8_t>& sectors, int* fetched)
 {
     t->stream.assign(STREAM_HEADER, 0);
     t->stream_sent = 0;
     t->streamed_first = next;
-    t->streamed_blocks = 0;
+    t->streamed_blocks = from;
     if (next < t->total) {
-        if (t->next_first != next) {
-            t->next_first = next;
-            t->next_fetched = 0;
-        }
-        for (int k = 0; k < t->batch_sectors; ++k) {
-            bool first_time = k == t->next_fetched;
+        for (int k = from; k < t->batch_sectors; ++k) {
+            bool first_time = k == *fetched;
             if (first_time) {
                 if (k == 0) seek_sector(t, next);
-                fetch_sector(t, &t->next_batch[static_cast<std::size_t>(k) * SECTOR_SIZE]);
-                ++t->next_fetched;
+                fetch_sector(t, &sectors[static_cast<std::size_t>(k) * SECTOR_SIZE]);
+                ++*fetched;
             }
-            std::vector<std::uint8_t> block = packed_block(t->next_batch, k);
+            std::vector<std::uint8_t> block = packed_block(sectors, k);
             if (first_time) {
                 t->sector_bytes += SECTOR_SIZE;
                 t->packed_bytes += block.size();
@@ -411,14 +408,15 @@ static void build_stream(Transfer* t, int next)
     t->stream[4] = static_cast<std::uint8_t>(0xFF - t->stream[0] - t->stream[1] - t->stream[2] - t->stream[3]);
 }
 
-// -fast: the Einstein's answer to the batch byte: how many of the batch's
-// blocks it took from the stream (the rest go one by one).  A damaged
-// answer counts as none (blocks sent again are taken once), and no answer
-// is a fault; no more are counted than went out.
-static BlockFault streamed_taken(const Transfer* t, int first, int* taken)
+// -fast: the Einstein's answer to the batch byte, or to a follow: how many
+// of the batch's blocks it has taken (from the stream ahead, or from the
+// follow that goes out meanwhile).  A damaged answer counts as none
+// (blocks sent again are taken once), and no answer is a fault; no more
+// are counted than went out.
+static BlockFault streamed_taken(Transfer* t, int first, int* taken)
 {
     std::uint8_t count = 0, check = 0;
-    if (!recv_byte_within(&count, STREAM_TAKE_S) || !recv_byte_within(&check, link_answer_s(1)))
+    if (!recv_streaming(t, &count, STREAM_TAKE_S) || !recv_byte_within(&check, link_answer_s(1)))
         return serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
     int most = t->streamed_first == first ? t->streamed_blocks : 0;
     *taken = (count ^ check) == 0xFF && count <= most ? count : 0;
@@ -434,6 +432,45 @@ static void fit_stream_room(Transfer* t, int first, int taken)
     if (t->streamed_first != first) return;
     if (taken < t->streamed_blocks) t->stream_room = std::max(t->stream_room / 2, STREAM_ROOM_LEAST);
     else t->stream_room = std::min(t->stream_room * 2, t->stream_most);
+}
+
+// The progress line's label for sector `n`, block `k` of its batch.  The
+// line is rewritten in place: a shorter label is padded to cover the
+// longest one before it.
+static void sector_label(Transfer* t, int n, int k, char (&label)[LABEL_SIZE])
+{
+    std::string rate = t->show_rate ? rate_and_time_left(t, t->sectors_before + k) : "";
+    int width = std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
+                              n % t->sectors_per_cylinder, rate.c_str());
+    if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
+    else t->label_width = width;
+}
+
+// -fast: the batch's rest from block `*start` on as streams, after the
+// batch byte's answer, up to FOLLOW_STREAMS of them while blocks are due
+// (the Einstein counts them as we do: a follow costs it no turnaround a
+// block).  *start: the first block not known taken.
+static BlockFault send_follows(Transfer* t, int first, int* start)
+{
+    for (int follow = 0; follow < FOLLOW_STREAMS && *start < t->batch_sectors; ++follow) {
+        char label[LABEL_SIZE];
+        sector_label(t, first + *start, *start, label);
+        std::printf("\r - %s", label);
+        std::fflush(stdout);
+        build_stream(t, first, *start, t->batch, &t->fetched);
+        int taken = 0;
+        BlockFault fault = streamed_taken(t, first, &taken);
+        t->stream.clear();
+        t->stream_sent = 0;
+        if (fault != BLOCK_OK) {
+            t->streamed_first = -1;
+            return fault;
+        }
+        fit_stream_room(t, first, taken);
+        *start = std::max(*start, taken);
+    }
+    t->streamed_first = -1;
+    return BLOCK_OK;
 }
 
 // Sends one batch from sector `first`, and takes its status block: BLOCK_OK,
@@ -456,9 +493,11 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         BlockFault fault = streamed_taken(t, first, &start);
         if (fault != BLOCK_OK) return fault;
         fit_stream_room(t, first, start);
+        fault = send_follows(t, first, &start);
+        if (fault != BLOCK_OK) return fault;
     }
     for (int k = start > 0 ? start - 1 : 0; k < t->batch_sectors; ++k) {
-        int n = first + k;
+        const int n = first + k;
         std::uint8_t* sector = &t->batch[static_cast<std::size_t>(k) * SECTOR_SIZE];
         bool first_time = k == t->fetched;
         if (first_time) {
@@ -466,13 +505,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
             fetch_sector(t, sector);
             ++t->fetched;
         }
-        std::string rate = t->show_rate ? rate_and_time_left(t, t->sectors_before + k) : "";
-        int width = std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
-                                  n % t->sectors_per_cylinder, rate.c_str());
-        // The line is rewritten in place: a shorter label is padded to
-        // cover the longest one before it.
-        if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
-        else t->label_width = width;
+        sector_label(t, n, k, label);
         if (k < start) {  // the last block the stream brought: its label alone
             std::printf("\r - %s", label);
             std::fflush(stdout);
@@ -495,7 +528,13 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
         BlockFault fault = send_batch_crcs(t);
         if (fault != BLOCK_OK) return fault;
     }
-    if (t->packed) build_stream(t, t->following);
+    if (t->packed) {
+        if (t->next_first != t->following) {
+            t->next_first = t->following;
+            t->next_fetched = 0;
+        }
+        build_stream(t, t->following, 0, t->next_batch, &t->next_fetched);
+    }
     *waited_for_status = true;
     BlockFault fault = receive_status(t, first, false);
     if (t->stream_sent < t->stream.size()) t->streamed_first = -1;  // it did not all go out

@@ -62,8 +62,12 @@ constexpr int PACKED_TRAILER = 2;               // the block's CRC-16, high firs
 // low first, the batch's first track and sector, and a check byte that
 // makes the five sum to FFh; a length of 0 when no batch follows).  The
 // next batch byte is answered with the number of blocks the Einstein took
-// of it and that number's complement; the rest go one by one.
+// of it and that number's complement.  While blocks are due, the PC then
+// sends the batch's rest from the first one due as a stream (a follow;
+// its header names the batch), answered as the batch byte, up to
+// FOLLOW_STREAMS times a batch; the rest go one by one.
 constexpr int STREAM_HEADER = 5;
+constexpr int FOLLOW_STREAMS = target_program_image_labels::FOLLOW_STREAMS;
 constexpr int STREAM_MAX = target_program_image_labels::STREAM_MAX;
 // After a batch of FAST_BATCH_SECTORS the stream has the rest of the
 // Einstein's batch buffer, and room for about a whole batch of random bytes.

@@ -418,7 +418,9 @@ void watch_blocks(Einstein* e)
     });
     // A block of the stream (the stream area): taken with a changed byte when
     // one was stored within it.  The stream begins anew with each batch's work.
-    einstein_trap(e, label::packed_received, [](Einstein* m) { m->changed_stores.clear(); });
+    // So does each stream of a batch's rest, sent after its batch byte.
+    for (std::uint16_t start : {label::packed_received, label::stream_follow})
+        einstein_trap(e, start, [](Einstein* m) { m->changed_stores.clear(); });
     // A block judged ahead (while the rest of its stream came) is looked
     // at as it is judged; its record is taken later.
     auto stream_block_taken = [](Einstein* m) {

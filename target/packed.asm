@@ -77,6 +77,9 @@ LAYABLE_FLAG:   equ 80h         ; in the length's high byte
 ; at each block after it keeps the motor on (it stops nine turns after the
 ; last command) however slow the line.
 SPIN_UP_LEAD:   equ 8
+; Streams of the batch's rest (stream_follow) after the take at its batch
+; byte and after each that left blocks due; then the rest one by one.
+FOLLOW_STREAMS: equ 3
 STREAM_HEADER:  equ 5           ; length (2), the batch's track and sector, check
 STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
 STREAM_END_WIDE: equ workspace  ; the wide stream area ends where the workspace begins
@@ -127,7 +130,21 @@ packed_place_ok:
         xor  a
         ld   (packed_next),a
         ld   (filler_crc_known),a
+        ld   a,FOLLOW_STREAMS
+        ld   (follows_left),a
         call stream_take
+packed_follow:                      ; the rest as streams, while blocks are
+        ld   hl,batch_size          ; due and follows are left (the PC
+        ld   a,(packed_next)        ; counts them as we do)
+        cp   (hl)
+        jr   nc,packed_wait
+        ld   hl,follows_left
+        ld   a,(hl)
+        or   a
+        jr   z,packed_wait
+        dec  (hl)
+        call stream_follow
+        jr   packed_follow
 packed_wait:
         ld   hl,batch_size
         ld   a,(packed_next)
@@ -611,6 +628,7 @@ crc_sector_run:
 stream_finish:
         call lay_step_ahead
         call ahead_begin
+stream_receive:
         call rts_on
 stream_finish_check:
         call stream_header_in
@@ -643,6 +661,25 @@ stream_finish_byte:
 stream_finish_done:
         call ahead_end
         jp   rts_off
+
+; stream_follow - the batch's blocks from packed_next on, as a stream the
+; PC sends at once after the take's answer (the follows; the PC counts
+; them as we do): received and judged ahead as the rest of a stream after
+; the work is (stream_receive), then taken, and the PC told how many of
+; the batch's blocks are in (stream_take).  Its header names this batch.
+; A stream that does not come, or comes damaged, is taken as far as it
+; checks out, or not at all.  Changes everything.
+stream_follow:
+        ld   a,(packed_next)        ; the judging ahead counts from the
+        push af                     ; first block due
+        call ahead_begin
+        pop  af
+        ld   (packed_next),a
+        push af
+        call stream_receive
+        pop  af
+        ld   (packed_next),a        ; the take counts from there again
+        jp   stream_take
 
 ; stream_poll - the stream's bytes that are waiting in the 8251, put at
 ; stream_write (past the area's end they are let pass), while a stream

@@ -286,11 +286,12 @@ stream_end:           equ stream_read+2         ; (2) ... and the end of what ca
 stream_start:         equ stream_end+2          ; (2) where the stream area begins ...
 stream_end_high:      equ stream_start+2        ; ... and the high byte of where it ends
 stream_slack_high:    equ stream_end_high+1     ; ... and of where its STREAM_SLACK begins
+follows_left:         equ stream_slack_high+1   ; streams of the batch's rest still to come (stream_follow)
 ; The stream area (stream_empty picks it by the batch size): after a batch
 ; of up to PACKED_BATCH_MAX sectors, the rest of sector_buffer; after a
 ; longer one (80 sectors, when the line stays at 9600), the pages from here
 ; to the monitor's workspace.
-stream_area:          equ 256+stream_slack_high/256*256 ; up to STREAM_END
+stream_area:          equ 256+follows_left/256*256 ; up to STREAM_END
 STREAM_MAX:           equ STREAM_END-STREAM_SLACK-stream_area ; the most the PC streams there, header included
 stream_area_wide:     equ sector_buffer+PACKED_BATCH_MAX*SECTOR_SIZE ; up to STREAM_END_WIDE
 STREAM_MAX_WIDE:      equ STREAM_END_WIDE-STREAM_SLACK-stream_area_wide ; ... and there
