@@ -160,16 +160,22 @@ static void let_line_fall_quiet()
     std::this_thread::sleep_until(ready);
 }
 
-// -verify, -fast: the second stage, and with -fast the fastest line both
-// ends carry.  False after a halt report (the second stage did not get
-// across).
+// -verify, -fast: the second stage's first part; with -fast, which it
+// holds the line switch for, the fastest line both ends carry, then the
+// second part at that rate.  False after a halt report (the second stage
+// did not get across).
 static bool prepare_program(ProgramState* program)
 {
     let_line_fall_quiet();
-    if (!send_stage_two(program, run_options.fast != 0)) return false;
+    if (!send_stage_two(program, false)) return false;
     bool agreed = run_options.fast != 0 && agree_fast_line(program) > 0;
     line_quiet_since = std::chrono::steady_clock::now();
     line_quiet_s = agreed ? COMMAND_AFTER_ANSWER_S : COMMAND_QUIET_S;
+    if (run_options.fast == 0) return true;
+    let_line_fall_quiet();
+    if (!send_stage_two(program, true)) return false;
+    line_quiet_since = std::chrono::steady_clock::now();
+    line_quiet_s = COMMAND_AFTER_ANSWER_S;
     return true;
 }
 

@@ -1,6 +1,7 @@
 ; ---------------------------------------------------------------------------
 ; fast.asm - a faster line, agreed with the PC (tobrin -fast).  Part of the
-; second stage.
+; second stage's first part, so that its second part can go at the rate
+; agreed.
 ;
 ; The 8251 is clocked x16 by CTC channels 0 (transmitter) and 1 (receiver)
 ; from a 2 MHz trigger: the line runs at 125000 / N baud for a time constant

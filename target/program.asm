@@ -21,8 +21,8 @@
 ;                      track side read back, the variables
 ;   then 256 bytes     the stack (SP reset to stack_top at every
 ;                      command_loop); the monitor's calls may use it too
-;   stage_two_start-   the second stage (the verified batches; the read, the
-;   stage_two_end      line switch, the compressed batches), when the PC sent it; then its
+;   stage_two_start-   the second stage (the verified batches and the line
+;   stage_two_end      switch; the read, the compressed batches), when the PC sent it; then its
 ;                      variables and the compressed block being received
 ;   FB00h-FFFFh        MOS workspace and buffer: never touched but through
 ;                      the documented workspace bytes
@@ -246,10 +246,10 @@ stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just b
 ; ---------------------------------------------------------------------------
         org  stack_top
 stage_two_start:
-        include 'verify.asm'        ; its first part: what -verify needs
+        include 'verify.asm'        ; its first part: what -verify needs, and the
+        include 'fast.asm'          ; line switch (the second part goes at the rate agreed)
 stage_rest_start:
         include 'read.asm'          ; its second: what -read and -fast need more
-        include 'fast.asm'
         include 'packed.asm'
         include 'lay.asm'
         include 'expand.asm'

@@ -22,11 +22,13 @@ FDC_READ_ERRORS: equ 1Ch        ; status: not found, CRC error, lost data
 
 ; stage_two_command - a command for the second stage, in A (reached by
 ; jump from command_loop); any other byte goes back to the waiting state.
-; The checked format, the read and the line switch are its second part's:
-; without it, they are not taken.
+; The line switch is this part's; the checked format and the read are
+; its second part's: without it, they are not taken.
 stage_two_command:
         cp   STAGE_REST_COMMAND
         jr   z,load_stage_rest
+        cp   FAST_COMMAND           ; the line switch, before the second part
+        jp   z,fast_line
         ld   b,a
         ld   a,(stage_two_loaded)
         cp   STAGE_TWO_WHOLE
@@ -36,16 +38,18 @@ stage_two_command:
         jp   z,lay_format
         cp   READ_COMMAND
         jp   z,read_disk
-        cp   FAST_COMMAND
-        jp   z,fast_line
         jp   command_loop
 
-; load_stage_rest - the second stage's second part (the read, the line
-; switch, the compressed batches), which only -read and -fast need, in checked blocks
+; load_stage_rest - the second stage's second part (the read, the
+; compressed batches), which only -read and -fast need, in checked blocks
 ; of STAGE_REST_PIECE bytes; it is in place once the last block got
 ; across, and the PC is told so (STAGE_TWO_TAKEN).  Then back to the
 ; waiting state.
 load_stage_rest:
+        xor  a                      ; drive 0's motor starts: its spin-up (six
+        ld   (mos_drive),a          ; turns) then passes while the part comes,
+        ld   (current_side),a       ; not in the drive check that follows
+        call spin_up                ; (spun_up)
         ld   hl,stage_rest_start
         ld   de,stage_two_end-stage_rest_start ; DE = bytes still to come
 load_stage_piece:
@@ -62,10 +66,6 @@ load_stage_block:
         sbc  hl,bc
         ex   de,hl
         jr   nz,load_stage_piece
-        xor  a                      ; drive 0's motor starts: its spin-up (six
-        ld   (mos_drive),a          ; turns) then passes while the line is
-        ld   (current_side),a       ; agreed, not in the drive check that
-        call spin_up                ; follows (spun_up)
         call stream_empty           ; no stream yet
         ld   a,STAGE_TWO_WHOLE
         ld   (stage_two_loaded),a
