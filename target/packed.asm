@@ -4,8 +4,9 @@
 ;
 ; The batch byte PACKED_BATCH is followed by the batch's first track and
 ; sector and a check byte (the three sum to FFh): the PC need not send the
-; batches in the disk's order.  Then, after the answer (below), one block
-; for each sector, in the batch's order:
+; batches in the disk's order.  Then, after the answer and the streams of
+; the batch's rest (below), one block for each sector still due, in the
+; batch's order:
 ;
 ;   length (two bytes, low first) of what follows the next byte: 3 to
 ;   PACKED_MAX; bit 7 of its high byte (LAYABLE_FLAG) says that the sector
@@ -44,7 +45,7 @@
 ;
 ; The stream: while a batch is written and read back, the PC sends the
 ; next batch's first blocks, back to back and unanswered, so that the line
-; works while the disk does.  They land in stream_area wherever the
+; works while the disk does.  They land in the stream area wherever the
 ; program drives the controller itself and looks at the 8251 between its
 ; data requests (lay.asm: the Write Track, the writes it leaves, the read
 ; back; RTS is off through the rest of the work), and the rest after the
@@ -64,8 +65,11 @@
 ; first (stream_take): block after block while each checks out and is the
 ; one due, up to the first that does not - a byte damaged or lost on the
 ; line, the stream cut short, a stream of another batch (one left from
-; before a resume) - and the PC is told how many; the rest come one by
-; one as above.
+; before a resume) - and the PC is told how many.  While blocks are due,
+; the PC then sends the batch's rest from the first one due as a stream
+; of its own (stream_follow), with the same header, taken in and judged
+; the same way and answered the same way; after FOLLOW_STREAMS of them
+; the rest come one by one as above.
 ; ---------------------------------------------------------------------------
 
 PACKED_MAX:     equ 3+516+2     ; number, CRC, a form of literals only, block CRC
@@ -257,7 +261,7 @@ packed_ready:
         ret
 
 ; packed_judge - the block whose number is at packed_at (in packed_block,
-; or in stream_area): Z when it came whole (its CRC-16), its number is the
+; or in the stream area): Z when it came whole (its CRC-16), its number is the
 ; next one due, its form expands whole, and to the sector whose CRC-16 the
 ; block gives (the read back compares the disk with the sector), into
 ; its place in sector_buffer (512 bytes a sector, after the batch's
@@ -376,7 +380,7 @@ packed_taken_filler:
         ret
 
 ; packed_received - every block of the batch is in: the next batch's
-; stream lands at stream_area from now on, and the batch is written and
+; stream lands in the stream area from now on, and the batch is written and
 ; read back as every verified batch - but with RTS left off, so that the
 ; PC's stream comes only where the program polls for it (lay.asm), never
 ; while a monitor call could let it overrun the 8251.
@@ -389,7 +393,7 @@ packed_received:
         jp   write_received_quiet
 
 ; stream_take - the stream that came during the work of the batch before
-; (stream_area, up to stream_write): when its header is whole and names
+; (the stream area, up to stream_write): when its header is whole and names
 ; this batch (mos_track and mos_sector, where it begins), its blocks are
 ; taken in order while each is whole, due and within what came: first
 ; those judged already while the rest of the stream came (ahead_apply),
@@ -546,7 +550,7 @@ stream_header_in:
         or   1                      ; NZ: not in yet
         ret
 
-; stream_header - Z when the stream's header in stream_area is whole: its
+; stream_header - Z when the stream's header in the stream area is whole: its
 ; five bytes sum to FFh; DE = the length it gives.
 ; Changes A, B, DE, HL.
 stream_header:
@@ -617,7 +621,7 @@ crc_sector_run:
         jp   crc_run
 
 ; stream_finish - a compressed batch's work is done, its status block
-; not yet sent: the rest of the stream is taken into stream_area with RTS
+; not yet sent: the rest of the stream is taken into the stream area with RTS
 ; on, as far as its header says.  Meanwhile the blocks that are in are
 ; judged (ahead_judge), the line polled between pieces of the work.  A
 ; stream whose header came damaged, or that lost bytes on the line, ends
