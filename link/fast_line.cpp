@@ -145,23 +145,20 @@ bool try_rate(const LineRate& rate, double quiet_s, ProgramState* program)
 // to its poll limit: once it is back in its command loop the block goes
 // again.  A block whose last checksum came damaged to the Einstein leaves
 // it waiting for another pass, unanswered: a part counts only when the
-// Einstein says it took it, and when its blocks went across but no word
-// came after, the part goes again once the Einstein's time-out notice has.
+// Einstein says it took it.
 bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size, int piece)
 {
     std::vector<std::uint8_t> code(bytes, bytes + size);
     BlockFault fault = BLOCK_OK;
-    bool unanswered = false;
     for (int tries = 0; tries < STAGE_TWO_TRIES; ++tries) {
         bool heard = false;
-        if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, &heard, unanswered)) break;
+        if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
         if (!send_byte(command)) break;
         fault = BLOCK_OK;
         for (int at = 0; at < size && fault == BLOCK_OK; at += piece)
             fault = exchange_block(code.data() + at, std::min(piece, size - at), nullptr, TRANSFER_SEND);
         std::uint8_t answer = 0;
-        unanswered = fault == BLOCK_OK && !recv_byte_within(&answer, link_answer_s(1));
-        if (fault == BLOCK_OK && !unanswered) {
+        if (fault == BLOCK_OK && recv_byte_within(&answer, link_answer_s(1))) {
             if (answer == STAGE_TWO_TAKEN) return true;
             if (answer == TIMEOUT_NOTICE) fault = BLOCK_EINSTEIN_TIMED_OUT;
         }

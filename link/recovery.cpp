@@ -14,17 +14,13 @@
 // block's data, sent again after a damaged answer) is no notice.
 static const double NOTICE_SILENCE_S = 1.0;
 
-bool wait_for_command_loop(bool einstein_timed_out, bool* heard, bool notice_due)
+bool wait_for_command_loop(bool einstein_timed_out, bool* heard)
 {
     using Clock = std::chrono::steady_clock;
     Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(LINK_QUIET_LIMIT_S));
     Clock::time_point last = Clock::now();
     std::uint8_t byte = 0;
-    // An Einstein known to wait out its poll limit is waited for by its
-    // notice, not by the PC's clock: an Einstein slower than the machine
-    // (a virtual one on a busy host) still waits when the PC's quiet is over.
-    const double unnoticed = notice_due ? LINK_QUIET_LIMIT_S : LINK_QUIET_S;
-    double quiet = einstein_timed_out ? 1.0 : unnoticed;
+    double quiet = einstein_timed_out ? 1.0 : LINK_QUIET_S;
     while (recv_byte_within(&byte, quiet)) {
         *heard = true;
         Clock::time_point now = Clock::now();
@@ -32,7 +28,7 @@ bool wait_for_command_loop(bool einstein_timed_out, bool* heard, bool notice_due
         last = now;
         // A notice: it is back in its command loop; let it print and wait.
         // Anything else: it is still talking, and may still wait out a limit.
-        quiet = byte == TIMEOUT_NOTICE && after_silence ? 1.0 : unnoticed;
+        quiet = byte == TIMEOUT_NOTICE && after_silence ? 1.0 : LINK_QUIET_S;
         if (now >= end) return false;
     }
     serial_discard_input();

@@ -51,10 +51,8 @@ bool recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int
 // back in its command loop: its poll limit and a margin, or - after its
 // time-out notice - a moment to print.  Everything that arrives is
 // dropped; *heard is set when anything did.  False when the line never
-// falls silent (LINK_QUIET_LIMIT_S) or the port failed.  `notice_due`: the
-// Einstein is known to be waiting out its poll limit; its notice is waited
-// for (silence up to LINK_QUIET_LIMIT_S counts as none coming).
-bool wait_for_command_loop(bool einstein_timed_out, bool* heard, bool notice_due = false);
+// falls silent (LINK_QUIET_LIMIT_S) or the port failed.
+bool wait_for_command_loop(bool einstein_timed_out, bool* heard);
 // Sends a command byte, its parameters and a check byte that makes the
 // parameters and itself sum to FFh.  False when the port failed.
 bool send_checked_command(std::uint8_t command, const std::uint8_t* parameters, int count);

@@ -583,11 +583,11 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // the next one has one.
         {{"--drop-byte-from-einstein", "2"}, {image_ds}, "a lost drive flags byte",
          {resumed, "  + The image is larger than the drive (one side): side 1 left out\n"}, true, &image_ds},
-        // -fast: the PC's checksum of the second stage's first block,
-        // damaged: the Einstein waits for another pass and never says it
-        // took the stage, which goes again once its time-out notice came
-        // (however long its poll limit takes on this host).
-        {{"--change-byte", std::to_string(target_stage_two_first_size + 2)}, {"-fast"}, "a damaged second stage",
+        // -fast: the PC's checksum of the second stage's first block (after
+        // "S" and the block), damaged: the Einstein waits for another pass
+        // and never says it took the stage, which goes again once it is
+        // back in its command loop.
+        {{"--change-byte", std::to_string(target_stage_two_first_size + 1)}, {"-fast"}, "a damaged second stage",
          {" * The line runs at 31250 baud\n"}, false, nullptr},
         // -fast: the first format status byte (after the checksums and
         // acknowledgements of the stage's two blocks, "F" and the probe's
