@@ -409,17 +409,16 @@ static void build_stream(Transfer* t, int next, int from, std::vector<std::uint8
 }
 
 // -fast: the Einstein's answer to the batch byte, or to a follow: how many
-// of the batch's blocks it has taken (from the stream ahead, or from the
-// follow that goes out meanwhile).  A damaged answer counts as none
-// (blocks sent again are taken once), and no answer is a fault; no more
-// are counted than went out.
-static BlockFault streamed_taken(Transfer* t, int first, int* taken)
+// of the batch's blocks it has taken, or -1 when the answer came damaged.
+// No answer within `wait` (the stream still going out meanwhile) is a
+// fault.  The count may be more than went out since the batch byte: the
+// Einstein also takes a stream of the batch that came before a resume.
+static BlockFault streamed_taken(Transfer* t, int* taken, double wait)
 {
     std::uint8_t count = 0, check = 0;
-    if (!recv_streaming(t, &count, STREAM_TAKE_S) || !recv_byte_within(&check, link_answer_s(1)))
+    if (!recv_streaming(t, &count, wait) || !recv_byte_within(&check, link_answer_s(1)))
         return serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
-    int most = t->streamed_first == first ? t->streamed_blocks : 0;
-    *taken = (count ^ check) == 0xFF && count <= most ? count : 0;
+    *taken = (count ^ check) == 0xFF && count <= t->batch_sectors ? count : -1;
     return BLOCK_OK;
 }
 
@@ -446,31 +445,47 @@ static void sector_label(Transfer* t, int n, int k, char (&label)[LABEL_SIZE])
     else t->label_width = width;
 }
 
-// -fast: the batch's rest from block `*start` on as streams, after the
-// batch byte's answer, up to FOLLOW_STREAMS of them while blocks are due
-// (the Einstein counts them as we do: a follow costs it no turnaround a
-// block).  *start: the first block not known taken.
-static BlockFault send_follows(Transfer* t, int first, int* start)
+// -fast: the batch's rest after the batch byte's answer (`taken`), as
+// streams from the first block not known taken, up to FOLLOW_STREAMS of
+// them while blocks are due (the Einstein counts them as we do: a follow
+// costs it no turnaround a block).  A damaged answer is followed by no
+// stream: an Einstein that has the whole batch is at work, one that has
+// not answers again once the line has been quiet (a follow it waited for
+// in vain).  *start: the first block not known taken, the batch's size
+// when the Einstein has them all.
+static BlockFault send_follows(Transfer* t, int first, int taken, int* start)
 {
-    for (int follow = 0; follow < FOLLOW_STREAMS && *start < t->batch_sectors; ++follow) {
+    BlockFault fault = BLOCK_OK;
+    for (int follows_left = FOLLOW_STREAMS; fault == BLOCK_OK;) {
+        if (taken >= 0) {
+            fit_stream_room(t, first, taken);
+            *start = std::max(*start, taken);
+        }
+        if (*start >= t->batch_sectors || follows_left == 0) break;
+        --follows_left;
+        if (taken < 0) {
+            // Silence, or the notice an Einstein at work sends at each
+            // track side (unless it is a count of as many, whole): it
+            // works on the whole batch.
+            std::uint8_t count = 0, check = 0;
+            bool answered = recv_byte_within(&count, FOLLOW_MISSED_S);
+            bool checked = answered && recv_byte_within(&check, link_answer_s(1));
+            if (checked && (count ^ check) == 0xFF && count <= t->batch_sectors) taken = count;
+            else if (!answered || count == WORKING_NOTICE) *start = t->batch_sectors;
+            if (serial_port.failed) fault = BLOCK_LINK_DEAD;
+            continue;
+        }
         char label[LABEL_SIZE];
         sector_label(t, first + *start, *start, label);
         std::printf("\r - %s", label);
         std::fflush(stdout);
         build_stream(t, first, *start, t->batch, &t->fetched);
-        int taken = 0;
-        BlockFault fault = streamed_taken(t, first, &taken);
+        fault = streamed_taken(t, &taken, STREAM_TAKE_S);
         t->stream.clear();
         t->stream_sent = 0;
-        if (fault != BLOCK_OK) {
-            t->streamed_first = -1;
-            return fault;
-        }
-        fit_stream_room(t, first, taken);
-        *start = std::max(*start, taken);
     }
     t->streamed_first = -1;
-    return BLOCK_OK;
+    return fault;
 }
 
 // Sends one batch from sector `first`, and takes its status block: BLOCK_OK,
@@ -490,10 +505,9 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
     char label[LABEL_SIZE];
     int start = 0;
     if (t->packed) {
-        BlockFault fault = streamed_taken(t, first, &start);
-        if (fault != BLOCK_OK) return fault;
-        fit_stream_room(t, first, start);
-        fault = send_follows(t, first, &start);
+        int taken = 0;
+        BlockFault fault = streamed_taken(t, &taken, STREAM_TAKE_S);
+        if (fault == BLOCK_OK) fault = send_follows(t, first, taken, &start);
         if (fault != BLOCK_OK) return fault;
     }
     for (int k = start > 0 ? start - 1 : 0; k < t->batch_sectors; ++k) {
@@ -764,6 +778,14 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
         for (BlockFault fault; (fault = send_batch(&t, first, &waited_for_status)) != BLOCK_OK;) {
             if (!recover(&t, first, fault, &state, waited_for_status, &batch_done)) return 0;
             if (batch_done) break;
+            // The drive is smaller than the first flags byte said (it came
+            // damaged): a batch past its end is not written.  (-fast's
+            // first batch may be one: the blank last one of the drive the
+            // flags named.)
+            if (first >= t.total) {
+                t.sectors_before -= t.batch_sectors;
+                break;
+            }
         }
     }
     send_byte(END_BYTE);

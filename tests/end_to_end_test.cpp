@@ -594,6 +594,18 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // 32 bytes), damaged: the checked format has it again.
         {{"--change-byte-from-einstein", std::to_string(36 + rest_pieces)}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
          false, nullptr},
+        // -fast: the drive flags byte after the format's four status bytes,
+        // damaged to name an 80-track drive: the blank batch that goes first
+        // is that drive's last, which the Einstein does not take; the resume
+        // brings the flags, and the batch past the drive's end is dropped.
+        {{"--change-byte-from-einstein", std::to_string(40 + rest_pieces)}, {"-fast"}, "a damaged drive flags byte, -fast",
+         {"): resuming at track 76 sector 00, try 1 of 5\n", one_fault}, true, nullptr},
+        // -fast: the answer to the stream of the first batch's rest (after
+        // the answer to its batch byte), damaged when the Einstein has the
+        // whole batch: the PC sends nothing more of it, the Einstein works,
+        // and no resume is needed.
+        {{"--change-byte-from-einstein", std::to_string(43 + rest_pieces)}, {"-fast"}, "a damaged answer to a follow",
+         {"  + 400 sectors verified, 0 needed a rewrite\n"}, false, nullptr},
     };
     for (const auto& c : cases) {
         // Every way the exchange ends (the Einstein runs out of bytes and
