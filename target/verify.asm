@@ -49,10 +49,14 @@ load_stage_rest:
         xor  a                      ; drive 0's motor starts: its spin-up (six
         ld   (mos_drive),a          ; turns) then passes while the part comes,
         ld   (current_side),a       ; not in the drive check that follows
-        call spin_up                ; (spun_up)
-        ld   hl,stage_rest_start
+        ld   hl,stage_rest_start    ; (spun_up)
         ld   de,stage_two_end-stage_rest_start ; DE = bytes still to come
 load_stage_piece:
+        in   a,(FDC_COMMAND)        ; a seek where the head stands with each
+        rrca                        ; block, once the spin-up is over, keeps
+        call nc,spin_up             ; the motor turning (it stops ten turns
+                                    ; after the last command; the part takes
+                                    ; 2.9 s at 9600 baud with two stop bits)
         ld   bc,STAGE_REST_PIECE
         ld   a,d                    ; fewer left: the last block
         cp   STAGE_REST_PIECE/256
