@@ -151,6 +151,11 @@ constexpr double BATCH_LAID_HEALTHY_S =
 // most every sector of the batch (a copy of 512 bytes and its runs, under
 // 20,000 T) and the CRC-16 of each (33,000 T), and the answer's two bytes;
 // twice that.
+constexpr double STREAM_TAKE_S =
+    (std::max(link_limits_detail::counts::STREAM_MAX, link_limits_detail::counts::STREAM_MAX_WIDE) * 89.0 +
+     link_limits_detail::counts::MAX_BATCH * 53000.0) /
+        link_limits_detail::CPU_HZ * 2 +
+    link_answer_s(2);
 // -fast: an answer to a compressed batch byte or a follow that came
 // damaged is not followed by a stream; an Einstein with blocks still due
 // answers again once the line has been quiet 65,536 polls (0.85 s: a
@@ -159,8 +164,3 @@ constexpr double BATCH_LAID_HEALTHY_S =
 // time.
 constexpr double FOLLOW_MISSED_S =
     65536.0 * link_limits_detail::counts::POLL_TSTATES / link_limits_detail::CPU_HZ * 1.25 + link_answer_s(2);
-constexpr double STREAM_TAKE_S =
-    (std::max(link_limits_detail::counts::STREAM_MAX, link_limits_detail::counts::STREAM_MAX_WIDE) * 89.0 +
-     link_limits_detail::counts::MAX_BATCH * 53000.0) /
-        link_limits_detail::CPU_HZ * 2 +
-    link_answer_s(2);
