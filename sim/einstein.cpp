@@ -124,6 +124,7 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->watch_addresses.clear();
     e->watch_times.clear();
     host_link_init_queue(&e->host);
+    e->host.adapter = config.adapter;
     ctc_init(&e->ctc);
     usart_init(&e->usart, &e->host, &e->ctc, &e->line_faults);
     e->usart.max_baud = config.max_baud;

@@ -70,6 +70,7 @@ struct EinsteinConfig {
     // the controller meets them and the monitor tries them again as it does.
     FdcFaults faults;
     LineFaults line;                // faults on the serial line
+    SerialAdapter adapter;          // the PC's serial adapter (how it keeps to CTS, its latency, its rates)
     double max_baud = 0;            // above this rate every byte arrives damaged (0: no limit)
     std::uint64_t reset_at = UINT64_MAX; // the machine is reset at this T-state
 };

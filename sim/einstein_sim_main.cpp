@@ -74,12 +74,22 @@ void usage()
         "                       first format status byte)\n"
         "  --change-byte-from-einstein N  change the Einstein's N-th byte\n"
         "  --cut-line-at S      from S emulated seconds on, nothing passes either way\n"
-        "  --late-cts           a USB adapter that lets one more byte through after RTS drops\n"
         "  --faults-from-start  drop and change bytes from the start; by default they begin\n"
         "                       when the program starts (the typed loader has no checksum:\n"
         "                       a program that arrives damaged needs the user)\n"
         "  --reset-at S         reset the Einstein at S emulated seconds: the program is gone,\n"
         "                       the monitor waits at its prompt (until tobrin closes the line)\n"
+        "The PC's adapter (default: ideal):\n"
+        "  --adapter NAME       a preset for the chips people have:\n"
+        "%s"
+        "  --cts-lag N          N more bytes (0 to 64) may still start after RTS drops, the\n"
+        "                       byte already on its way not counted (--late-cts: 1)\n"
+        "  --cts-ignored        the adapter sends whatever RTS says\n"
+        "  --usb-latency MS     the Einstein's bytes reach the PC in packets of up to 62,\n"
+        "                       sent when full or when the latency timer runs out\n"
+        "  --adapter-rates R    the rates it makes: exact (default), 16550 (115200/n),\n"
+        "                       cp2102 (its table: 31250 becomes 38400), ch340 (9615 for\n"
+        "                       9600); the PC reads back the rate it asked\n"
         "Running:\n"
         "  While the Einstein waits for tobrin, its time passes as fast as the wall clock's,\n"
         "  so its poll limits last as long as on the machine.  Otherwise it runs as fast\n"
@@ -102,7 +112,8 @@ void usage()
         "drive 0: a blank one, or that image), save FILE, boot (boot drive 0), quit.\n"
         "At the end it prints figures: emulated time per phase, the worst delay from\n"
         "a data request to the CPU's write during Write Track, lost data, line bytes,\n"
-        "the faults made and how many blocks the program took in with a changed byte.\n");
+        "the faults made and how many blocks the program took in with a changed byte.\n",
+        adapter_preset_list());
 }
 
 // How the emulation keeps pace with the wall clock between its waits for
@@ -207,7 +218,21 @@ bool parse(int argc, char** argv, Options* o)
         } else if (a == "--cut-line-at") {
             if (!at(&o->config.line.cut_at)) return false;
         } else if (a == "--late-cts") {
-            o->config.line.late_cts = true;
+            o->config.adapter.cts_lag = 1;
+        } else if (a == "--cts-lag") {
+            if (!value(&o->config.adapter.cts_lag) || o->config.adapter.cts_lag < 0 ||
+                o->config.adapter.cts_lag > ADAPTER_MAX_CTS_LAG)
+                return false;
+        } else if (a == "--cts-ignored") {
+            o->config.adapter.cts_ignored = true;
+        } else if (a == "--usb-latency" && i + 1 < argc) {
+            double ms = std::atof(argv[++i]);
+            if (ms < 0 || ms > 255) return false;
+            o->config.adapter.usb_latency_s = ms / 1000.0;
+        } else if (a == "--adapter-rates" && i + 1 < argc) {
+            if (!adapter_rates_named(argv[++i], &o->config.adapter.rates)) return false;
+        } else if (a == "--adapter" && i + 1 < argc) {
+            if (!adapter_preset(argv[++i], &o->config.adapter)) return false;
         } else if (a == "--faults-from-start") {
             o->faults_from_start = true;
         } else if (a == "--reset-at") {
@@ -560,6 +585,7 @@ int main(int argc, char** argv)
     while (!quit_requested) {
         StopReason why = einstein_run(&e, CPU_HZ / 20);
         keep_pace(&pace, &e, wall_start);
+        host_link_flush(&e.host);
         // The Z80 waits for tobrin: wait for it in wall time (or a
         // command), then let the Z80 poll until it has waited as long.
         std::uint64_t line_bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
@@ -622,6 +648,10 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),
                 static_cast<unsigned long long>(e.usart.overruns));
+    if (e.usart.closest_call != UINT64_MAX)
+        std::printf("einstein-sim: closest call: a received byte was read %llu T before the next would have "
+                    "overwritten it\n",
+                    static_cast<unsigned long long>(e.usart.closest_call));
     std::printf("einstein-sim: line and disk together: %llu bytes from the PC (%.3f s of line of %.3f s) came "
                 "while the controller worked\n",
                 static_cast<unsigned long long>(e.overlap_bytes), seconds(e.overlap_tstates),
@@ -638,14 +668,20 @@ int main(int argc, char** argv)
     if (e.protected_writes) std::printf("einstein-sim: %llu stores into the monitor's memory\n",
                                         static_cast<unsigned long long>(e.protected_writes));
     const LineFaults& f = e.line_faults;
-    if (f.dropped_to + f.dropped_from + f.corrupted_to + f.corrupted_from + f.cut_bytes + f.late_bytes > 0 ||
-        e.was_reset)
+    const SerialAdapter& adapter = e.host.adapter;
+    if (adapter.cts_lag > 0 || adapter.cts_ignored || adapter.usb_latency_s > 0 || adapter.late_bytes > 0)
+        std::printf("einstein-sim: adapter: %llu bytes started after RTS dropped (%s), %llu packets to the PC "
+                    "(latency %.0f ms)\n",
+                    static_cast<unsigned long long>(adapter.late_bytes),
+                    adapter.cts_ignored ? "CTS ignored" : ("up to " + std::to_string(adapter.cts_lag) + " late").c_str(),
+                    static_cast<unsigned long long>(adapter.packets), adapter.usb_latency_s * 1000);
+    if (f.dropped_to + f.dropped_from + f.corrupted_to + f.corrupted_from + f.cut_bytes > 0 || e.was_reset)
         std::printf("einstein-sim: faults: dropped %llu to the Einstein, %llu to the PC; changed %llu to the Einstein, "
-                    "%llu to the PC; %llu lost to the cut; %llu let through late; blocks taken in with a changed "
+                    "%llu to the PC; %llu lost to the cut; blocks taken in with a changed "
                     "byte %llu (checksum let through %llu, fill form %llu, compressed %llu)%s\n",
                     static_cast<unsigned long long>(f.dropped_to), static_cast<unsigned long long>(f.dropped_from),
                     static_cast<unsigned long long>(f.corrupted_to), static_cast<unsigned long long>(f.corrupted_from),
-                    static_cast<unsigned long long>(f.cut_bytes), static_cast<unsigned long long>(f.late_bytes),
+                    static_cast<unsigned long long>(f.cut_bytes),
                     static_cast<unsigned long long>(block_watch.full_taken_changed + block_watch.fill_taken_changed +
                                                     block_watch.compressed_taken_changed),
                     static_cast<unsigned long long>(block_watch.full_taken_changed),

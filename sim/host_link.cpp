@@ -1,5 +1,6 @@
 #include "sim/host_link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -7,6 +8,14 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+// Wall seconds, for the adapter's latency timer.
+static double wall_now()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
 void host_link_init_queue(HostLink* link)
 {
@@ -62,6 +71,12 @@ static void pull_from_pty(HostLink* link)
     }
 }
 
+bool host_link_has_byte(HostLink* link)
+{
+    if (link->to_einstein.empty() && link->master_fd >= 0) pull_from_pty(link);
+    return !link->to_einstein.empty();
+}
+
 bool host_link_take(HostLink* link, std::uint8_t* byte)
 {
     if (link->to_einstein.empty() && link->master_fd >= 0) pull_from_pty(link);
@@ -75,6 +90,8 @@ bool host_link_take(HostLink* link, std::uint8_t* byte)
 double host_link_wait(HostLink* link, double max_seconds, int also_fd)
 {
     if (link->master_fd < 0 || !link->to_einstein.empty()) return 0;
+    if (host_link_flush(link))  // the PC waits for a packet held back: no longer than that
+        max_seconds = std::min(max_seconds, adapter_packet_wait(&link->adapter, wall_now()));
     struct pollfd p[2] = {{link->master_fd, POLLIN, 0}, {also_fd, POLLIN, 0}};
     struct timespec from, to;
     clock_gettime(CLOCK_MONOTONIC, &from);
@@ -96,6 +113,23 @@ double host_link_wait(HostLink* link, double max_seconds, int also_fd)
     return waited;
 }
 
+// Writes the adapter's packet to the pseudo-terminal.
+static void send_packet(HostLink* link)
+{
+    std::vector<std::uint8_t>& packet = link->adapter.packet;
+    std::size_t sent = 0;
+    for (int tries = 0; tries < 1000 && sent < packet.size(); ++tries) {
+        ssize_t n = write(link->master_fd, packet.data() + sent, packet.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) break;  // nobody listening: the bytes are lost
+        usleep(1000);
+    }
+    packet.clear();
+}
+
 void host_link_deliver(HostLink* link, std::uint8_t byte)
 {
     link->bytes_from_einstein++;
@@ -103,15 +137,19 @@ void host_link_deliver(HostLink* link, std::uint8_t byte)
         link->from_einstein.push_back(byte);
         return;
     }
-    for (int tries = 0; tries < 1000; ++tries) {
-        ssize_t n = write(link->master_fd, &byte, 1);
-        if (n == 1) return;
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return;  // nobody listening: the byte is lost
-        usleep(1000);
-    }
+    if (adapter_hold_byte(&link->adapter, byte, wall_now())) send_packet(link);
+}
+
+bool host_link_flush(HostLink* link)
+{
+    if (link->master_fd < 0) return false;
+    if (adapter_packet_due(&link->adapter, wall_now())) send_packet(link);
+    return !link->adapter.packet.empty();
 }
 
 LineFrame host_link_frame(const HostLink* link)
 {
-    return host_link_is_queue(link) ? link->queue_frame : host_link_pty_frame(link->master_fd);
+    LineFrame frame = host_link_is_queue(link) ? link->queue_frame : host_link_pty_frame(link->master_fd);
+    frame.baud = adapter_rate_made(&link->adapter, frame.baud);
+    return frame;
 }

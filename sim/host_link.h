@@ -16,6 +16,8 @@
 #include <deque>
 #include <string>
 
+#include "sim/serial_adapter.h"
+
 // A byte's frame on the line: the rate it goes at and its bits.
 struct LineFrame {
     double baud;        // bits a second
@@ -31,6 +33,7 @@ inline double line_frame_bits(const LineFrame& f)
 }
 
 struct HostLink {
+    SerialAdapter adapter;     // the PC's adapter: CTS, receive latency, rates
     // --- queue link (tests) ---
     std::deque<std::uint8_t> to_einstein;    // bytes the PC has sent, not yet on the line
     std::deque<std::uint8_t> from_einstein;  // bytes the Einstein has sent
@@ -53,17 +56,24 @@ void host_link_close(HostLink* link);
 
 // Takes the PC's next byte if one is there, without waiting.
 bool host_link_take(HostLink* link, std::uint8_t* byte);
+// Has the PC a byte to send (without taking it)?
+bool host_link_has_byte(HostLink* link);
 // The Z80 waits for a byte and none is there: for a pseudo-terminal, wait
 // in wall time, at most max_seconds, until the PC sends one or until
 // `also_fd` (another descriptor, -1 none) has something to read.  Returns
 // the wall seconds waited.  A queue link returns 0 at once.
 double host_link_wait(HostLink* link, double max_seconds, int also_fd = -1);
-// The rate and frame the PC has set on its port (a pseudo-terminal's
-// settings, or a queue link's queue_frame).
+// The rate and frame the PC's port sends at: what it set on the port (a
+// pseudo-terminal's settings, or a queue link's queue_frame), at the rate
+// its adapter makes of it.
 LineFrame host_link_frame(const HostLink* link);
 // The settings of a pseudo-terminal (sim/pty_frame.cpp).
 LineFrame host_link_pty_frame(int master_fd);
-// Hands the PC one byte from the Einstein.
+// Hands the PC one byte from the Einstein, through the adapter's receive
+// packets (host_link_flush sends one whose latency timer ran out).
 void host_link_deliver(HostLink* link, std::uint8_t byte);
+// Sends the adapter's packet to the PC when its time has come; true when
+// bytes of the Einstein's are still held for a later packet.
+bool host_link_flush(HostLink* link);
 // A queue link? (Starvation then stops the machine.)
 inline bool host_link_is_queue(const HostLink* link) { return link->master_fd < 0; }

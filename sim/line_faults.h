@@ -4,9 +4,9 @@
 //
 // Each direction has its own rate of bytes dropped (they never arrive) and
 // of bytes corrupted (a byte arrives, but not the one sent).  From a chosen
-// emulated time the line is cut (nothing passes either way).  A USB-serial
-// adapter that reacts late to CTS lets one more of the PC's bytes start
-// after the Einstein dropped RTS.  The counters say what was done, and
+// emulated time the line is cut (nothing passes either way).  (How the
+// PC's adapter keeps to CTS is the adapter's: sim/serial_adapter.h.)  The
+// counters say what was done, and
 // corrupted bytes are marked so that the machine can tell which of them
 // its program took in.
 #pragma once
@@ -24,15 +24,13 @@ struct LineFaults {
     std::uint64_t drop_byte_to = UINT64_MAX, change_byte_to = UINT64_MAX;
     std::uint64_t drop_byte_from = UINT64_MAX, change_byte_from = UINT64_MAX;
     std::uint64_t counted_to = 0, counted_from = 0;
-    bool late_cts = false;             // one more PC byte may start after RTS drops
-    bool active = true;                // drops and changes happen (the cut and late CTS always do)
+    bool active = true;                // drops and changes happen (the cut always does)
     std::uint64_t seed = 1;            // of the generator below
     std::mt19937_64 random{1};         // draws every fault
     // What was done.
     std::uint64_t dropped_to = 0, dropped_from = 0;
     std::uint64_t corrupted_to = 0, corrupted_from = 0;
     std::uint64_t cut_bytes = 0;       // bytes lost to the cut
-    std::uint64_t late_bytes = 0;      // bytes let through after RTS dropped
 };
 
 enum class LineFate { Pass, Drop, Corrupt };

@@ -12,7 +12,8 @@ void usart_init(Usart8251* usart, HostLink* host, const Ctc* ctc, LineFaults* fa
     usart->ctc = ctc;
     usart->mode = USART_MONITOR_MODE;
     usart->command = 0x07;  // as the MOS leaves it: transmitter and receiver on, RTS off
-    usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
+    usart->rx_holding = usart->tx_holding = -1;
+    usart->closest_call = UINT64_MAX;
 }
 
 void usart_reset(Usart8251* usart, std::uint64_t now)
@@ -20,10 +21,10 @@ void usart_reset(Usart8251* usart, std::uint64_t now)
     usart->command = 0x07;
     usart->mode = USART_MONITOR_MODE;
     usart->mode_next = false;
-    usart->rx_holding = usart->rx_shift = usart->tx_holding = -1;
+    usart->rx_holding = usart->tx_holding = -1;
+    usart->overrun_flag = false;
     usart->rx_in_flight = usart->tx_in_flight = false;
     usart->rx_line_free = usart->tx_done = now;
-    usart->late_cts_until = 0;
     usart->starved = false;
 }
 
@@ -67,29 +68,27 @@ static bool rts_on(const Usart8251* usart)
     return (usart->command & USART_COMMAND_RTS) != 0;
 }
 
+// A byte complete in the shift register moves to the holding register; one
+// still waiting there unread is overwritten (an overrun).
 static void receive_arrived(Usart8251* usart)
 {
-    if (usart->rx_holding < 0) {
-        usart->rx_holding = usart->rx_byte;
-        usart->rx_holding_corrupt = usart->rx_corrupt;
-    } else if (usart->rx_shift < 0) {
-        usart->rx_shift = usart->rx_byte;
-        usart->rx_shift_corrupt = usart->rx_corrupt;
-    } else {
+    if (usart->rx_holding >= 0) {
         usart->overruns++;
+        usart->overrun_flag = true;
     }
+    usart->rx_holding = usart->rx_byte;
+    usart->rx_holding_corrupt = usart->rx_corrupt;
     usart->rx_in_flight = false;
     usart->rx_arrived++;
     usart->rx_arrived_tstates += usart->rx_duration;
 }
 
-// May the PC's next byte start now?  While RTS is on; and, with an adapter
-// that reacts late to CTS, once more just after RTS dropped.
+// May the PC's next byte start now?  While RTS is on; and as the PC's
+// adapter is late at CTS, or ignores it.
 static bool pc_may_send(Usart8251* usart, std::uint64_t now)
 {
-    if (usart->hold_host) return false;
-    if (rts_on(usart)) return true;
-    return now < usart->late_cts_until;
+    if (usart->hold_host || !host_link_has_byte(usart->host)) return false;
+    return adapter_may_start(&usart->host->adapter, rts_on(usart), now);
 }
 
 void usart_advance(Usart8251* usart, std::uint64_t now)
@@ -102,10 +101,6 @@ void usart_advance(Usart8251* usart, std::uint64_t now)
             // It starts when the line is free and RTS is on, but not before now:
             // the PC sent it no earlier than the machine noticed.
             std::uint64_t start = std::max({usart->rx_line_free, usart->rts_on_at, now});
-            if (!rts_on(usart)) {
-                usart->late_cts_until = 0;  // the one byte the adapter lets through
-                usart->faults->late_bytes++;
-            }
             LineFate fate = usart->faults ? line_faults_apply(usart->faults, true, start, &byte) : LineFate::Pass;
             LineFrame sent = host_link_frame(usart->host);
             bool whole = line_carries(usart, sent, usart_frame(usart, false), &byte);
@@ -140,12 +135,13 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
 {
     usart_advance(usart, now);
     if ((port & 1) == 0) {
-        // Data: the held byte; the one behind it moves up.
-        std::uint8_t value = usart->rx_holding >= 0 ? static_cast<std::uint8_t>(usart->rx_holding) : 0;
+        // Data: the held byte (read again when none came since: the register keeps it).
+        std::uint8_t value = static_cast<std::uint8_t>(usart->rx_holding >= 0 ? usart->rx_holding : usart->rx_last);
         if (usart->rx_holding >= 0 && usart->rx_holding_corrupt) usart->corrupted_taken++;
-        usart->rx_holding = usart->rx_shift;
-        usart->rx_holding_corrupt = usart->rx_shift_corrupt;
-        usart->rx_shift = -1;
+        if (usart->rx_holding >= 0 && usart->rx_in_flight)
+            usart->closest_call = std::min(usart->closest_call, usart->rx_arrival - now);
+        usart->rx_last = value;
+        usart->rx_holding = -1;
         usart->empty_polls = 0;
         return value;
     }
@@ -153,17 +149,15 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
     if (usart->tx_holding < 0) status |= USART_STATUS_TXRDY;
     if (usart->tx_holding < 0 && !usart->tx_in_flight) status |= USART_STATUS_TXEMPTY;
     if (usart->rx_holding >= 0) status |= USART_STATUS_RXRDY;
-    if (usart->overruns) status |= USART_STATUS_OVERRUN;
-    // Waiting for a byte that is neither here nor on its way: a second
-    // empty poll in a row, soon after the first (one look, as when
-    // draining, or a look now and then while the disk works, is not a
-    // wait).
+    if (usart->overrun_flag) status |= USART_STATUS_OVERRUN;
+    // Waiting for a byte that is neither here nor on its way: a third empty
+    // poll in a row, each soon after the last (USART_WAIT_POLL_TSTATES).
     bool nothing = usart->rx_holding < 0 && !usart->rx_in_flight && rts_on(usart) &&
                    usart->host->to_einstein.empty();
     bool soon = now - usart->last_empty_poll <= USART_WAIT_POLL_TSTATES;
     usart->empty_polls = nothing ? (soon ? usart->empty_polls + 1 : 1) : 0;
     if (nothing) usart->last_empty_poll = now;
-    usart->starved = usart->empty_polls >= 2;
+    usart->starved = usart->empty_polls >= 3;
     return status;
 }
 
@@ -187,9 +181,11 @@ void usart_write(Usart8251* usart, int port, std::uint8_t value, std::uint64_t n
     }
     bool was_on = rts_on(usart);
     usart->command = value;
+    if (value & USART_COMMAND_ERROR_RESET) usart->overrun_flag = false;
     if (!was_on && rts_on(usart)) usart->rts_on_at = now;
-    if (was_on && !rts_on(usart) && usart->faults && usart->faults->late_cts)
-        usart->late_cts_until = now + LINE_BYTE_TSTATES;  // the adapter has not seen CTS drop yet
+    if (was_on && !rts_on(usart))  // the adapter sees CTS go off, as it does
+        adapter_cts_off(&usart->host->adapter, now, usart->rx_in_flight ? usart->rx_line_free : now,
+                        byte_tstates(host_link_frame(usart->host)));
     usart_advance(usart, now);
 }
 

@@ -12,12 +12,15 @@
 // at 9600 baud, 4,583 T-states at 4 MHz.  It arrives whole only when the
 // receiver expects its rate within 3% and its data bits and parity, and
 // neither end runs above `max_baud` (a USART or an adapter that cannot keep
-// up); otherwise the receiver samples garbage.  A byte from the PC starts only while the
-// Einstein's RTS (command bit 5) is on, because the PC sends only while its
-// CTS is on; once started it arrives 4,583 T later whatever RTS does.  The
-// receiver holds one byte plus one in its shift register; a third that
-// arrives unread is lost (an overrun).  A byte written to the data port goes
-// to the transmitter and reaches the PC 4,583 T after it starts.
+// up); otherwise the receiver samples garbage.  A byte from the PC starts
+// while the Einstein's RTS (command bit 5) is on, the PC's CTS, and as the
+// PC's adapter is late at CTS or ignores it (sim/serial_adapter.h); once
+// started it arrives a byte time later whatever RTS does.  As in the 8251A,
+// the receiver holds one byte: the next that completes in the shift
+// register before it was read overwrites it and sets the overrun flag
+// (status bit 4, cleared by the error reset command bit 4).  A byte
+// written to the data port goes to the transmitter and reaches the PC a
+// byte time after it starts.
 // The MOS has already set the mode (CEh); a command with the internal reset
 // bit (40h) makes the next control byte a new mode byte.
 // Faults arranged on the line (line_faults.h) act on each byte as it
@@ -38,9 +41,12 @@ constexpr std::uint8_t USART_STATUS_RXRDY = 0x02;
 constexpr std::uint8_t USART_STATUS_TXEMPTY = 0x04;
 constexpr std::uint8_t USART_STATUS_OVERRUN = 0x10;
 constexpr std::uint8_t USART_COMMAND_RTS = 0x20;
-// Two empty status polls this close together are a wait for a byte (a
-// polling loop takes some tens of T-states a round).
-constexpr std::uint64_t USART_WAIT_POLL_TSTATES = 2000;
+constexpr std::uint8_t USART_COMMAND_ERROR_RESET = 0x10;
+// Three empty status polls in a row, each this close after the last, are a
+// wait for a byte (a polling loop takes some tens of T-states a round; a
+// look at the line between other work, a few hundred T apart, is none, nor
+// is one followed by a wait for the transmitter).
+constexpr std::uint64_t USART_WAIT_POLL_TSTATES = 200;
 
 struct Usart8251 {
     HostLink* host;             // the PC's end of the line
@@ -53,18 +59,19 @@ struct Usart8251 {
     bool hold_host;             // take no new byte from the PC (the machine catches up on a wait)
     std::uint8_t command;       // last command byte (bit 5 RTS, bit 2 RxE, bit 0 TxEN)
     std::uint64_t rts_on_at;    // when RTS last came on
-    std::uint64_t late_cts_until; // a late-reacting adapter may still start a byte until then
     // receiver
     int rx_holding;             // received byte waiting for the CPU, -1 none
-    int rx_shift;               // a second byte behind it, -1 none
     bool rx_holding_corrupt;    // the held byte was changed on the line
-    bool rx_shift_corrupt;      // ... the one behind it
+    std::uint8_t rx_last;       // the last byte the CPU read (the register keeps it)
+    bool overrun_flag;          // status bit 4: a byte was overwritten unread
     bool rx_in_flight;          // a byte from the PC is on the line
     bool rx_corrupt;            // it was changed on the line
     std::uint8_t rx_byte;       // that byte
     std::uint64_t rx_arrival;   // when it will have arrived
     std::uint64_t rx_line_free; // when the line from the PC is free again
-    std::uint64_t overruns;     // bytes lost because the CPU did not read in time
+    std::uint64_t overruns;     // bytes overwritten because the CPU did not read in time
+    std::uint64_t closest_call; // the least time left, when the CPU read a held byte, before the next
+                                // one on its way would have overwritten it (T-states; UINT64_MAX: never close)
     std::uint64_t rx_arrived;   // bytes from the PC that arrived whole or damaged ...
     std::uint64_t rx_arrived_tstates; // ... and their line time
     std::uint64_t rx_duration;  // the line time of the byte in flight

@@ -59,7 +59,6 @@ TEST_F(LoaderTest, Stores2048BytesAt0100hAndJumpsThereWithoutWaitingForMore)
 TEST_F(LoaderTest, BytesAlreadyInTheUsartAreDiscarded)
 {
     rig.e().usart.rx_holding = 0x55;  // arrived before G1000
-    rig.e().usart.rx_shift = 0x66;
     Bytes block = numbered(2048, 9);
     block[0] = 0x76;
     rig.send(block);
