@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -75,6 +76,9 @@ struct Transfer {
     int next_fetched;            // its sectors fetched so far
     std::vector<std::uint8_t> stream;  // the stream going out meanwhile ...
     std::size_t stream_sent;     // ... the bytes of it written so far ...
+    bool stream_granted_only;    // ... which go only as the Einstein grants them (the next
+                                 // batch's, while it works), or at once (a follow)
+    std::size_t granted;         // bytes of the next batch's stream the Einstein has granted
     int streamed_first;          // ... and the batch (first sector) whose
     int streamed_blocks;         // first blocks went out whole in the last one
     int stream_room;             // the most the next stream may hold (bytes) ...
@@ -234,10 +238,22 @@ static void seek_sector(Transfer* t, int n)
     if (t->index != 0 && t->image_track < t->image_tracks) image_load_track(t->image);
 }
 
+// -fast: a byte from the Einstein while it works on a batch that grants
+// more of the next batch's stream (target/grant.asm) is added to what it
+// granted; true when `byte` was one.
+static bool take_grant(Transfer* t, std::uint8_t byte)
+{
+    if (!t->packed || byte < GRANT_UNITS) return false;
+    if (byte == GRANT_REST) t->granted = SIZE_MAX;
+    else if (t->granted != SIZE_MAX) t->granted += static_cast<std::size_t>(byte - GRANT_UNITS) * GRANT_UNIT;
+    return true;
+}
+
 // The Einstein's next byte within `seconds`; in -fast, the stream goes out
-// meanwhile (and its line time is added to the wait).  The port is kept
-// fed with at most STREAM_QUEUE bytes waiting in it, so that no write
-// blocks while the Einstein holds the line off.
+// meanwhile, as far as the Einstein granted it (or whole, a follow, which
+// it takes as it comes), and its line time is added to the wait.  The
+// port is kept fed with at most STREAM_QUEUE bytes waiting in it, so that
+// no write blocks while the Einstein holds the line off.
 static const int STREAM_QUEUE = 512;
 static const int STREAM_ROOM_LEAST = 1024;  // a stream holds two blocks at least
 static const double STREAM_POLL_S = 0.005;
@@ -246,16 +262,18 @@ static bool recv_streaming(Transfer* t, std::uint8_t* byte, double seconds)
     if (t->stream_sent < t->stream.size())
         seconds += link_answer_s(static_cast<int>(t->stream.size() - t->stream_sent));
     Clock::time_point end = Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
-    while (t->stream_sent < t->stream.size()) {
-        while (t->stream_sent < t->stream.size() && serial_output_pending() < STREAM_QUEUE) {
+    for (;;) {
+        std::size_t may = t->stream_granted_only ? std::min(t->stream.size(), t->granted) : t->stream.size();
+        while (t->stream_sent < may && serial_output_pending() < STREAM_QUEUE) {
             if (!send_byte(t->stream[t->stream_sent])) return false;
             ++t->stream_sent;
         }
-        if (recv_byte_within(byte, STREAM_POLL_S)) return true;
+        double left = std::chrono::duration<double>(end - Clock::now()).count();
+        bool got = recv_byte_within(byte, t->stream_sent < may ? STREAM_POLL_S : std::max(left, 0.0));
+        if (got && take_grant(t, *byte)) continue;
+        if (got) return true;
         if (serial_port.failed || Clock::now() >= end) return false;
     }
-    double left = std::chrono::duration<double>(end - Clock::now()).count();
-    return recv_byte_within(byte, left > 0 ? left : 0);
 }
 
 // The batch's status block.  The Einstein writes the whole batch first.
@@ -469,9 +487,13 @@ static BlockFault send_follows(Transfer* t, int first, int taken, int* start)
             // works on the whole batch.
             std::uint8_t count = 0, check = 0;
             bool answered = recv_byte_within(&count, FOLLOW_MISSED_S);
-            bool checked = answered && recv_byte_within(&check, link_answer_s(1));
-            if (checked && (count ^ check) == 0xFF && count <= t->batch_sectors) taken = count;
-            else if (!answered || count == WORKING_NOTICE) *start = t->batch_sectors;
+            bool checked = answered && !take_grant(t, count) && recv_byte_within(&check, link_answer_s(1));
+            if (checked && (count ^ check) == 0xFF && count <= t->batch_sectors) {
+                taken = count;
+            } else if (!answered || !checked || count == WORKING_NOTICE) {
+                *start = t->batch_sectors;  // at work: what it grants meanwhile is kept
+                if (checked) take_grant(t, check);
+            }
             if (serial_port.failed) fault = BLOCK_LINK_DEAD;
             continue;
         }
@@ -480,6 +502,7 @@ static BlockFault send_follows(Transfer* t, int first, int taken, int* start)
         std::printf("\r - %s", label);
         std::fflush(stdout);
         build_stream(t, first, *start, t->batch, &t->fetched);
+        t->stream_granted_only = false;  // it is taken as it comes
         fault = streamed_taken(t, &taken, STREAM_TAKE_S);
         t->stream.clear();
         t->stream_sent = 0;
@@ -502,6 +525,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
     if (t->packed ? !send_checked_command(PACKED_BATCH, place, sizeof place)
                   : !send_byte(t->verify ? VERIFY_BATCH : BATCH_BYTE))
         return BLOCK_LINK_DEAD;
+    t->granted = 0;  // the next batch's stream goes as this batch's work grants it
     char label[LABEL_SIZE];
     int start = 0;
     if (t->packed) {
@@ -548,6 +572,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
             t->next_fetched = 0;
         }
         build_stream(t, t->following, 0, t->next_batch, &t->next_fetched);
+        t->stream_granted_only = true;
     }
     *waited_for_status = true;
     BlockFault fault = receive_status(t, first, false);
@@ -627,6 +652,10 @@ static const RecoveryTexts WRITE_RECOVERY = {
     "The batch from track %s did not get across after five resumes: the Einstein answered, but the checksums kept "
     "disagreeing. The line is too noisy: check the cable (its length, its plugs, the adapter), then run TOBRIN "
     "again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
+    "The batch from track %s did not get across after five resumes: the Einstein answered each time, but bytes "
+    "were lost on the line. That is most often an adapter that goes on sending when the Einstein drops RTS (its "
+    "CTS), a TTL-level adapter, or a cable without RTS and CTS: check them (the README's cable section), then run "
+    "TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
 };
 static_assert(LINK_MAX_RECOVERIES == 5, "the report says five");
 

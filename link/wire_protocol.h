@@ -67,6 +67,12 @@ constexpr int PACKED_TRAILER = 2;               // the block's CRC-16, high firs
 // its header names the batch), answered as the batch byte, up to
 // FOLLOW_STREAMS times a batch; the rest go one by one.
 constexpr int STREAM_HEADER = 5;
+// While a compressed batch is written, its next batch's stream goes only as
+// the Einstein grants it (target/grant.asm): GRANT_UNITS + n, n units of
+// GRANT_UNIT bytes more; GRANT_REST, the rest.
+constexpr std::uint8_t GRANT_UNITS = 0x80;
+constexpr std::uint8_t GRANT_REST = 0x80;
+constexpr int GRANT_UNIT = 32;
 constexpr int FOLLOW_STREAMS = target_program_image_labels::FOLLOW_STREAMS;
 constexpr int STREAM_MAX = target_program_image_labels::STREAM_MAX;
 // After a batch of FAST_BATCH_SECTORS the stream has the rest of the
@@ -134,6 +140,9 @@ static_assert(FILLER_FLAG == labels::FILLER_FLAG);
 static_assert(labels::PACKED_MAX == PACKED_HEADER - 3 + LZ_MAX_FORM + PACKED_TRAILER);
 static_assert(LAYABLE_FLAG == labels::LAYABLE_FLAG);
 static_assert(STREAM_HEADER == labels::STREAM_HEADER);
+static_assert(GRANT_UNITS == labels::GRANT_UNITS);
+static_assert(GRANT_REST == labels::GRANT_REST);
+static_assert(GRANT_UNIT == labels::GRANT_UNIT);
 static_assert(STATUS_VERIFY_MISMATCH == labels::VERIFY_MISMATCH);
 static_assert(STATUS_READ_FAILED == labels::READ_FAILED);
 static_assert(STATUS_VERIFIED_AFTER_REWRITE == labels::VERIFIED_AFTER_REWRITE);

@@ -84,13 +84,15 @@ expand_bad:
 
 ; ldir_polled - LDIR of the BC bytes (BC not 0) from HL to DE; while a
 ; stream comes (stream_poll does not begin with RET), in pieces of 32
-; bytes (672 T), the line polled after each.
+; bytes (672 T), the line polled before each: with what comes before and
+; after a run, the line waits no more than about 900 T.
 ; Changes A, BC (0), DE, HL as LDIR does.
 ldir_polled:
         ld   a,(stream_poll)
         cp   RET_OPCODE
         jr   z,ldir_polled_last     ; no stream: at once
 ldir_polled_more:
+        call stream_poll
         ld   a,b                    ; 32 or fewer left: the last piece
         or   a
         jr   nz,ldir_polled_piece
@@ -101,7 +103,6 @@ ldir_polled_piece:
         push bc
         ld   bc,32
         ldir
-        call stream_poll
         ex   (sp),hl                ; HL = the count, less this piece
         ld   bc,-32
         add  hl,bc

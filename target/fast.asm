@@ -118,9 +118,10 @@ drain_until_quiet_byte:
 
 ; set_line_rate - CTC channels 0 and 1 to the time constant in A (less
 ; ONE_STOP_BIT), and the 8251's frame with it: two stop bits at the
-; monitor's rate, one above it or with ONE_STOP_BIT.
-; RTS is on after it.  Changes A, B.
+; monitor's rate, one above it or with ONE_STOP_BIT; kept in
+; line_constant.  RTS is on after it.  Changes A, B.
 set_line_rate:
+        ld   (line_constant),a
         ld   b,a
         ld   a,CTC_SET_CONSTANT
         out  (CTC_CHANNEL0),a

@@ -28,8 +28,6 @@ FORMAT_FAILED:  equ 0FFh        ; second format status byte (and mos_error): fai
 ; does not return: format_failed goes back to command_loop itself.
 ; Changes everything.
 format_disk:
-        ld   a,'0'                  ; drive 0
-        ld   (format_text_drive),a
         xor  a                      ; a disk to format must not be write-protected
         call ready_drive
         ret  nz                     ; unusable: nothing more is sent
@@ -72,14 +70,9 @@ format_track_done:
         cp   e
         jr   nz,format_track
 
-        ld   a,(mos_drive)          ; the head now stands on the last track
-        ld   c,a
-        ld   b,0
-        ld   hl,mos_head_track
-        add  hl,bc
-        ld   a,(track_count)
+        ld   a,(track_count)        ; drive 0's head now stands on the last track
         dec  a
-        ld   (hl),a
+        ld   (mos_head_track),a
         xor  a
         call send_status            ; second format status byte: success
         ret                         ; Z from the XOR
@@ -109,7 +102,7 @@ format_failed:
 
 ; ready_drive - the first format status byte: drive 0 checked twice (the
 ; first check readies the drive and may fail; the second one counts), the
-; result stored in mos_error and sent to the PC; then the drive's geometry
+; result stored in mos_error and sent to the PC; then drive 0's geometry
 ; from the monitor's configuration (double_sided, track_count).
 ; In: A = 0 to refuse a write-protected disk, 1 to take it (to read it).
 ; Out: Z when the drive is usable.  Changes everything.
@@ -126,22 +119,12 @@ ready_checked:                      ; (lay_ready: it did)
         call send_status            ; first format status byte
         or   a
         ret  nz
-        ld   a,(mos_drive)          ; DE = drive AND 3, to index the tables
-        and  3
-        ld   e,a
-        ld   d,0
-        ld   hl,sides_mask_table
-        add  hl,de
-        ld   a,(mos_drive_config)
-        and  (hl)
-        jr   z,ready_one_side
-        ld   a,1
-ready_one_side:
+        ld   a,(mos_drive_config)   ; drive 0's bits: two sides, 80 tracks
+        ld   b,a
+        and  DRIVE0_TWO_SIDES       ; 1 when two-sided
         ld   (double_sided),a
-        ld   hl,tracks_mask_table
-        add  hl,de
-        ld   a,(mos_drive_config)
-        and  (hl)
+        ld   a,b
+        and  DRIVE0_80_TRACKS
         ld   a,TRACKS_40
         jr   z,ready_40_tracks
         ld   a,TRACKS_80
@@ -191,26 +174,17 @@ check_drive_ok:
         xor  a
         ret
 
-; select_drive - put out mos_drive's select bit, plus the side-1 bit when
-; current_side is 1, on the drive latch.  Changes A; keeps the rest.
+; select_drive - drive 0 selected on the drive latch, on side 1 when
+; current_side is 1 (the program works on drive 0 alone: mos_drive is
+; always 0).  Changes A; keeps the rest.
 select_drive:
-        push de
-        push hl
-        ld   a,(mos_drive)
-        and  3
-        ld   e,a
-        ld   d,0
-        ld   hl,sides_mask_table
-        add  hl,de
         ld   a,(current_side)
         or   a
-        ld   a,(hl)
+        ld   a,DRIVE0_SELECT
         jr   z,select_side0
-        or   DRIVE_SIDE1
+        ld   a,DRIVE0_SELECT+DRIVE_SIDE1
 select_side0:
         out  (DRIVE_SELECT),a
-        pop  hl
-        pop  de
         ret
 
 ; format_side - write one side of the current track with one write track.
@@ -344,7 +318,7 @@ settle_loop:
         jr   nz,settle_loop         ; 12
         ret
 
-; show_format_progress - "\r - Format 0: Track tt " for mos_track.
+; show_format_progress - "\r - Format 0: Track tt " for mos_track (drive 0's).
 ; Changes everything but DE (MOS print may change it: callers save it).
 show_format_progress:
         ld   a,(mos_track)
@@ -353,8 +327,7 @@ show_format_progress:
         rst  08h
         defb MOS_PRINT
         defm "\r - Format "
-format_text_drive:
-        defm "?: Track "
+        defm "0: Track "
 format_text_track:
         defm "00"
         defb 20h+80h          ; ' ' with bit 7: the text ends

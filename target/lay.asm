@@ -17,9 +17,10 @@
 ;
 ; The Write Track, the writes and the read back are the program's own
 ; (the monitor's calls only try again what failed), and each looks at
-; the 8251 between the controller's data requests: the next batch's
-; stream (packed.asm) comes in while the disk works, into stream_area at
-; HL' (the other register set, with C' = USART_DATA for INI).
+; the 8251 between the controller's data requests, and between the
+; commands: the next batch's stream (packed.asm) comes in while the disk
+; works, as much as we grant (grant.asm), into stream_area at HL' (the
+; other register set, with C' = USART_DATA for INI).
 ;
 ; The write loop (write.asm) reaches this through two of its calls, which
 ; packed_batch takes over (lay_hooks): its head search (lay_locate) and
@@ -228,31 +229,40 @@ lay_side_pass:
 ; meanwhile), and only when that fails by the monitor's call, with its
 ; tries.  In: HL = its status byte.  Changes everything.
 lay_write_slot:
+        call line_poll              ; (a slot passed over takes 300 T)
         ld   a,(hl)
         and  VERIFY_MISMATCH+READ_FAILED
         ret  z                      ; written right already
         push hl
-        ld   a,(show_next)          ; after a failure: where the next write goes
-        or   a
+        ld   a,(show_next)          ; after a failure (the window closed
+        or   a                      ; then): where the next write goes
         call nz,show_write_progress
         call lay_write_sector
-        call nz,lay_line_settle     ; it failed: the monitor's call, with
-        ld   a,MOS_WRITE_SECTOR     ; its tries (NZ still)
-        call nz,sector_call
+        jr   z,lay_write_done
+        call stream_drain           ; it failed: the window closes, and the
+        ld   a,MOS_WRITE_SECTOR     ; monitor's call tries again
+        call sector_call
+lay_write_done:
         pop  hl
         jp   nz,write_slot_store    ; the monitor's code
         ld   (hl),VERIFY_PENDING    ; written, to be read back
         ret
 
+; lay_read_slot - verify_side's action in a compressed batch: read_slot,
+; the line looked at first (a slot passed over takes 300 T).
+lay_read_slot:
+        call line_poll
+        jp   read_slot
+
 ; lay_read_sector - a compressed batch's read back of the sector
 ; mos_track / mos_sector, whose status byte is at HL: read by the
 ; controller directly and compared byte for byte with its place in the
 ; batch (sector_buffer), whose CRC-16 was found to be the PC's when it was
-; expanded (packed_judge).  The line's bytes are put at stream_write while
-; the data field passes, RTS on as lay_line_rts says (95 T a byte, 126 T
-; with one from the line; a request is answered at most 65 T late); not
-; during the search for the sector, whose first request wants its byte
-; within 128 T.  Interrupts are off meanwhile.
+; expanded (packed_judge).  The line's bytes are put at HL' while the
+; controller searches for the sector (a request is answered at most 106 T
+; after it comes: its byte must be taken within 128 T) and while the data
+; field passes (95 T a byte, 126 T with one from the line; a request is
+; answered at most 65 T late).  Interrupts stay off.
 ; Out: Z when the controller read it whole, and then A = 0 when every byte
 ; was the batch's; NZ when it could not be read.  Changes everything.
 lay_read_sector:
@@ -266,18 +276,26 @@ lay_read_sector:
         ret  nz
         ld   l,0
         ld   e,l                    ; E = every difference, ORed
-lay_read_search:
-        in   a,(FDC_COMMAND)
-        rrca                        ; busy -> carry
-        jr   nc,lay_read_end
-        rrca                        ; data request -> carry
-        jr   nc,lay_read_search
+lay_read_search:                    ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_read_end        ;  7
+        rrca                        ;  4  data request -> carry
+        jr   c,lay_read_first       ;  7/12
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK       ;  7
+        jr   z,lay_read_search      ; 12/7 = 63 T a poll
+        call fdc_request_first      ; 62  a byte from the line: the
+        jr   z,lay_read_first       ; 7   controller's request goes first
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_read_search        ; 12
+lay_read_first:
         in   a,(FDC_DATA)           ; the first byte, then the line
         xor  (hl)
         ld   e,a
         inc  hl
-        ld   a,(lay_rts)
-        out  (USART_CONTROL),a
 lay_read_data:                      ; T-states
         in   a,(FDC_COMMAND)        ; 11
         rrca                        ;  4  busy -> carry
@@ -297,74 +315,35 @@ lay_read_data:                      ; T-states
         exx                         ;  4
         jr   lay_read_data          ; 12
 lay_read_end:
-        ld   a,USART_RTS_OFF
-        out  (USART_CONTROL),a
         exx
         ld   (stream_write),hl
         exx
-        ei
         in   a,(FDC_COMMAND)        ; not found, CRC error, lost data
         and  FDC_READ_ERRORS
         ret  nz
         ld   a,e                    ; (Z kept)
         ret
 
-; lay_line_settle - before a monitor's sector call in a compressed batch,
-; RTS off: what the line still had on its way when RTS went off (a byte,
-; and one more from an adapter that sees CTS late: two byte times at 9600
-; baud, 9,200 T) is taken into the stream, so that the call's work_notice
-; finds no byte of the stream to take for the PC's question.
-; Keeps flags; changes A, BC, HL.
-lay_line_settle:
-        push af
-        ld   bc,180                 ; 180 polls, at least 9,360 T
-lay_settle_poll:                    ; T-states
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK       ;  7
-        jr   z,lay_settle_none      ; 12
-        in   a,(USART_DATA)
-        ld   hl,(stream_write)
-        ld   (hl),a                 ; (the area keeps STREAM_SLACK free
-        inc  hl                     ; for what comes past the PC's bytes)
-        ld   (stream_write),hl
-lay_settle_none:
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,lay_settle_poll     ; 12 = 56 T a poll
-        pop  af
-        ret
-
-; lay_line_rts - lay_rts: the 8251 command for the next command's turn:
-; RTS on in a compressed batch, when the stream has room for all a turn or
-; two may bring (STREAM_SLACK), else off.  Changes A, DE, HL.
-lay_line_rts:
-        ld   a,(stream_slack_high)  ; (the area's pages)
-        ld   hl,stream_write+1
-        dec  a
-        cp   (hl)                   ; carry: into the slack
-        ld   a,USART_RTS_OFF
-        jr   c,lay_rts_known
-        ld   a,(laying)
-        or   a
-        ld   a,USART_RTS_OFF
-        jr   z,lay_rts_known
-        ld   a,USART_RTS_ON
-lay_rts_known:
-        ld   (lay_rts),a
-        ret
+; fdc_request_first - while a sector command waits for a data request, a
+; byte has come from the line: is the request there too (it goes first)?
+; Out: Z when the controller is busy and asks for a byte.  62 T with the
+; call.  Changes A.
+fdc_request_first:                  ; T-states
+        in   a,(FDC_COMMAND)        ; 11
+        and  3                      ;  7  busy and data request
+        cp   3                      ;  7
+        ret                         ; 10  (and the call's 17)
 
 ; lay_write_sector - the sector mos_track / mos_sector written from
 ; (mos_buffer) by the controller directly: the head is on its track (the
 ; side was just laid down or read back, which also keeps the motor on).
-; The line's bytes are put at stream_write meanwhile, RTS on as
-; lay_line_rts says: during the search for the sector's ID field,
-; where the first request may wait (its byte is due 20 byte times after
-; it), and after every byte of the data field, as lay_feed does (79 T a
-; byte, 110 T with one from the line); not between the first byte and the
-; second, whose request comes as the data field begins and wants its byte
-; within 128 T.  Nothing is tried again;
-; interrupts are off meanwhile.
+; The line's bytes are put at HL' meanwhile: during the search for the
+; sector's ID field, where the first request may wait (its byte is due 20
+; byte times after it); while the data field's first request is awaited
+; (it comes some 36 byte times after the first, and its byte is due
+; within 128 T: it goes out at most 110 T after it); and after every byte
+; of the data field (79 T a byte, 110 T with one from the line).  Nothing
+; is tried again; interrupts stay off.
 ; Out: Z when the controller wrote it.  Changes everything.
 lay_write_sector:
         ld   a,FDC_WRITE_SECTOR
@@ -372,8 +351,6 @@ lay_write_sector:
         ret  nz
         ld   hl,(mos_buffer)
         ld   c,FDC_DATA
-        ld   a,(lay_rts)
-        out  (USART_CONTROL),a
 lay_write_search:                   ; T-states
         in   a,(FDC_COMMAND)        ; 11
         rrca                        ;  4  busy -> carry
@@ -389,17 +366,23 @@ lay_write_search:                   ; T-states
         jr   lay_write_search       ; 12
 lay_write_first:                    ; the first byte is asked for 2 byte
         outi                        ; times after the ID field, the second
-        ld   a,USART_RTS_OFF        ; as the data field begins, some 36
-        out  (USART_CONTROL),a      ; later, and due a byte time after:
-lay_write_second:                   ; the line waits until then (what was
-        in   a,(FDC_COMMAND)        ; on its way lands in the 8251)
-        rrca
-        jr   nc,lay_write_end
-        rrca
-        jr   nc,lay_write_second
+lay_write_second:                   ; as the data field begins
+        in   a,(FDC_COMMAND)        ; 11
+        rrca                        ;  4  busy -> carry
+        jr   nc,lay_write_end       ;  7
+        rrca                        ;  4  data request -> carry
+        jr   c,lay_write_data_first ;  7/12
+        in   a,(USART_CONTROL)      ; 11
+        and  USART_RXRDY_MASK       ;  7
+        jr   z,lay_write_second     ; 12/7
+        call fdc_request_first      ; 62
+        jr   z,lay_write_data_first ;  7
+        exx                         ;  4
+        ini                         ; 16
+        exx                         ;  4
+        jr   lay_write_second       ; 12
+lay_write_data_first:
         outi
-        ld   a,(lay_rts)
-        out  (USART_CONTROL),a
         jr   lay_write_line
 lay_write_data:                     ; T-states
         in   a,(FDC_COMMAND)        ; 11
@@ -417,25 +400,22 @@ lay_write_line:
         exx                         ;  4
         jr   lay_write_data         ; 12
 lay_write_end:
-        ld   a,USART_RTS_OFF
-        out  (USART_CONTROL),a
         exx
         ld   (stream_write),hl
         exx
-        ei
         in   a,(FDC_COMMAND)        ; write protected, not found, CRC
         and  FDC_WRITE_ERRORS       ; error, lost data
         ret
 
 ; lay_sector_command - the controller's sector command A for mos_track /
-; mos_sector, given through the monitor (AEh) with interrupts off, once
-; the line's state for it is known (lay_line_rts); HL' = stream_write and
-; C' = USART_DATA for the line's bytes.
-; Out: Z when the controller went busy (interrupts stay off); NZ when it
-; did not (interrupts on again).  Changes A, BC, DE, HL, HL' and C'.
+; mos_sector, given directly with interrupts off (fdc_command), the line
+; looked at first; HL' = stream_write and C' = USART_DATA for the line's
+; bytes.  Interrupts stay off (a window's end turns them on again).
+; Out: Z when the controller went busy.
+; Changes A, BC, DE, HL, HL' and C'.
 lay_sector_command:
         push af
-        call lay_line_rts
+        call line_poll
         call select_sector_side
         ld   a,(mos_track)
         out  (FDC_TRACK),a
@@ -443,16 +423,12 @@ lay_sector_command:
         out  (FDC_SECTOR),a
         pop  af
         di
-        rst  08h
-        defb MOS_FDC_COMMAND        ; Z: it went busy
-        jr   nz,lay_sector_refused
+        call fdc_command            ; Z: it went busy
+        ret  nz
         exx
         ld   hl,(stream_write)
         ld   c,USART_DATA
         exx
-        ret
-lay_sector_refused:                 ; (NZ)
-        ei
         ret
 
 ; lay_blank_side - verify_side's hook after a side is read back: when it
@@ -524,7 +500,8 @@ lay_action:
 ; lost data, they are all to be written again (on a blank side: let be).
 ; In: A = 0 for the side in hand; 1 for side 1 blank (IDs 10-19, all E5h).
 ; Out: Z when the track was laid down, lay_dirty = the side's sectors left
-; to write.  Interrupts are off from the command to its end.
+; to write.  A window opens at the command (grant.asm); interrupts are off
+; from then on.
 ; Changes everything.
 lay_track:
         ld   (lay_blank),a
@@ -587,12 +564,17 @@ lay_plan_push:
         jr   nz,lay_plan
         ld   a,10
         ld   (lay_left),a
-        call lay_line_rts
+        ld   a,(lay_blank)          ; a window opens (grant.asm): the side's
+        or   a                      ; Write Track and its read back, or a
+        ld   a,(grant_window)       ; blank side's Write Track alone
+        jr   z,lay_grant
+        ld   a,(grant_turn)
+lay_grant:
+        call stream_grant
 lay_command:                        ; (the virtual Einstein times the side's writing from here)
         di
         ld   a,FDC_WRITE_TRACK
-        rst  08h
-        defb MOS_FDC_COMMAND
+        call fdc_command
         jp   nz,lay_refused
         ; The data request is up already: the first byte must follow within
         ; three byte times, so only the line's pointer comes before it: in
@@ -604,23 +586,20 @@ lay_command:                        ; (the virtual Einstein times the side's wri
         ; Every other byte of a row is followed by a look at the line
         ; (lay_feed); the rows of one byte go without, and none of their
         ; runs takes longer than nine bytes (1,152 T): at 31250 baud a byte
-        ; takes 1,280 T, and the 8251 holds one more behind it.
+        ; takes 1,280 T, and the 8251 holds one until the next is in.
         exx
         ld   hl,(stream_write)
         ld   c,USART_DATA
         exx
         ld   bc,1*256+4Eh           ; gap after the index pulse: its first
         call lay_feed               ; byte, then the wait for the pulse
-        ld   a,(lay_rts)
-        out  (USART_CONTROL),a
         call lay_index_wait
         ld   b,30                   ; and the rest of the gap
         jr   z,lay_gap_first
         bit  FDC_BUSY,a
         jp   z,lay_ended
-        ld   a,USART_RTS_OFF        ; a status not foreseen: the byte went
-        out  (USART_CONTROL),a      ; early, and the wait goes on without
-        inc  b                      ; the line (one byte more in the gap)
+        inc  b                      ; a status not foreseen: the byte went
+                                    ; early (one byte more in the gap)
 lay_gap_first:
         call lay_feed
         ld   a,(mos_track)          ; D = cylinder, E = head, IY = the IDs
@@ -672,12 +651,6 @@ lay_filler:
 lay_data_done:
         ld   bc,1*256+0F7h          ; data CRC: two bytes on the disk, so
         call lay_feed               ; the next request comes a byte later
-        ld   a,(lay_left)
-        dec  a
-        jr   nz,lay_rts_kept
-        ld   a,USART_RTS_OFF        ; the last sector: what is on its way
-        out  (USART_CONTROL),a      ; from the line lands in the gaps after
-lay_rts_kept:                       ; it (about 10,000 T), which look at it
         ld   bc,44*256+4Eh          ; gap after the sector
         call lay_feed
         ld   hl,lay_left
@@ -691,9 +664,16 @@ lay_rts_kept:                       ; it (about 10,000 T), which look at it
         ld   b,a                    ; Interrupt would show the type I one,
         ld   a,FDC_FORCE_INT        ; whose bit 2 is track 0)
         out  (FDC_COMMAND),a
-        ei
         xor  a                      ; the next slot: the side's first
         ld   (rotation_slot),a
+        ld   a,(lay_blank)          ; the side's read back follows (1.4 ms
+        or   a                      ; on): the window is topped up for it
+        jr   nz,lay_laid            ; (a blank side has none)
+        push bc
+        ld   a,(grant_turn)
+        call stream_grant
+        pop  bc
+lay_laid:
         bit  WT_STATUS_LOST,b
         ret  z                      ; Z: laid
         ld   a,(lay_blank)          ; lost data on a blank side: let be
@@ -712,13 +692,10 @@ lay_ended:
         exx
 lay_refused:
         ld   sp,(lay_sp)
-        ld   a,USART_RTS_OFF
-        out  (USART_CONTROL),a
         in   a,(FDC_COMMAND)        ; the command's status, before the
         ld   b,a                    ; Force Interrupt
         ld   a,FDC_FORCE_INT
         out  (FDC_COMMAND),a
-        ei
         bit  WT_STATUS_PROTECTED,b
         ld   a,MOS_ERROR_PROTECTED
         jr   nz,lay_code_known
@@ -812,7 +789,7 @@ lay_index_came:
         ret
 
 ; lay_tail - 4Eh from C until the index pulse ends the Write Track, the
-; line looked at after every byte (what was on its way when RTS went off).
+; line looked at after every byte.
 ; Changes A, HL' and B'.
 lay_tail:                           ; T-states
         in   a,(FDC_COMMAND)        ; 11

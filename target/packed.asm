@@ -45,12 +45,11 @@
 ;
 ; The stream: while a batch is written and read back, the PC sends the
 ; next batch's first blocks, back to back and unanswered, so that the line
-; works while the disk does.  They land in the stream area wherever the
-; program drives the controller itself and looks at the 8251 between its
-; data requests (lay.asm: the Write Track, the writes it leaves, the read
-; back; RTS is off through the rest of the work), and the rest after the
-; work (stream_finish), before the status block.  The stream opens with a
-; header:
+; works while the disk does - but only as much as we grant (grant.asm),
+; while the program drives the controller itself and looks at the 8251
+; between its data requests (lay.asm: the Write Track, the writes it
+; leaves, the read back), and the rest after the work (stream_finish),
+; before the status block.  The stream opens with a header:
 ;
 ;   its length after the header (two bytes, low first), the track and the
 ;   sector of the batch it belongs to, and a check byte that makes the
@@ -89,16 +88,16 @@ STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
 STREAM_END_WIDE: equ workspace  ; the wide stream area ends where the workspace begins
 PACKED_BATCH_MAX: equ 40        ; sectors of a batch that leaves the rest of
                                 ; sector_buffer to the stream (stream_area_wide)
-; Room kept free at the stream area's end: what the polls of one command
-; may still take once they began (lay_line_rts checks before each; two
-; turns at 31250 baud: 1,250 bytes) - the PC sends no more than
-; STREAM_MAX, so only bytes the line made up could ever need it.
+; Room kept free at the stream area's end: more than one window's grant
+; (grant.asm: 1.7 turns at 31250 baud, about 1,060 bytes) - the PC sends
+; no more than STREAM_MAX, so only bytes the line made up could ever need
+; it.
 STREAM_SLACK:   equ 1536
 
-; packed_batch - reached by jump from write_batch, which has marked every
-; sector of the batch to be written.  Wire after the batch byte: the
-; batch's first track and sector, and a check byte that makes the two and
-; itself sum to FFh.  Takes what came of the stream, tells
+; packed_batch - reached by jump from write_batch.  Wire after the batch
+; byte: the batch's first track and sector, and a check byte that makes the
+; two and itself sum to FFh.  Marks every sector to be written, takes what
+; came of the stream, tells
 ; the PC how many blocks that was, receives the rest and goes on at
 ; packed_received as a verified batch.  A block that does not get across
 ; ends in link_no_sync or link_timeout, as recv_block's do.
@@ -123,6 +122,7 @@ packed_batch:
         jp   nz,command_loop
 packed_place_ok:
         ld   (mos_track),hl         ; mos_track, mos_sector
+        call mark_batch
         in   a,(FDC_COMMAND)        ; the head starts towards the batch's
         rrca                        ; first track while its blocks come (a
         call nc,seek_head           ; controller at work would not take it)
@@ -136,6 +136,8 @@ packed_place_ok:
         ld   (filler_crc_known),a
         ld   a,FOLLOW_STREAMS
         ld   (follows_left),a
+        ld   a,(line_constant)      ; the windows' grants at the line's rate
+        call set_grants
         call stream_take
 packed_follow:                      ; the rest as streams, while blocks are
         ld   hl,batch_size          ; due and follows are left (the PC
@@ -381,15 +383,16 @@ packed_taken_filler:
 
 ; packed_received - every block of the batch is in: the next batch's
 ; stream lands in the stream area from now on, and the batch is written and
-; read back as every verified batch - but with RTS left off, so that the
-; PC's stream comes only where the program polls for it (lay.asm), never
-; while a monitor call could let it overrun the 8251.
+; read back as every verified batch - RTS on, the PC's stream held by what
+; we grant (grant.asm), so that it comes only where the program polls for
+; it (lay.asm), never while a monitor call could let it overrun the 8251.
 ; Reached by jump.
 packed_received:
         call wait_idle
         ld   a,FDC_FORCE_INT
         out  (FDC_COMMAND),a
         call stream_empty
+        call rts_on                 ; the stream is held by what we grant
         jp   write_received_quiet
 
 ; stream_take - the stream that came during the work of the batch before
@@ -467,6 +470,7 @@ stream_empty:
 stream_empty_at:
         ld   (stream_start),hl
         ld   (stream_write),hl
+        ld   (granted_end),hl       ; nothing of it granted
         ld   a,l
         add  a,STREAM_HEADER
         ld   l,a
@@ -600,13 +604,14 @@ crc_run_byte:                       ; T-states
 crc_run_end_low:
         cp   0                      ;  7  (set on entry)
 crc_run_next:
-        jr   nz,crc_run_byte        ; 12 = 78 T a byte (polling: crc_run_poll, 97 T)
+        jr   nz,crc_run_byte        ; 12 = 78 T a byte (polling: crc_run_poll, 101 T)
         ld   a,h
 crc_run_end_high:
         cp   0                      ; (set on entry)
-        jr   nz,crc_run_byte
+        jr   nz,crc_run_next        ; (a page on: the next byte, or a poll)
         ret
 crc_run_poll:
+        ld   a,l                    ;  4  (from crc_run_end_high: A is H)
         and  7                      ;  7
         jr   nz,crc_run_byte        ; 12
         call stream_poll
@@ -632,6 +637,8 @@ crc_sector_run:
 stream_finish:
         call lay_step_ahead
         call ahead_begin
+        ld   a,GRANT_REST           ; it may all come now (grant.asm)
+        call put_byte
 stream_receive:
         call rts_on
 stream_finish_check:
@@ -782,6 +789,7 @@ ahead_judge:
         or   a                      ; NZ
         ret
 ahead_judged:
+        call stream_poll            ; (its judging may have ended 800 T after a poll)
         ld   (ahead_read),hl
         ld   hl,(packed_at)         ; one taken already: nothing to keep
         ld   a,(hl)

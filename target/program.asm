@@ -170,7 +170,7 @@ load_stage_two:
         ld   hl,stage_two_start
         ld   bc,stage_rest_start-stage_two_start
         call recv_block
-        call make_crc_table         ; (the second stage's)
+        call stage_two_init         ; (the second stage's)
         ld   a,STAGE_TWO_FIRST
         ld   (stage_two_loaded),a
         ld   a,STAGE_TWO_TAKEN
@@ -180,11 +180,6 @@ load_stage_two:
 ; ---------------------------------------------------------------------------
 ; Tables
 ; ---------------------------------------------------------------------------
-; Drive select bit for port 23h, which is also the drive's two-sided bit in
-; mos_drive_config; and the drive's 80-track bit.  Indexed by drive AND 3.
-sides_mask_table:     defb 01h,02h,04h,08h
-tracks_mask_table:    defb 10h,20h,40h,80h
-
 ; Sector IDs in the order they follow each other round the track, from the
 ; index: a 2:1 interleave (the format lays it down; the writes and reads
 ; back take the sectors in this order).
@@ -234,7 +229,9 @@ stage_two_loaded:     equ rotation_slot+1       ; STAGE_TWO_ABSENT, STAGE_TWO_FI
 fast_constant:        equ stage_two_loaded+1    ; the time constant the PC proposed
 work_asked:           equ fast_constant+1       ; WORKING_NOTICE once the PC asked during a batch's work, else 0
 status_checked:       equ work_asked+1          ; not 0: the format's status bytes are confirmed (checked format)
-workspace_end:        equ status_checked+1
+fill_sp:              equ status_checked+1      ; (2) the stack while recv_block lays a fill
+line_constant:        equ fill_sp+2             ; the line's CTC time constant (the second stage's)
+workspace_end:        equ line_constant+1
 stack_top:            equ workspace_end+STACK_ROOM ; the first push lands just below
 
 ; ---------------------------------------------------------------------------
@@ -252,6 +249,7 @@ stage_rest_start:
         include 'read.asm'          ; its second: what -read and -fast need more
         include 'packed.asm'
         include 'lay.asm'
+        include 'grant.asm'
         include 'expand.asm'
 stage_two_end:
 packed_next:          equ stage_two_end         ; the compressed batch's next sector number
@@ -270,8 +268,7 @@ lay_blank:            equ lay_ids+2             ; 1: the Write Track lays E5h on
 lay_left:             equ lay_blank+1           ; sectors of the Write Track still to go
 lay_code:             equ lay_left+1            ; lay_each_slot's A on entry
 lay_dirty:            equ lay_code+1            ; sectors of the side the Write Track left to write
-lay_rts:              equ lay_dirty+1           ; the 8251 command for the Write Track's turn: RTS on or off
-lay_shown:            equ lay_rts+1             ; (2) mos_track, mos_sector whose progress lay_step_ahead showed (FFh: none)
+lay_shown:            equ lay_dirty+1           ; (2) mos_track, mos_sector whose progress lay_step_ahead showed (FFh: none)
 batch_place:          equ lay_shown+2           ; (2) a compressed batch's track and sector, as its batch byte names them
 ahead_count:          equ batch_place+2         ; blocks of the stream judged ahead (stream_finish) ...
 ahead_read:           equ ahead_count+1         ; (2) ... where the next one begins ...
@@ -287,11 +284,14 @@ stream_start:         equ stream_end+2          ; (2) where the stream area begi
 stream_end_high:      equ stream_start+2        ; ... and the high byte of where it ends
 stream_slack_high:    equ stream_end_high+1     ; ... and of where its STREAM_SLACK begins
 follows_left:         equ stream_slack_high+1   ; streams of the batch's rest still to come (stream_follow)
+granted_end:          equ follows_left+1        ; (2) where the stream's bytes granted so far end (grant.asm)
+grant_window:         equ granted_end+2         ; units a side's window grants at the line's rate ...
+grant_turn:           equ grant_window+1        ; ... and those of a turn's
 ; The stream area (stream_empty picks it by the batch size): after a batch
 ; of up to PACKED_BATCH_MAX sectors, the rest of sector_buffer; after a
 ; longer one (80 sectors, when the line stays at 9600), the pages from here
 ; to the monitor's workspace.
-stream_area:          equ 256+follows_left/256*256 ; up to STREAM_END
+stream_area:          equ 256+grant_turn/256*256 ; up to STREAM_END
 STREAM_MAX:           equ STREAM_END-STREAM_SLACK-stream_area ; the most the PC streams there, header included
 stream_area_wide:     equ sector_buffer+PACKED_BATCH_MAX*SECTOR_SIZE ; up to STREAM_END_WIDE
 STREAM_MAX_WIDE:      equ STREAM_END_WIDE-STREAM_SLACK-stream_area_wide ; ... and there

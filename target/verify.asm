@@ -89,8 +89,8 @@ spun_up:
         out  (FDC_COMMAND),a
         ret
 
-; staged_batch - a batch of the second stage's, from write_batch, which has
-; marked every sector to be written: compressed (packed_batch, the second
+; staged_batch - a batch of the second stage's, from write_batch:
+; compressed (packed_batch, the second
 ; part's: refused without it), or verified - its sectors come as a plain
 ; batch's (write_plain), then the block of their CRC-16s (receive_crcs).
 ; Reached by jump.
@@ -124,15 +124,25 @@ receive_crcs:
 ; from where the writes ended, each sector's CRC-16 taken as it is read and
 ; checked against the PC's in the gap before the next one (read_slot), so
 ; that the next side can begin within the gap after the last.  In a
-; compressed batch a one-sided image's blank side 1 is laid down next
-; (lay_blank_side, the second part's: a batch lays only with it in place).
+; compressed batch the line is looked at between the reads too
+; (lay_read_slot), a one-sided image's blank side 1 is laid down next
+; (lay_blank_side), and the side's window for the stream closes
+; (stream_drain): the second part's, as a batch lays only with it in place.
 ; Out: C = the slots that lets pass.  Changes everything.
 verify_side:
         ld   hl,read_slot
+        ld   a,(laying)
+        or   a
+        jr   z,verify_side_pass
+        ld   hl,lay_read_slot
+verify_side_pass:
         call side_in_rotation
         ld   a,(laying)
         or   a
-        call nz,lay_blank_side
+        jr   z,verify_side_done
+        call lay_blank_side
+        call stream_drain
+verify_side_done:
         ld   c,CHECK_SLOTS
         ret
 
@@ -163,9 +173,9 @@ read_slot_own:
         call read_sector_crc        ; Z, DE = CRC: read
         jr   z,read_slot_check
 read_slot_tries:
-        ld   a,(laying)             ; a compressed batch: the stream's last
-        or   a                      ; bytes first (lay_line_settle, the
-        call nz,lay_line_settle     ; second part's)
+        ld   a,(laying)             ; a compressed batch: the window closes
+        or   a                      ; first (stream_drain, the second part's)
+        call nz,stream_drain
         ld   a,MOS_READ_SECTOR      ; the monitor's tries
         call sector_call
         jr   nz,read_slot_failed
@@ -281,12 +291,11 @@ verify_rounds_scan:
         inc  hl
         djnz verify_rounds_scan
 verify_report:                      ; a compressed batch: the rest of the
-        ld   a,(laying)             ; stream the PC sent meanwhile first
-        or   a                      ; (stream_finish, the second part's: a
-        jp   z,write_report         ; batch lays only with it in place);
-        call stream_finish          ; the PC asks nothing meanwhile, so the
-        call lay_line_settle        ; line settles in two byte times, not
-        jp   write_report_settled   ; the 28 ms a question may take
+        ld   a,(laying)             ; stream first (stream_finish, the second
+        or   a                      ; part's: a batch lays only with it in
+        jp   z,write_report         ; place); the PC asks nothing meanwhile,
+        call stream_finish          ; so the line needs no settle before the
+        jp   write_report_settled   ; status block
 
 ; crc16_sector - the CRC-16 (CCITT: polynomial 1021h, preset FFFFh, the
 ; floppy controller's own) of the 512 bytes at HL, which starts on a
@@ -360,9 +369,17 @@ crc16_add:
         ld   e,a
         ret
 
+; stage_two_init - the first part of the second stage has come: the line
+; is at the monitor's rate (line_constant) until one is agreed, and the
+; CRC table is made.  Changes A, B, DE, HL.
+stage_two_init:
+        ld   a,MONITOR_CONSTANT
+        ld   (line_constant),a
+        ; fall into make_crc_table
+
 ; make_crc_table - crc_table: for each index n, the CRC register after
 ; n x 100h is shifted eight times (high bytes, then at +100h the low ones).
-; Made when the second stage arrives.  Changes A, B, DE, HL.
+; Changes A, B, DE, HL.
 make_crc_table:
         ld   hl,crc_table
 crc_table_entry:

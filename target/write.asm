@@ -16,7 +16,10 @@
 write_image:
         xor  a
         ld   (rotation_slot),a
-        ld   a,(mos_drive_config)
+        ld   (resume_track),a       ; from track 0 sector 0
+        ld   (resume_sector),a
+        call write_position         ; (before the flags byte: the geometry
+        ld   a,(mos_drive_config)   ; and the first batch follow it at once)
         call put_byte               ; the drive flags byte, unasked
         call get_byte
         ld   (image_tracks),a
@@ -29,14 +32,13 @@ write_image:
         call take_batch_size
         call check_geometry
         jp   nz,link_refused
-        xor  a                      ; from track 0 sector 0
-        ld   (resume_track),a
-        ld   (resume_sector),a
-        ; fall into write_from
+        jr   write_command
 
-; write_from - the write loop, from resume_track / resume_sector on.
-; Returns after the end byte.
-write_from:
+; write_position - the write goes on at resume_track / resume_sector: the
+; position set, its progress line shown.  Called while the PC waits for
+; our answer (the flags byte, the resume's), never while it sends.
+; Changes everything.
+write_position:
         xor  a
         ld   (mos_drive),a
         ld   hl,sector_buffer
@@ -45,9 +47,10 @@ write_from:
         ld   (mos_track),a
         ld   a,(resume_sector)
         ld   (mos_sector),a
-        call show_write_progress
+        jp   show_write_progress
 
-; The command byte: END_BYTE ends the write, REPORT_COMMAND has the drive
+; write_command - the write loop, at the command byte; returns after the
+; end byte.  END_BYTE ends the write, REPORT_COMMAND has the drive
 ; flags and the last status block sent again (the PC asks when a status
 ; block says that every sector failed: a byte damaged on the line looks
 ; like that too), the PC's question whether we still work (one that came
@@ -73,11 +76,6 @@ write_not_report:
 
 write_batch:                        ; any other command byte opens a batch
         ld   (batch_command),a
-        ld   hl,batch_status        ; every sector still to be written
-        ld   (hl),VERIFY_MISMATCH
-        ld   de,batch_status+1
-        ld   bc,MAX_BATCH-1
-        ldir
         cp   VERIFY_BATCH           ; verified and compressed batches are the
         jr   z,write_staged         ; second stage's: without it they are
         cp   PACKED_BATCH           ; refused, never taken for plain batches
@@ -103,9 +101,10 @@ write_receive:
         call z,receive_crcs
         ; fall into write_received
 
-; write_received - the batch is in sector_buffer, each sector's status
-; byte marks what is still to be written (VERIFY_MISMATCH).  Reached by
-; jump from a batch's receiving loop.  A round over the batch, one track
+; write_received - the batch is in sector_buffer: each sector is marked
+; still to be written (mark_batch).  Reached by jump from a batch's
+; receiving loop; a compressed batch, marked already, comes in at
+; write_received_quiet, RTS on.  A round over the batch, one track
 ; side at a time: the side's sectors that are still to be written go out
 ; in the order they pass the head; a verified batch's side is then read
 ; back and checked (verify_side), and more rounds write again what did not
@@ -113,11 +112,12 @@ write_receive:
 ; of the disk.  Through the disk work RTS is on: the PC may ask whether we
 ; still work (work_notice).  Then the status block.
 write_received:
+        call mark_batch
         call wait_idle              ; the spin-up has ended (without index
         ld   a,FDC_FORCE_INT        ; pulses it never does: the controller
         out  (FDC_COMMAND),a        ; is left idle for the monitor all the same)
         call rts_on
-write_received_quiet:               ; (a compressed batch comes in here, RTS off)
+write_received_quiet:               ; (a compressed batch comes in here, marked)
         ld   a,(mos_track)          ; where the batch begins
         ld   (batch_track),a
         ld   a,(mos_sector)
@@ -199,6 +199,18 @@ write_report_settled:               ; (a compressed batch's comes in here)
         call send_block
         jp   write_command
 
+; mark_batch - every sector of the batch still to be written
+; (VERIFY_MISMATCH in batch_status): once its blocks are in (1,700 T:
+; longer than a byte takes at 31250 baud), before the disk work.
+; Changes BC, DE, HL.
+mark_batch:
+        ld   hl,batch_status
+        ld   (hl),VERIFY_MISMATCH
+        ld   de,batch_status+1
+        ld   bc,MAX_BATCH-1
+        ldir
+        ret
+
 ; side_in_rotation - HL = the action for each sector of the track side at
 ; side_sector: it is called for every sector of the side within the batch,
 ; in the order they pass the head from slot rotation_slot on, with HL =
@@ -265,7 +277,8 @@ sector_call_code:
 ; the tries): a byte from the PC - it asks after a long silence whether we
 ; still work - is taken, and from then on WORKING_NOTICE follows every
 ; call, so that the PC keeps waiting for as long as we work and no longer.
-; Nothing goes out unasked: the wire of a healthy batch is unchanged.
+; The notice goes out only when asked: the wire of a healthy batch is
+; unchanged.
 ; Keeps every register, A and flags included.
 work_notice:
         push af
@@ -476,16 +489,17 @@ resume_write:
         cp   10
         jp   nz,command_loop
 resume_side_ok:
+        rst  08h                    ; the screen first, while the PC waits
+        defb MOS_PRINT              ; for the answer: the batch follows it
+        defm "\r\n] Resuming"
+        defb 0Ah+80h
+        call write_position
         ld   a,(stage_two_loaded)   ; STAGE_TWO_ABSENT: "W"; the others:
         xor  STAGE_TWO_ABSENT ^ RESUME_COMMAND ; RESUMED_WITH_...
         call put_byte
         ld   a,(mos_drive_config)   ; with the drive flags again
         call put_byte
-        rst  08h
-        defb MOS_PRINT
-        defm "\r\n] Resuming"
-        defb 0Ah+80h
-        call write_from
+        call write_command
         jp   write_done
 
 ; take_checked - B bytes from the PC to HL on, then a check byte that
@@ -563,7 +577,7 @@ next_same_track:
         ret
 
 ; show_write_progress - "\r - Write 0: Track tt Sector ss " for the
-; position about to be written; show_progress - the same line with the
+; position about to be written on drive 0; show_progress - the same line with the
 ; five-character word at HL in place of "Write" ("Check", "Read ").
 ; Changes everything.
 show_write_progress:
@@ -572,9 +586,6 @@ show_progress:
         ld   de,write_text_word
         ld   bc,5
         ldir
-        ld   a,(mos_drive)
-        add  a,'0'
-        ld   (write_text_drive),a
         ld   a,(mos_track)
         ld   hl,write_text_track
         call put_two_digits
@@ -586,7 +597,6 @@ show_progress:
         defm "\r - "
 write_text_word:
         defm "Write "
-write_text_drive:
         defm "0: Track "
 write_text_track:
         defm "00 Sector "

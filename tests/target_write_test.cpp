@@ -33,7 +33,7 @@ struct WritePhase {
         if (stage_two) {
             einstein_load(&rig.e(), label::stage_two_start, target_stage_two_image,
                           static_cast<std::size_t>(target_stage_two_size));
-            rig.call(label::make_crc_table);
+            rig.call(label::stage_two_init);
             rig.run_to_halt();
             rig.e().ram[label::stage_two_loaded] = label::PACKED_BATCH;
             rig.call(label::stream_empty);  // no stream yet, as the stage's load leaves it
@@ -251,23 +251,16 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     EXPECT_TRUE(taken(block(3)));        // and so does the Einstein
     EXPECT_TRUE(taken(block(0)));        // sent twice
     for (int k = 4; k < 10; ++k) EXPECT_TRUE(taken(block(k))) << k;
-    // The next batch goes while this one is written, a byte of its
-    // sector 14 changed on the line: the blocks before it are taken.  Its
-    // first two blocks come during the work; the rest once the work is
-    // done, when the blocks that are in are judged while the others come.
+    // The next batch goes while this one is written, as the Einstein grants
+    // it, a byte of its sector 14 changed on the line: the blocks before it
+    // are taken.  Part of it comes during the work, the rest once the work
+    // is done, when the blocks that are in are judged while the others come.
     std::vector<Bytes> next;
     for (int n = 10; n < 20; ++n) next.push_back(block(n));
     next[4][20] ^= 0x04;
-    Bytes streamed = stream(next, 1);
-    std::size_t first_two = 5 + next[0].size() + next[1].size();
-    w.rig.send(Bytes(streamed.begin(), streamed.begin() + static_cast<std::ptrdiff_t>(first_two)));
-    int work_done = einstein_watch(&w.rig.e(), label::ahead_begin);
-    for (int k = 0; k < 4000 && einstein_watch_time(&w.rig.e(), work_done) == UINT64_MAX; ++k)
-        einstein_run(&w.rig.e(), CPU_HZ / 100, false);
-    w.rig.send(Bytes(streamed.begin() + static_cast<std::ptrdiff_t>(first_two), streamed.end()));
     Bytes status(10, 0);
     status[5] = label::VERIFIED_AFTER_REWRITE + 1;
-    EXPECT_EQ(w.rig.receive_block(10), status);
+    EXPECT_EQ(w.rig.receive_block_granting(10, stream(next, 1)), status);
     // Six written after the Write Track, 5 in the next round, by the program
     // itself, none by the monitor's call; part of the stream came meanwhile,
     // without a byte lost in the 8251 or a data request missed.
@@ -287,8 +280,8 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     next[4] = block(14);
     w.rig.send(stream(std::vector<Bytes>(next.begin() + 4, next.end()), 1));
     EXPECT_EQ(w.rig.receive(2), (Bytes{10, 0xF5}));
-    w.rig.send(stream({block(0)}, 0));  // a stream of another batch, never taken
-    EXPECT_EQ(w.rig.receive_block(10), Bytes(10, 0));
+    // A stream of another batch, never taken.
+    EXPECT_EQ(w.rig.receive_block_granting(10, stream({block(0)}, 0)), Bytes(10, 0));
     open_batch(3);  // the PC's order need not be the disk's
     EXPECT_EQ(w.rig.receive(2), (Bytes{0, 0xFF}));
     EXPECT_EQ(w.rig.e().ram[mos::mos_track], 3);

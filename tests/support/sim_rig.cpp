@@ -2,8 +2,11 @@
 
 #include <z80ex/z80ex.h>
 
+#include <algorithm>
+
 #include "image/dsk_codec.h"
 #include "target/program_stages.h"
+#include "target/target_program.h"
 #include "tests/support/scripted_peer.h"
 
 namespace {
@@ -126,6 +129,24 @@ Bytes SimRig::receive_block(std::size_t length, int bad_passes, bool* fill)
         if (pass < bad_passes) mine = static_cast<std::uint8_t>(mine ^ 0xFF);
         send_byte(mine);
         if (theirs == mine) return block;
+    }
+}
+
+Bytes SimRig::receive_block_granting(std::size_t length, const Bytes& stream)
+{
+    namespace label = target_program_image_labels;
+    std::size_t sent = 0;
+    for (;;) {
+        std::uint8_t b = receive_byte();
+        if (b == label::WORKING_NOTICE) continue;
+        if (b < label::GRANT_UNITS) {
+            machine_->host.from_einstein.push_front(b);  // the status block's marker
+            return receive_block(length);
+        }
+        std::size_t more = b == label::GRANT_REST ? stream.size() : static_cast<std::size_t>(b - label::GRANT_UNITS) * label::GRANT_UNIT;
+        std::size_t upto = std::min(stream.size(), sent + more);
+        send(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(sent), stream.begin() + static_cast<std::ptrdiff_t>(upto)));
+        sent = upto;
     }
 }
 

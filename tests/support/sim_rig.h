@@ -43,6 +43,10 @@ public:
     // Einstein's working notices before a block pass.
     void send_block(const Bytes& block, int bad_passes = 0);
     Bytes receive_block(std::size_t length, int bad_passes = 0, bool* fill = nullptr);
+    // The PC's side of a compressed batch's work: the Einstein's grants
+    // (target/grant.asm) are answered from `stream` on, its notices pass,
+    // and its status block is received as receive_block does.
+    Bytes receive_block_granting(std::size_t length, const Bytes& stream);
 
     std::uint16_t reg(int z80ex_register) const;
     std::string screen_transcript() const { return machine_->screen.transcript; }
