@@ -92,6 +92,10 @@ static const RecoveryTexts READ_RECOVERY = {
     "The Einstein stopped answering at track %s. It may have been reset or switched off, or it shows TIMEOUT. "
     "Check it and the cable, then read again (with -notrans when it shows \"[ Waiting to proceed\")",
     nullptr,
+    "The read at track %s did not get across after five tries: the Einstein answered each time, but bytes were "
+    "lost on the line. That is most often an adapter that goes on sending when the Einstein drops RTS (its CTS), "
+    "a TTL-level adapter, or a cable without RTS and CTS: check them (the README's cable section), then read again "
+    "(with -notrans when the Einstein shows \"[ Waiting to proceed\")",
 };
 
 int read_disk(DiskRead* disk, ProgramState* program)

@@ -61,17 +61,22 @@ bool recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int
             return false;
         }
         if (++state->attempts > LINK_MAX_RECOVERIES || silent >= 2) {
-            // An Einstein that kept answering is there: the line spoils the blocks.
-            bool noisy = silent < 2 && state->disagreements > 0 && texts.too_noisy != nullptr;
+            // An Einstein that kept answering is there: the line spoils
+            // the blocks, or loses their bytes.
+            const char* why = texts.einstein_gone;
+            if (silent < 2 && state->disagreements > 0 && texts.too_noisy != nullptr) why = texts.too_noisy;
+            else if (silent < 2 && state->answered) why = texts.bytes_lost;
             std::printf("\n");
-            halt_report(noisy ? texts.too_noisy : texts.einstein_gone, where, HALT_EINSTEIN);
+            halt_report(why, where, HALT_EINSTEIN);
             return false;
         }
         std::printf("\n  + Line fault (%s): %s track %02d sector %02d, try %d of %d\n", block_fault_text(fault),
                     texts.restarting, track, sector, state->attempts, LINK_MAX_RECOVERIES);
         std::fflush(stdout);
         bool heard = false;
-        switch (restart(state->attempts, fault, &heard)) {
+        RestartResult result = restart(state->attempts, fault, &heard);
+        state->answered = state->answered || heard || result == RESTARTED || result == ALREADY_DONE;
+        switch (result) {
         case RESTARTED: return true;
         case ALREADY_DONE: *done_after_all = true; return true;
         case RESTART_FATAL: return false;

@@ -15,6 +15,7 @@
 struct RecoveryState {
     int attempts;       // recoveries tried so far
     int disagreements;  // faults in which the Einstein answered, but the checksums disagreed
+    bool answered;      // the Einstein answered a try (it took up the work again, or spoke)
 };
 
 // What the caller's restart step did.
@@ -32,6 +33,7 @@ struct RecoveryTexts {
     const char* link_lost;      // the port failed
     const char* einstein_gone;  // the Einstein stopped answering
     const char* too_noisy;      // it answered, but the checksums kept disagreeing (null: as einstein_gone)
+    const char* bytes_lost;     // it answered every time, but the work never got across: bytes lost on the line
 };
 
 // One try of the restart: bring the Einstein back (wait_for_command_loop)
@@ -40,7 +42,11 @@ using RestartStep = std::function<RestartResult(int attempt, BlockFault fault, b
 
 // Recovers from `fault` at track/sector: a line "  + Line fault (...):
 // <restarting> track tt sector ss, try n of 5" for every try, then the
-// restart step.  `heard_in_fault` tells whether the Einstein said anything
+// restart step.  The halt report after the last try tells an Einstein that
+// is gone (two tries in a row without a word) from a line that spoils the
+// blocks (checksums that kept disagreeing) and from one that loses bytes
+// (an Einstein that answered, blocks that never got across: an adapter
+// that does not stop at CTS, a TTL-level adapter, no RTS/CTS in the cable).  `heard_in_fault` tells whether the Einstein said anything
 // in the exchange that failed (a silent one counts as the first silent try).
 // True when the work goes on (*done_after_all: it got across without a
 // restart); false after a halt report.
