@@ -1,16 +1,6 @@
-// fast_line.h - the program's second stage, and a faster line agreed with
-// the Einstein (tobrin -fast):
-//
-//   PC -> Einstein  "S" and the second stage as one checked block
-//   Einstein -> PC  "S": it is in place; then a silence
-//   PC -> Einstein  "F", the CTC time constant N, check byte (sum FFh)
-//   Einstein -> PC  "F" at the present rate; both switch to 125000 / N baud
-//                   (8N1; 8N2 at the monitor's N = 13; N + 80h: 8N1
-//                   at 125000 / N, so 13 + 80h is 9615 8N1)
-//   PC -> Einstein  the probe (32 bytes, the program's own copy of them)
-//   Einstein -> PC  the probe again: the rate is agreed.  When the probe
-//                   does not come whole the Einstein returns to 9615 baud
-//                   by itself after 0.85 s, and so does the PC.
+// fast_line.h - the program's second stage ("S" and "T"), and a faster
+// line agreed with the Einstein ("F" and its probe; tobrin -fast).  The
+// exchanges are in docs/protocol.md.
 //
 // The rates tried, fastest first: 31250 (N = 4) and 20833 (N = 6); the
 // 8251 cannot sample 62500.  Then 9600 with one stop bit (N = 13 + 80h),

@@ -130,7 +130,7 @@ constexpr double FORMAT_S =
 // Einstein tells after each sector call; TOBRIN waits as long as it works,
 // and no longer than SECTOR_CALL_S without a word.
 namespace link_limits_detail {
-constexpr double BATCH_SIDES = counts::MAX_BATCH / 10.0;
+constexpr double BATCH_SIDES = counts::BATCH_SECTORS / 10.0;
 constexpr double SIDE_SEARCH_S = 0.030 + MONITOR_SETTLE_S + 2 * REVOLUTION_S / 10 + 0.060;
 constexpr double MOTOR_RESTART_S = SPIN_UP_S + RESTORE_AND_SEEK_S;
 }  // namespace link_limits_detail
@@ -153,7 +153,7 @@ constexpr double BATCH_LAID_HEALTHY_S =
 // twice that.
 constexpr double STREAM_TAKE_S =
     (std::max(link_limits_detail::counts::STREAM_MAX, link_limits_detail::counts::STREAM_MAX_WIDE) * 89.0 +
-     link_limits_detail::counts::MAX_BATCH * 53000.0) /
+     link_limits_detail::counts::BATCH_SECTORS * 53000.0) /
         link_limits_detail::CPU_HZ * 2 +
     link_answer_s(2);
 // -fast: an answer to a compressed batch byte or a follow that came

@@ -460,7 +460,7 @@ void watch_blocks(Einstein* e)
     einstein_trap(e, label::packed_taken, [stream_block_taken](Einstein* m) {
         auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
         std::uint16_t at = word(label::packed_at);
-        if (at >= label::ahead_records && at < label::ahead_records + 4 * label::MAX_BATCH) return;
+        if (at >= label::ahead_records && at < label::ahead_records + 4 * label::BATCH_SECTORS) return;
         if (at == label::packed_block) {  // one received by itself
             if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
             return;

@@ -23,7 +23,6 @@ USART_MODE_8N1:  equ 4Eh        ; the same with 1 stop bit
 USART_TXEMPTY:   equ 2          ; status bit: the transmitter has sent everything
 MONITOR_CONSTANT: equ 13        ; 9615 baud
 FASTEST_CONSTANT: equ 4         ; 31250 baud: 62500 (N = 2) is beyond the 8251
-ONE_STOP_BIT:    equ 80h        ; added to N: one stop bit, also at 13
 PROBE_SIZE:      equ 32
 
 ; fast_line - the PC's "F".  Wire: the time constant N (+ ONE_STOP_BIT)

@@ -121,10 +121,10 @@ ready_checked:                      ; (lay_ready: it did)
         ret  nz
         ld   a,(mos_drive_config)   ; drive 0's bits: two sides, 80 tracks
         ld   b,a
-        and  DRIVE0_TWO_SIDES       ; 1 when two-sided
+        and  DRIVE_TWO_SIDES       ; 1 when two-sided
         ld   (double_sided),a
         ld   a,b
-        and  DRIVE0_80_TRACKS
+        and  DRIVE_80_TRACKS
         ld   a,TRACKS_40
         jr   z,ready_40_tracks
         ld   a,TRACKS_80
@@ -158,7 +158,7 @@ check_drive:
         rst  08h
         defb MOS_RESTORE
         jr   z,check_drive_protect
-        cp   MOS_ERROR_NOT_FOUND
+        cp   MOS_NOT_FOUND
         ret  nz                     ; A = the MOS's error code
 check_drive_protect:
         ld   a,(reading)            ; a disk to be read may be protected
@@ -167,7 +167,7 @@ check_drive_protect:
         in   a,(FDC_COMMAND)
         bit  FDC_WRITE_PROTECT,a
         jr   z,check_drive_ok
-        ld   a,MOS_ERROR_PROTECTED
+        ld   a,MOS_WRITE_PROTECTED
         or   a
         ret
 check_drive_ok:

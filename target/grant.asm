@@ -24,9 +24,6 @@
 ; GRANT_REST: all the rest of it.
 ; ---------------------------------------------------------------------------
 
-GRANT_UNITS:    equ 80h         ; + n: n units more
-GRANT_REST:     equ 80h         ; the rest of the stream
-GRANT_UNIT:     equ 32          ; bytes a unit
 GRANT_MOST:     equ 127
 ; Units for one turn less GRANT_MARGIN: at 125000 / N baud and 10 bits a
 ; byte, a turn (0.2 s) carries 2500 / N bytes, 78.1 / N units.

@@ -31,7 +31,7 @@
 FDC_RESTORE:    equ 00h         ; restore: no verify, step rate 00 (as FDC_SEEK), spin-up on
 FDC_RESTORE_CHECKED: equ 54h    ; type I status: write protect, seek error, track 0 ...
 FDC_RESTORE_USABLE:  equ 04h    ; ... on track 0 and nothing else
-LAY_CLEAN:      equ 08h         ; with VERIFY_MISMATCH: a sector the Write Track may lay down
+LAY_CLEAN:      equ 08h         ; with STATUS_VERIFY_MISMATCH: a sector the Write Track may lay down
 WT_STATUS_PROTECTED: equ 6      ; Write Track status bit: the disk is write-protected
 WT_STATUS_LOST: equ 2           ; Write Track status bit: lost data
 FDC_WRITE_SECTOR: equ 0A0h      ; one sector, spin-up on, no settle, precompensation (the monitor's)
@@ -231,7 +231,7 @@ lay_side_pass:
 lay_write_slot:
         call line_poll              ; (a slot passed over takes 300 T)
         ld   a,(hl)
-        and  VERIFY_MISMATCH+READ_FAILED
+        and  STATUS_VERIFY_MISMATCH+STATUS_READ_FAILED
         ret  z                      ; written right already
         push hl
         ld   a,(show_next)          ; after a failure (the window closed
@@ -467,7 +467,7 @@ lay_mark_failed:
 ; data: the sector is written again, whatever the track holds.
 ; In: HL = its status byte.
 lay_mark_rewrite:
-        ld   (hl),VERIFY_MISMATCH
+        ld   (hl),STATUS_VERIFY_MISMATCH
         ret
 
 ; lay_each_slot - the action at HL for every sector of the side in hand
@@ -496,7 +496,7 @@ lay_action:
 ; one E5h.  Its sectors laid down are marked written (VERIFY_PENDING), and
 ; the next slot to pass the head is the side's first (the command ends at
 ; the index pulse).  When the command fails, the side's sectors take its
-; code (MOS_ERROR_PROTECTED or MOS_ERROR_NOT_READY); when the controller
+; code (MOS_WRITE_PROTECTED or MOS_NOT_READY); when the controller
 ; lost data, they are all to be written again (on a blank side: let be).
 ; In: A = 0 for the side in hand; 1 for side 1 blank (IDs 10-19, all E5h).
 ; Out: Z when the track was laid down, lay_dirty = the side's sectors left
@@ -543,9 +543,9 @@ lay_plan:
         call slot_position          ; HL = status, carry: in the batch
         jr   nc,lay_plan_none
         ld   a,(hl)
-        cp   VERIFY_MISMATCH+LAY_CLEAN
+        cp   STATUS_VERIFY_MISMATCH+LAY_CLEAN
         jr   z,lay_plan_laid
-        and  VERIFY_MISMATCH+READ_FAILED
+        and  STATUS_VERIFY_MISMATCH+STATUS_READ_FAILED
         jr   z,lay_plan_none        ; the filler: laid down as E5h
         ld   hl,lay_dirty           ; written after the Write Track
         inc  (hl)
@@ -697,9 +697,9 @@ lay_refused:
         ld   a,FDC_FORCE_INT
         out  (FDC_COMMAND),a
         bit  WT_STATUS_PROTECTED,b
-        ld   a,MOS_ERROR_PROTECTED
+        ld   a,MOS_WRITE_PROTECTED
         jr   nz,lay_code_known
-        ld   a,MOS_ERROR_NOT_READY
+        ld   a,MOS_NOT_READY
 lay_code_known:
         ld   hl,lay_mark_failed
 lay_not_laid:
@@ -816,6 +816,6 @@ lay_mark_clean:
         ld   a,(packed_layable)
         or   a
         ret  z                      ; written after the Write Track
-        ld   a,VERIFY_MISMATCH+LAY_CLEAN
+        ld   a,STATUS_VERIFY_MISMATCH+LAY_CLEAN
         ld   (de),a
         ret

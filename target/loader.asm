@@ -14,9 +14,9 @@
 ; the 8251's one-byte holding register while we store the last one.
 ; ---------------------------------------------------------------------------
         include 'einstein.inc'
+        include 'wire.inc'
 
 LOAD_ADDRESS:   equ 0100h
-LOAD_COUNT:     equ 0800h
 
         org 1000h
 
@@ -33,7 +33,7 @@ drain:  in   a,(USART_DATA)         ; read and discard
         out  (USART_CONTROL),a
 
         ld   hl,LOAD_ADDRESS
-        ld   de,LOAD_COUNT
+        ld   de,PROGRAM_BLOCK
 next_byte:
         ld   a,USART_RTS_ON         ; ready for one byte
         out  (USART_CONTROL),a

@@ -72,8 +72,6 @@
 ; ---------------------------------------------------------------------------
 
 PACKED_MAX:     equ 3+516+2     ; number, CRC, a form of literals only, block CRC
-FILLER_FLAG:    equ 80h
-LAYABLE_FLAG:   equ 80h         ; in the length's high byte
 ; Blocks before the batch's end at which the motor is started: its spin-up
 ; (six turns, 1.2 s) is then over when the last block comes on the faster
 ; line (a sector of random bytes takes 0.16 s at 31250 baud), and a seek
@@ -83,11 +81,8 @@ SPIN_UP_LEAD:   equ 8
 ; Streams of the batch's rest (stream_follow) after the take at its batch
 ; byte and after each that left blocks due; then the rest one by one.
 FOLLOW_STREAMS: equ 3
-STREAM_HEADER:  equ 5           ; length (2), the batch's track and sector, check
 STREAM_END:     equ 0FB00h      ; the monitor's workspace begins here
 STREAM_END_WIDE: equ workspace  ; the wide stream area ends where the workspace begins
-PACKED_BATCH_MAX: equ 40        ; sectors of a batch that leaves the rest of
-                                ; sector_buffer to the stream (stream_area_wide)
 ; Room kept free at the stream area's end: more than one window's grant
 ; (grant.asm: 1.7 turns at 31250 baud, about 1,060 bytes) - the PC sends
 ; no more than STREAM_MAX, so only bytes the line made up could ever need
@@ -456,10 +451,10 @@ stream_told:
 ; stream_empty - no stream in the stream area, and nothing of one judged
 ; ahead.  The area is the part of sector_buffer a batch of batch_size
 ; sectors leaves free (stream_area_wide), when that is up to
-; PACKED_BATCH_MAX, else stream_area.  Changes A, HL.
+; FAST_BATCH_SECTORS, else stream_area.  Changes A, HL.
 stream_empty:
         ld   a,(batch_size)
-        cp   PACKED_BATCH_MAX+1
+        cp   FAST_BATCH_SECTORS+1
         ld   hl,(STREAM_END_WIDE-STREAM_SLACK)/256*256+STREAM_END_WIDE/256
         ld   (stream_end_high),hl   ; (and stream_slack_high)
         ld   hl,stream_area_wide

@@ -28,32 +28,21 @@
 ;                      the documented workspace bytes
 ; ---------------------------------------------------------------------------
         include 'einstein.inc'
+        include 'wire.inc'          ; the line's values (link/wire_table.def)
 
 sector_buffer:  equ 0900h       ; right above the program's 2048 bytes
 STACK_ROOM:     equ 256         ; bytes of stack above the workspace
-MAX_BATCH:      equ 80          ; sectors per batch; sector_buffer is sized for it
 SECTOR_SIZE:    equ 512
 BLANK_BYTE:     equ 0E5h        ; what a formatted, unwritten sector holds
-FORMAT_COMMAND: equ '*'
-RESUME_COMMAND: equ 'W'         ; resume the image write (never sent by a run without faults)
-READ_COMMAND:   equ 'R'         ; read the disk and send it to the PC (-read; the second stage's)
-STAGE_TWO_COMMAND: equ 'S'      ; the second stage follows as a block (-read, -fast; never sent by a plain run)
-FAST_COMMAND:   equ 'F'         ; a line rate to try (-fast; the second stage's)
-PACKED_BATCH:   equ 'P'         ; a batch of compressed sectors, verified (-fast; the second stage's)
-END_BYTE:       equ 2
-REPORT_COMMAND: equ 1           ; the flags and the last status block again (never sent by a run without faults)
-STAGE_TWO_ABSENT: equ REPORT_COMMAND ; stage_two_loaded without the second stage: no batch opens with it
-STAGE_TWO_FIRST: equ 'A'        ; stage_two_loaded with its first part (verified batches, checked format)
-STAGE_TWO_WHOLE: equ PACKED_BATCH ; ... and with its second too (the read, the line switch, compressed batches)
-VERIFY_BATCH:   equ 4           ; a batch to be read back and compared (-verify)
+; What stage_two_loaded holds: so chosen that it turns into the resume's
+; answer with one XOR (write.asm, the resume): RESUMED without the second stage,
+; RESUMED_WITH_FIRST_PART, RESUMED_WITH_STAGE.
+STAGE_TWO_ABSENT: equ REPORT_COMMAND ; without the second stage: no batch opens with it
+STAGE_TWO_FIRST: equ RESUMED_WITH_FIRST_PART ^ STAGE_TWO_ABSENT ^ RESUMED ; with its first part
+STAGE_TWO_WHOLE: equ RESUMED_WITH_STAGE ^ STAGE_TWO_ABSENT ^ RESUMED ; ... and with its second too
 VERIFY_TRIES:   equ 3           ; rounds of reading back: the first, and two with a rewrite
-; Status bytes of a verified batch, beside the monitor's error codes:
-VERIFIED_AFTER_REWRITE: equ 80h ; + the rewrites it took
-VERIFY_MISMATCH: equ 40h        ; read back, but not what the PC sent
-READ_FAILED:    equ 20h         ; + the monitor's code: it could not be read back
+; A verified batch's status byte beside those on the wire:
 VERIFY_PENDING: equ 10h         ; written, to be read back (never sent: a batch's passes end it)
-FILL_MARKER:    equ 3
-FULL_MARKER:    equ 0
 RESET_ADDRESS:  equ 0000h
 ; A command counts only after this many polls of silence on the line (52 T
 ; each: about 53 ms): the bytes of a block that arrive while the program is
@@ -64,18 +53,6 @@ QUIET_POLLS:    equ 4096
 ; 1538 passes of settle_loop's 26 T, 10 ms (the next ID field comes 18.5 ms
 ; after the one read; the monitor's call takes 0.2 ms to give its command).
 LOCATE_DELAY:   equ 1538
-; The PC's question whether we still work, during a batch's disk work (its
-; value is no matter to us: any byte asks), and our answer after each
-; monitor call from then on (work_notice).
-WORK_QUESTION:  equ '?'
-WORKING_NOTICE: equ 16h
-; The resume's answer when the second stage is in place, whole or its
-; first part ("W" when it is not): the PC of a run that needs the stage
-; then knows what is there.
-RESUMED_WITH_STAGE: equ STAGE_TWO_WHOLE ^ STAGE_TWO_ABSENT ^ RESUME_COMMAND
-RESUMED_WITH_FIRST_PART: equ STAGE_TWO_FIRST ^ STAGE_TWO_ABSENT ^ RESUME_COMMAND
-; The second stage's acknowledgement of its own block (load_stage_two).
-STAGE_TWO_TAKEN: equ STAGE_TWO_COMMAND
 
         org 0100h
 
@@ -102,10 +79,12 @@ program_start:
 ; failed format, from link_timeout, after a refused command.  Drops whatever
 ; an aborted operation left on the stack, discards stale bytes in the USART,
 ; and waits without limit for a command that comes after a silence:
-;   "*"                  format, then the image write
-;   "W" s b t n c        resume the image write (resume_write, write.asm)
-;   "R" t n c            read the disk to the PC (read_disk, read.asm)
-; Any other byte: the waiting line again.
+;   FORMAT_COMMAND       format, then the image write
+;   RESUME_COMMAND       resume the image write (resume_write, write.asm)
+;   STAGE_TWO_COMMAND    the second stage's first part (load_stage_two)
+;   any other            to the second stage when it is in place (its
+;                        parts, the checked format, the line switch, the
+;                        read: docs/protocol.md), else the waiting line again
 ; ---------------------------------------------------------------------------
 command_loop:
         ld   sp,stack_top
@@ -196,10 +175,10 @@ program_end:
 ; ---------------------------------------------------------------------------
 ; The workspace starts on a page boundary (the build checks the alignments
 ; noted here).
-workspace:            equ sector_buffer+MAX_BATCH*SECTOR_SIZE
+workspace:            equ sector_buffer+BATCH_SECTORS*SECTOR_SIZE
 crc_table:            equ workspace             ; (512) crc16_sector's table: high bytes, then low; page-aligned
 batch_status:         equ crc_table+2*256       ; one status byte per sector of a batch; page-aligned
-verify_crcs:          equ batch_status+MAX_BATCH ; the PC's CRC-16 of each sector, high byte first; same page
+verify_crcs:          equ batch_status+BATCH_SECTORS ; the PC's CRC-16 of each sector, high byte first; same page
 verify_area:          equ batch_status+256      ; (5120) a track side read back; 512-byte aligned
 double_sided:         equ verify_area+10*SECTOR_SIZE ; 1 when the drive has two sides
 track_count:          equ double_sided+1        ; the drive's tracks: 40 or 80
@@ -288,10 +267,10 @@ granted_end:          equ follows_left+1        ; (2) where the stream's bytes g
 grant_window:         equ granted_end+2         ; units a side's window grants at the line's rate ...
 grant_turn:           equ grant_window+1        ; ... and those of a turn's
 ; The stream area (stream_empty picks it by the batch size): after a batch
-; of up to PACKED_BATCH_MAX sectors, the rest of sector_buffer; after a
+; of up to FAST_BATCH_SECTORS sectors, the rest of sector_buffer; after a
 ; longer one (80 sectors, when the line stays at 9600), the pages from here
 ; to the monitor's workspace.
 stream_area:          equ 256+grant_turn/256*256 ; up to STREAM_END
 STREAM_MAX:           equ STREAM_END-STREAM_SLACK-stream_area ; the most the PC streams there, header included
-stream_area_wide:     equ sector_buffer+PACKED_BATCH_MAX*SECTOR_SIZE ; up to STREAM_END_WIDE
+stream_area_wide:     equ sector_buffer+FAST_BATCH_SECTORS*SECTOR_SIZE ; up to STREAM_END_WIDE
 STREAM_MAX_WIDE:      equ STREAM_END_WIDE-STREAM_SLACK-stream_area_wide ; ... and there

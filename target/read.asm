@@ -19,7 +19,6 @@
 ; position or a status damaged on the line - even in a way the block's
 ; checksum lets through, or in a block of one value, which has none - does
 ; not agree with the CRC.
-SECTOR_TAKEN:   equ 06h
 READ_PASSES:    equ 8
 read_disk:
         ld   hl,resume_track

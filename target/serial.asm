@@ -16,7 +16,6 @@
 POLL_ROUNDS:    equ 8           ; x 65,536 polls
 POLL_TSTATES:   equ 52          ; one poll of get_byte, put_byte and wait_byte
 MAX_PASSES:     equ 16          ; passes of one block before the exchange is given up
-TIMEOUT_NOTICE: equ 15h         ; tells the PC that we went back to command_loop
 
 ; rts_on / rts_off - write USART command 27h / 07h.
 ; rts_on changes A; rts_off keeps all registers.

@@ -8,10 +8,6 @@
 ; which the first stage takes only when this part is in place.
 ; ---------------------------------------------------------------------------
 
-CHECKED_FORMAT_COMMAND: equ 'X' ; the drive check, its status bytes confirmed; the format laid down with the writes (-fast)
-STAGE_REST_COMMAND: equ 'T'     ; the second stage's second part follows (-read, -fast) ...
-STAGE_REST_PIECE: equ 512       ; ... in blocks of this many bytes, the last shorter
-STATUS_CONFIRMED: equ 'C'       ; the PC's word: both bytes of a status came whole
 ; Slots that pass after a side's last read before the next side begins:
 ; too small a figure costs a turn at the side, too large one the slots in
 ; between.  (Each sector is checked as it is read, in the gap before the
@@ -151,9 +147,9 @@ verify_side_done:
 ; the controller directly as the bytes pass (read_sector_crc), so that the
 ; next sector's turn is not missed; when that fails, by the monitor with
 ; its tries, the CRC after.  The CRC-16 against the PC's gives its status:
-; VERIFY_MISMATCH when they differ, else 0 in the first round and
-; VERIFIED_AFTER_REWRITE + the rewrites after.  One that cannot be read is
-; marked READ_FAILED + the monitor's code.
+; STATUS_VERIFY_MISMATCH when they differ, else 0 in the first round and
+; STATUS_VERIFIED_AFTER_REWRITE + the rewrites after.  One that cannot be read is
+; marked STATUS_READ_FAILED + the monitor's code.
 ; In: HL = its status byte, B = its place in the side.  Changes everything.
 read_slot:
         bit  4,(hl)                 ; VERIFY_PENDING
@@ -197,18 +193,18 @@ read_slot_check:
 read_slot_crc_told:
         pop  hl
 read_slot_differs:                  ; NZ: not what the PC sent
-        ld   a,VERIFY_MISMATCH
+        ld   a,STATUS_VERIFY_MISMATCH
         jr   nz,read_slot_store
         ld   a,(verify_round)       ; shown right
         or   a
         jr   z,read_slot_store
-        or   VERIFIED_AFTER_REWRITE
+        or   STATUS_VERIFIED_AFTER_REWRITE
 read_slot_store:
         ld   (hl),a
         ret
 read_slot_failed:
         pop  hl
-        or   READ_FAILED
+        or   STATUS_READ_FAILED
         ld   (hl),a
         ret
 
@@ -286,7 +282,7 @@ verify_rounds:
         ld   b,a
 verify_rounds_scan:
         ld   a,(hl)
-        and  VERIFY_MISMATCH+READ_FAILED
+        and  STATUS_VERIFY_MISMATCH+STATUS_READ_FAILED
         jp   nz,write_round
         inc  hl
         djnz verify_rounds_scan

@@ -200,14 +200,14 @@ write_report_settled:               ; (a compressed batch's comes in here)
         jp   write_command
 
 ; mark_batch - every sector of the batch still to be written
-; (VERIFY_MISMATCH in batch_status): once its blocks are in (1,700 T:
+; (STATUS_VERIFY_MISMATCH in batch_status): once its blocks are in (1,700 T:
 ; longer than a byte takes at 31250 baud), before the disk work.
 ; Changes BC, DE, HL.
 mark_batch:
         ld   hl,batch_status
-        ld   (hl),VERIFY_MISMATCH
+        ld   (hl),STATUS_VERIFY_MISMATCH
         ld   de,batch_status+1
-        ld   bc,MAX_BATCH-1
+        ld   bc,BATCH_SECTORS-1
         ldir
         ret
 
@@ -231,14 +231,14 @@ side_action:
         ret
 
 ; write_slot - side_in_rotation's action for the writes: a sector marked
-; VERIFY_MISMATCH or READ_FAILED (every sector in the first round) is
+; STATUS_VERIFY_MISMATCH or STATUS_READ_FAILED (every sector in the first round) is
 ; written, and its status becomes the monitor's code or - when it is to be
 ; read back (a verified batch) - VERIFY_PENDING.  Nothing is printed
 ; between the writes but after a failure.
 ; In: HL = the sector's status byte.  Changes everything.
 write_slot:
         ld   a,(hl)
-        and  VERIFY_MISMATCH+READ_FAILED
+        and  STATUS_VERIFY_MISMATCH+STATUS_READ_FAILED
         ret  z                      ; written right already
         push hl
         ld   a,(show_next)          ; after a failure: where the next write goes
@@ -495,7 +495,7 @@ resume_side_ok:
         defb 0Ah+80h
         call write_position
         ld   a,(stage_two_loaded)   ; STAGE_TWO_ABSENT: "W"; the others:
-        xor  STAGE_TWO_ABSENT ^ RESUME_COMMAND ; RESUMED_WITH_...
+        xor  STAGE_TWO_ABSENT ^ RESUMED ; RESUMED_WITH_...
         call put_byte
         ld   a,(mos_drive_config)   ; with the drive flags again
         call put_byte
@@ -525,10 +525,10 @@ take_checked_byte:
 take_batch_size:
         or   a
         jr   z,take_batch_default
-        cp   MAX_BATCH+1
+        cp   BATCH_SECTORS+1
         jr   c,take_batch_ok
 take_batch_default:
-        ld   a,MAX_BATCH
+        ld   a,BATCH_SECTORS
 take_batch_ok:
         ld   (batch_size),a
         ret

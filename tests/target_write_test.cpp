@@ -259,7 +259,7 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
     for (int n = 10; n < 20; ++n) next.push_back(block(n));
     next[4][20] ^= 0x04;
     Bytes status(10, 0);
-    status[5] = label::VERIFIED_AFTER_REWRITE + 1;
+    status[5] = label::STATUS_VERIFIED_AFTER_REWRITE + 1;
     EXPECT_EQ(w.rig.receive_block_granting(10, stream(next, 1)), status);
     // Six written after the Write Track, 5 in the next round, by the program
     // itself, none by the monitor's call; part of the stream came meanwhile,
