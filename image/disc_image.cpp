@@ -1,6 +1,7 @@
 // disc_image.cpp - the disc image reader.
 #include "image/disc_image.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -49,25 +50,30 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// The whole file into `bytes`; false when it is not a regular file (a
-// folder, a FIFO or a device, which could block the open or the read: it
-// is refused before it is opened), empty, unreadable, larger than the int
-// range or shorter than its size said.
-static bool read_whole_file(const char* name, std::vector<std::uint8_t>* bytes)
+// The whole file into `bytes`: nullptr, or why not.  Only a regular file
+// is opened (a folder, a FIFO or a device could block the open or the
+// read: it is refused first); an empty one, one larger than the int range
+// or one shorter than its size said is refused too.
+static const char* read_whole_file(const char* name, std::vector<std::uint8_t>* bytes)
 {
     struct stat info;
-    if (stat(name, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (stat(name, &info) != 0) return errno == ENOENT ? "There is no file of that name" : std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "It is a folder: name the image file in it";
+    if (!S_ISREG(info.st_mode)) return "It is a device or a pipe, not a file: name an image file";
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name, "rb"));
-    if (!file) return false;
+    if (!file) return std::strerror(errno);
     long size = -1;
     if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
-    if (size <= 0 || size > INT_MAX || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+    if (size == 0) return "The file is empty";
+    if (size < 0 || size > INT_MAX || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return "The file is too big for a disc image";
     try {
         bytes->resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
-        return false;
+        return "There is not enough memory to read it";
     }
-    return std::fread(bytes->data(), 1, bytes->size(), file.get()) == bytes->size();
+    if (std::fread(bytes->data(), 1, bytes->size(), file.get()) != bytes->size()) return "It could not be read whole";
+    return nullptr;
 }
 
 // Reports why the image cannot be used (its owner releases it).
@@ -153,13 +159,25 @@ DiscImage* image_load_file(const char* name)
 {
     DiscImageOwner image = image_new();
     if (!image) return nullptr;
-    if (!read_whole_file(name, &image->file)) {
+    if (const char* why = read_whole_file(name, &image->file)) {
         halt_report("Cannot open disc image '%s'", name, HALT_FILE);
+        halt_hint(why);
         return nullptr;
     }
     image->bytes = image->file.data();
     image->length = static_cast<std::int32_t>(image->file.size());
-    if (!image_detect(image.get())) return nullptr;
+    if (!image_detect(image.get())) {
+        if (image->format == IMAGE_RAW) {
+            // Neither a DSK image nor a dump of a size TOBRIN knows.
+            std::string what = std::string(name) + ": " + std::to_string(image->length) +
+                               (image->length == 1 ? " byte" : " bytes") + ". An image is an " +
+                               "extended or standard DSK file, or a raw dump of " + std::to_string(RAW_40_TRACKS) +
+                               " (40 tracks), " + std::to_string(RAW_80_TRACKS) + " (80 tracks) or " +
+                               std::to_string(RAW_80_TRACKS_2_SIDES) + " bytes (80 tracks, two sides)";
+            halt_hint(what.c_str());
+        }
+        return nullptr;
+    }
     return image.release();
 }
 

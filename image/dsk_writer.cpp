@@ -58,6 +58,16 @@ NewImageFile::~NewImageFile()
 
 NewImageTarget new_image_check(const char* path)
 {
+    // The folder it goes in must be there before the Einstein is asked.
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+        halt_report("Cannot create a file beside '%s' to write the image into", path, HALT_FILE);
+        std::string why = "The folder '" + folder.string() + "' does not exist: create it, or name a file in a folder "
+                          "that exists";
+        halt_hint(why.c_str());
+        return NEW_IMAGE_REFUSED;
+    }
     switch (path_kind(path)) {
     case PATH_NONE: return NEW_IMAGE_NEW;
     case PATH_FILE:

@@ -55,7 +55,7 @@ struct NewImageFile {
 
 // What the user's name is now.
 enum NewImageTarget {
-    NEW_IMAGE_REFUSED = 0,   // a folder, a device...: after a halt report
+    NEW_IMAGE_REFUSED = 0,   // a folder, a device, a folder that is not there: after a halt report
     NEW_IMAGE_NEW = 1,       // nothing has the name
     NEW_IMAGE_REPLACES = 2,  // a file, or a link (replaced, never followed)
 };

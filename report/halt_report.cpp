@@ -29,3 +29,9 @@ void halt_report(const char* message, const char* parameter, int category)
     std::printf("%s Error -> %s\n", category_name(category), text);
     std::fflush(stdout);
 }
+
+void halt_hint(const char* text)
+{
+    std::printf("  + %s\n", text);
+    std::fflush(stdout);
+}

@@ -15,3 +15,5 @@ enum HaltCategory {
 
 // message is a text; with a non-null parameter it is a format with one %s.
 void halt_report(const char* message, const char* parameter, int category);
+// One more line under a report: what to do, or why ("  + <text>").
+void halt_hint(const char* text);

@@ -343,6 +343,10 @@ static int read_steps(const ArgList* list, ProgramState* program)
     return unreadable > 0 ? EXIT_FAILED : EXIT_DONE;
 }
 
+// What a port argument may be, under a port that does not open.
+static const char PORT_FORMS[] = "A port is 1 or 2 (COM1, COM2), a name from COM1 to COM256, or a device such as "
+                                 "/dev/ttyUSB0: tobrin -ports lists the serial ports of this computer";
+
 // Opens the port the first argument names: a device by its name, or COM1
 // and COM2 by number.  Returns EXIT_DONE when open, else the exit status
 // after saying why.
@@ -356,6 +360,7 @@ static int open_port(const char* argument)
         run_options.port = parse_port(argument);
         if (run_options.port == 0) {
             halt_report("Unknown port number", nullptr, HALT_RESOURCE);
+            halt_hint(PORT_FORMS);
             return EXIT_NOTHING_DONE;
         }
         opened = serial_open(run_options.port, 9600, 8, PARITY_NONE, 2, HANDSHAKE_RTS_CTS) != 0;
@@ -363,6 +368,7 @@ static int open_port(const char* argument)
     if (!opened) {
         std::printf("ERROR: Cannot open serial port.\n");
         std::printf("  + %s\n", serial_open_error());
+        std::printf("  + %s\n", PORT_FORMS);
         return EXIT_NOTHING_DONE;
     }
     return EXIT_DONE;

@@ -221,7 +221,8 @@ TEST_F(ImageTransferTest, AnImageThatCannotBeOpenedReadsAndSendsNothing)
     StdoutCapture capture;
     EXPECT_EQ(transfer_image("/nonexistent.dsk"), 0);
     EXPECT_EQ(capture.finish(), "2) Sending disk image /nonexistent.dsk, please wait.\n"
-                                "*** TOBRIN HALTED ***\nFile Error -> Cannot open disc image '/nonexistent.dsk'\n");
+                                "*** TOBRIN HALTED ***\nFile Error -> Cannot open disc image '/nonexistent.dsk'\n"
+                                "  + There is no file of that name\n");
     EXPECT_TRUE(line.drain(50).empty());
     EXPECT_EQ(recv_byte(), 0x11) << "the flags byte was read";
 }

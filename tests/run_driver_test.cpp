@@ -124,7 +124,7 @@ TEST(RunDriver, PortsThreeAndFourPassTheCheckButDoNotOpen)
         EXPECT_EQ(r.status, 1) << port;
         std::string com = std::string("COM") + port[std::strlen(port) - 1];
         EXPECT_EQ(r.out, BANNER + NO_PORT + "  + " + com + ": a port number opens COM1 or COM2 only; give the port as " +
-                             com + " to open it\n")
+                             com + " to open it\n" + PORT_FORMS)
             << port;
     }
 }
@@ -146,9 +146,9 @@ TEST(RunDriver, APortNamedByItsDeviceOpensThatDevice)
         {"com2", line.slave_path(), TYPE_LOADER + PROMPT, false},
         {line.slave_path(), "/nonexistent/com1", TYPE_LOADER + PROMPT, true},
         {"/nonexistent/ttyUSB9", line.slave_path(),
-         NO_PORT + "  + /nonexistent/ttyUSB9: No such file or directory\n", true},
-        {file, line.slave_path(), NO_PORT + "  + " + file + ": not a serial device\n", true},
-        {"COM1", long_name, NO_PORT + "  + COM1: TOBRIN_COM1 is longer than 255 characters\n", true},
+         NO_PORT + "  + /nonexistent/ttyUSB9: No such file or directory\n" + PORT_FORMS, true},
+        {file, line.slave_path(), NO_PORT + "  + " + file + ": not a serial device\n" + PORT_FORMS, true},
+        {"COM1", long_name, NO_PORT + "  + COM1: TOBRIN_COM1 is longer than 255 characters\n" + PORT_FORMS, true},
     };
     for (const auto& c : cases) {
         if (c.native_only && tobrin_under_wine()) continue;
@@ -292,13 +292,18 @@ TEST(RunDriver, AnImageThatCannotBeSentIsRefusedBeforeTheEinsteinIsTouched)
     folder = folder.substr(0, folder.rfind('/'));
     std::string fifo = folder + "/a-fifo.dsk";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string short_image = write_temp_file(Bytes(1024, 0), "short.img");
     struct Case {
         std::string path;
         std::string message;
     } cases[] = {
-        {folder + "/mistyped.dsk", "File Error -> Cannot open disc image '" + folder + "/mistyped.dsk'\n"},
-        {write_temp_file(Bytes(1024, 0), "short.img"), "File Error -> Disc image contains incomplete tracks\n"},
-        {fifo, "File Error -> Cannot open disc image '" + fifo + "'\n"},
+        {folder + "/mistyped.dsk",
+         "File Error -> Cannot open disc image '" + folder + "/mistyped.dsk'\n  + There is no file of that name\n"},
+        {short_image, "File Error -> Disc image contains incomplete tracks\n  + " + short_image +
+                          ": 1024 bytes. An image is an extended or standard DSK file, or a raw dump of 204800 (40 "
+                          "tracks), 409600 (80 tracks) or 819200 bytes (80 tracks, two sides)\n"},
+        {fifo, "File Error -> Cannot open disc image '" + fifo +
+                   "'\n  + It is a device or a pipe, not a file: name an image file\n"},
     };
     for (const auto& c : cases)
         for (const char* notrans : {"", "-notrans"}) {
@@ -313,8 +318,9 @@ TEST(RunDriver, AnImageThatCannotBeSentIsRefusedBeforeTheEinsteinIsTouched)
 
 TEST(RunDriver, ReadingJudgesItsFileBeforeTheEinsteinIsAsked)
 {
-    // An existing file is replaced only after Y; a folder is refused at
-    // once; nothing is created before the last answer.  Not one byte goes
+    // An existing file is replaced only after Y; a folder, or a name in a
+    // folder that is not there, is refused at once; nothing is created
+    // before the last answer.  Not one byte goes
     // to the Einstein in any of these.
     std::string existing = write_temp_file(Bytes(100, 0x42), "mine.dsk");
     std::string folder = write_temp_file({}, "a-folder");
@@ -331,6 +337,10 @@ TEST(RunDriver, ReadingJudgesItsFileBeforeTheEinsteinIsAsked)
          "*** TOBRIN HALTED ***\nFile Error -> '" + folder +
              "' is a folder or a device, not a file: name a new file, or a file to replace\n"},
         {fresh, "N", "\nAbout to read the disk in Einstein drive 0: into " + fresh + ".\n\n" + PROMPT},
+        {folder + "/not-there/new.dsk", "YY",
+         "*** TOBRIN HALTED ***\nFile Error -> Cannot create a file beside '" + folder +
+             "/not-there/new.dsk' to write the image into\n  + The folder '" + folder +
+             "/not-there' does not exist: create it, or name a file in a folder that exists\n"},
     };
     for (const auto& c : cases) {
         RunResult r = run_tobrin({"1", "-read", c.path, "-notrans"}, c.keys, [](PtyLine& l) {

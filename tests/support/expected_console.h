@@ -81,7 +81,10 @@ inline const std::string WARNING =
     "         in the drive and its the one you want to use as a system disk.\n\n";
 inline const std::string FORMATTING = "1) Formatting, please wait.\n";
 inline const std::string FORMAT_FAILED = "*** TOBRIN HALTED ***\nEinstein Error -> Formatting disk has failed.\n";
-inline const std::string UNKNOWN_PORT = "*** TOBRIN HALTED ***\nResource Error -> Unknown port number\n";
+// Under a port that is not one, or does not open: the forms a port takes.
+inline const std::string PORT_FORMS = "  + A port is 1 or 2 (COM1, COM2), a name from COM1 to COM256, or a device such "
+                                      "as /dev/ttyUSB0: tobrin -ports lists the serial ports of this computer\n";
+inline const std::string UNKNOWN_PORT = "*** TOBRIN HALTED ***\nResource Error -> Unknown port number\n" + PORT_FORMS;
 inline const std::string NO_PORT = "ERROR: Cannot open serial port.\n";
 inline const std::string ALL_LOADER_STEPS = TYPE_LOADER + PROMPT + CHECK_LOADER + PROMPT + START_LOADER + PROMPT + SENDING;
 
