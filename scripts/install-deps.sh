@@ -6,7 +6,8 @@
 # already runs its unit tests under wine to list them), clang with its
 # fuzzing runtime for the disc image reader's fuzz target, libdsk's tools
 # (the tests open the images that -read writes with them), what the
-# packages are made and checked with, and bc for the benchmark scripts.
+# packages are made and checked with, yamllint for the CI workflows, and bc
+# for the benchmark scripts.
 # Packages already installed are left alone.
 set -euo pipefail
 
@@ -21,6 +22,7 @@ packages=(
   libdsk-utils
   dpkg-dev man-db groff-base
   bc
+  yamllint
 )
 
 missing=()

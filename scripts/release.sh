@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds, tests and packages TOBRIN into dist/:
-#   tobrin-<version>-windows-x86_64.zip  tobrin.exe (static) and README-windows.txt
+#   tobrin-<version>-windows-x86_64.zip  tobrin.exe (static), README-windows.txt and
+#                                        einstein-cable.svg (the cable's drawing)
 #   tobrin_<version>_amd64.deb           tobrin, einstein-sim, their manual pages, the README
 #   SHA256SUMS                           of both
 # The version is the CMake project version, the one the banner shows.
@@ -36,7 +37,7 @@ cp "build/release/$deb" dist/
 stage=build/release/zip/tobrin-${version}
 rm -rf build/release/zip
 mkdir -p "$stage"
-cp build/windows/tobrin.exe "$stage/"
+cp build/windows/tobrin.exe docs/einstein-cable.svg "$stage/"
 sed "s/@TOBRIN_VERSION@/${version}/" packaging/README-windows.txt | sed 's/$/\r/' >"$stage/README-windows.txt"
 (cd build/release/zip && cmake -E tar cf "../../../dist/$zip" --format=zip "tobrin-${version}")
 (cd dist && sha256sum "$deb" "$zip" >SHA256SUMS)
@@ -59,14 +60,18 @@ for page in tobrin einstein-sim; do
   [ -f "$file" ] || file="$file.gz"
   warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "the manual page $page(1) renders with warnings: $warnings"
+  footer=$(MANWIDTH=80 man -l "$file" 2>/dev/null | tail -1)
+  grep -q "tobrin ${version} " <<<"$footer" || fail "the manual page $page(1) does not show version ${version}: $footer"
+  ! zgrep -q "@[A-Z_]*@" "$file" || fail "the manual page $page(1) has a placeholder left unfilled"
 done
 usage=$("$unpacked/usr/bin/tobrin" -? || true)
 grep -q "^TOBRIN: Einstein System Disk Transfer V${version}\$" <<<"$usage" || fail "the packaged tobrin shows another version"
 grep -q "^  -read <file>" <<<"$usage" || fail "the packaged tobrin does not print its usage"
 listing=$(cd dist && cmake -E tar tf "$zip")
-for f in "tobrin-${version}/tobrin.exe" "tobrin-${version}/README-windows.txt"; do
+for f in "tobrin-${version}/tobrin.exe" "tobrin-${version}/README-windows.txt" "tobrin-${version}/einstein-cable.svg"; do
   grep -qx "$f" <<<"$listing" || fail "$zip lacks $f"
 done
+! grep -q "@[A-Z_]*@" "$stage/README-windows.txt" || fail "README-windows.txt has a placeholder left unfilled"
 (cd dist && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
 # The usage ends with status 1, as it should: take the output, then judge it.
 root=$PWD
