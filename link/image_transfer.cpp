@@ -89,27 +89,58 @@ struct Transfer {
     bool verify;                 // every sector is read back on the Einstein
     int mismatch_resends;        // times the batch went again for a verify mismatch
     bool builtin;                // the built-in boot disk is sent
-    bool show_rate;              // the progress line gives the throughput and the time left
     bool packed;                 // the sectors go compressed (-fast)
     ProgramState* program;       // the second stage: verified and compressed batches are its
     std::uint64_t sector_bytes;  // -fast: the bytes of the sectors sent so far (each once) ...
     std::uint64_t packed_bytes;  // ... and of their compressed blocks
     int label_width;             // the longest progress label written so far
+    int sides_heard;             // -fast: the Einstein's notices since the batch byte (one at each side it begins)
+    int sectors_shown;           // -fast: the most sectors the progress line has shown written
     std::chrono::steady_clock::time_point started;  // when the first batch began
-    std::uint64_t bytes_at_start;                   // the port's bytes sent by then
 };
 
-// " 3.0 KB/s, 1:23 left": the bytes the PC sent a second since the first
-// batch, and the time left at the pace of the sectors done so far.
-static std::string rate_and_time_left(const Transfer* t, int n)  // n: sectors done
+// -fast: the sectors written so far - the batches done, and the track
+// sides of the one at work that the Einstein has gone past (it tells as it
+// begins each).
+// A resumed batch's sectors were written all the same: the count never
+// falls.
+static int fast_sectors_done(Transfer* t)
 {
+    int done = t->sectors_before + std::clamp((t->sides_heard - 1) * SECTORS_PER_SIDE, 0, t->batch_sectors);
+    t->sectors_shown = std::max(t->sectors_shown, std::min(done, t->total));
+    return t->sectors_shown;
+}
+
+// -fast's progress: "WRITE 0: 120 of 400 sectors (30%)  5.2 KB/s, 0:24
+// left" - the sectors written (the batches done, and the track sides of
+// the one at work that the Einstein has gone past), the image's bytes
+// written a second since the first batch, and the time left at that pace.
+static std::string fast_progress(const Transfer* t, int done)
+{
+    done = std::min(done, t->total);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t->started).count();
-    if (n == 0 || seconds <= 0) return "  --- KB/s, --:-- left";
-    double per_second = static_cast<double>(serial_port.bytes_sent - t->bytes_at_start) / seconds;
-    int left = static_cast<int>(seconds / n * (t->total - n) + 0.5);
-    char text[48];
-    std::snprintf(text, sizeof text, "  %.1f KB/s, %d:%02d left", per_second / 1024, left / 60, left % 60);
+    char text[96];
+    int written = std::snprintf(text, sizeof text, "WRITE 0: %d of %d sectors (%d%%)", done, t->total,
+                                t->total > 0 ? done * 100 / t->total : 0);
+    if (done == 0 || seconds <= 0) {
+        std::snprintf(text + written, sizeof text - written, "  --- KB/s, --:-- left");
+    } else {
+        int left = static_cast<int>(seconds / done * (t->total - done) + 0.5);
+        std::snprintf(text + written, sizeof text - written, "  %.1f KB/s, %d:%02d left",
+                      done * static_cast<double>(SECTOR_SIZE) / 1024 / seconds, left / 60, left % 60);
+    }
     return text;
+}
+
+// -fast: the progress line again as the Einstein's work goes on, with
+// `done` sectors written.
+static void show_fast_progress(Transfer* t, int done)
+{
+    std::string text = fast_progress(t, done);
+    int width = static_cast<int>(text.size());
+    std::printf("\r - %s%*s", text.c_str(), std::max(t->label_width - width, 0), "");
+    t->label_width = std::max(t->label_width, width);
+    std::fflush(stdout);
 }
 
 // Written (and, with -verify, shown right, at once or after rewrites)?
@@ -304,6 +335,10 @@ static BlockFault receive_status(Transfer* t, int first, bool asked)
             continue;
         }
         if (marker != WORKING_NOTICE) return receive_block_marked(marker, status, t->batch_sectors);
+        if (t->packed) {  // at each side it begins
+            ++t->sides_heard;
+            show_fast_progress(t, fast_sectors_done(t));
+        }
         asked = true;
         wait = SECTOR_CALL_S;
     }
@@ -451,14 +486,14 @@ static void fit_stream_room(Transfer* t, int first, int taken)
     else t->stream_room = std::min(t->stream_room * 2, t->stream_most);
 }
 
-// The progress line's label for sector `n`, block `k` of its batch.  The
-// line is rewritten in place: a shorter label is padded to cover the
-// longest one before it.
-static void sector_label(Transfer* t, int n, int k, char (&label)[LABEL_SIZE])
+// The progress line's label for sector `n` (-fast: the sectors written so
+// far).  The line is rewritten in place: a shorter label is padded to
+// cover the longest one before it.
+static void sector_label(Transfer* t, int n, char (&label)[LABEL_SIZE])
 {
-    std::string rate = t->show_rate ? rate_and_time_left(t, t->sectors_before + k) : "";
-    int width = std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d%s", n / t->sectors_per_cylinder,
-                              n % t->sectors_per_cylinder, rate.c_str());
+    int width = t->packed ? std::snprintf(label, sizeof label, "%s", fast_progress(t, fast_sectors_done(t)).c_str())
+                          : std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d",
+                                          n / t->sectors_per_cylinder, n % t->sectors_per_cylinder);
     if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
     else t->label_width = width;
 }
@@ -498,7 +533,7 @@ static BlockFault send_follows(Transfer* t, int first, int taken, int* start)
             continue;
         }
         char label[LABEL_SIZE];
-        sector_label(t, first + *start, *start, label);
+        sector_label(t, first + *start, label);
         std::printf("\r - %s", label);
         std::fflush(stdout);
         build_stream(t, first, *start, t->batch, &t->fetched);
@@ -526,6 +561,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
                   : !send_byte(t->verify ? VERIFY_BATCH : BATCH_BYTE))
         return BLOCK_LINK_DEAD;
     t->granted = 0;  // the next batch's stream goes as this batch's work grants it
+    t->sides_heard = 0;
     char label[LABEL_SIZE];
     int start = 0;
     if (t->packed) {
@@ -543,7 +579,7 @@ static BlockFault send_batch(Transfer* t, int first, bool* waited_for_status)
             fetch_sector(t, sector);
             ++t->fetched;
         }
-        sector_label(t, n, k, label);
+        sector_label(t, n, label);
         if (k < start) {  // the last block the stream brought: its label alone
             std::printf("\r - %s", label);
             std::fflush(stdout);
@@ -750,7 +786,6 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
 
     Transfer t{};
     t.verify = verify != 0 || fast;
-    t.show_rate = fast;
     t.packed = fast;
     // -fast on a line faster than 9600: batches of 40, whose streams fit
     // the Einstein's room; at 9600 the line is the slower by far, and the
@@ -786,7 +821,6 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
     }
 
     t.started = std::chrono::steady_clock::now();
-    t.bytes_at_start = serial_port.bytes_sent;
     t.next_first = t.streamed_first = -1;
     t.stream_most = t.batch_sectors <= FAST_BATCH_SECTORS ? STREAM_MAX_WIDE : STREAM_MAX;
     t.stream_room = t.stream_most;
@@ -815,6 +849,10 @@ static int send_image(DiscImage* loaded, const char* name, int verify, bool fast
                 t.sectors_before -= t.batch_sectors;
                 break;
             }
+        }
+        if (t.packed && first < t.total) {
+            t.sides_heard = t.batch_sectors / SECTORS_PER_SIDE + 1;  // the whole batch
+            show_fast_progress(&t, fast_sectors_done(&t));
         }
     }
     send_byte(END_BYTE);
