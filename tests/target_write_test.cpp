@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "image/dsk_codec.h"
 #include "link/sector_lz.h"
@@ -156,11 +157,16 @@ TEST(TargetWrite, AnyCommandByteButTwoOpensABatchButTheSecondStagesNeedIt)
 TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
 {
     // Two batches of ten sectors: the first block by block, the second
-    // mostly as the stream that goes while the first is written.
+    // mostly as the stream that goes while the first is written (its
+    // sectors of bytes that do not compress, so that more of the stream is
+    // due than the work grants, and its rest comes after the work).
     WritePhase w(EinsteinConfig{}, {40, 10, 10}, true);
     Bytes batch;
+    std::mt19937 noise(38);
     for (int k = 0; k < 20; ++k) {
         Bytes sector = k == 4 || k == 7 || k == 13 ? Bytes(512, 0xE5) : sector_pattern(0, 0, k);
+        if (k >= 10 && k != 13)
+            for (std::uint8_t& b : sector) b = static_cast<std::uint8_t>(noise() >> 24);
         if (k == 2)
             for (std::size_t i = 0; i < sector.size(); ++i) sector[i] = i % 3 ? 0xF4 : 0xF8;
         if (k == 5) {
