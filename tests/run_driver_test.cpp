@@ -77,14 +77,14 @@ TEST(RunDriver, WithoutArgumentsItShowsTheUsage)
     EXPECT_EQ(r.out, BANNER + USAGE);
 }
 
-TEST(RunDriver, TheReadmeShowsTheUsageThatTobrinPrints)
+TEST(RunDriver, TheUsageGuideShowsTheUsageThatTobrinPrints)
 {
-    std::ifstream file(std::string(TOBRIN_SOURCE_DIR) + "/README.md");
+    std::ifstream file(std::string(TOBRIN_SOURCE_DIR) + "/docs/usage.md");
     std::stringstream readme;
     readme << file.rdbuf();
     std::string text = readme.str();
     std::size_t marker = text.find("<!-- the usage of tobrin -? -->\n```\n");
-    ASSERT_NE(marker, std::string::npos) << "the README lost its usage block";
+    ASSERT_NE(marker, std::string::npos) << "docs/usage.md lost its usage block";
     std::size_t start = text.find('\n', text.find("```", marker)) + 1;
     std::string shown = text.substr(start, text.find("```\n", start) - start);
     RunResult r = run_tobrin({"-?"}, "");
