@@ -6,6 +6,7 @@
 // whole and 2 when it was not.
 #include "run/run_driver.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -138,9 +139,14 @@ static std::chrono::steady_clock::time_point line_quiet_since;
 // COMMAND_AFTER_ANSWER_S when the Einstein's answer came last.
 static double line_quiet_s = COMMAND_QUIET_S;
 
-// Sends the program and waits until its bytes have left the port.
+// Sends the program and waits until its bytes have left the port.  They
+// have reached the Einstein no sooner than their line time after the
+// first (a port, or an adapter's buffer, may report them gone earlier):
+// the silence a command needs is counted from then, so that the next
+// block never runs into the program's start.
 static int send_and_drain_program()
 {
+    auto started = std::chrono::steady_clock::now();
     if (!send_target_program()) return 0;
     if (!serial_drain(PROGRAM_SEND_S)) {
         char pending[16];
@@ -150,7 +156,8 @@ static int send_and_drain_program()
                     pending, HALT_EINSTEIN);
         return 0;
     }
-    line_quiet_since = std::chrono::steady_clock::now();
+    auto arrived = started + std::chrono::microseconds(static_cast<long long>(PROGRAM_BLOCK_SIZE * LINK_BYTE_S * 1e6));
+    line_quiet_since = std::max(std::chrono::steady_clock::now(), arrived);
     return 1;
 }
 
