@@ -28,6 +28,12 @@ const char* sector_failure_text(std::uint8_t status);
 
 namespace wire_checks {
 namespace labels = target_program_image_labels;
+// The notices come unasked where the PC may be waiting for a count of
+// sectors (0 to BATCH_SECTORS), a track, a grant, a block marker or a
+// resume's answer: their values are none of those.
+static_assert(WORKING_NOTICE > BATCH_SECTORS && WORKING_NOTICE < GRANT_UNITS);
+static_assert(TIMEOUT_NOTICE > BATCH_SECTORS && TIMEOUT_NOTICE < GRANT_UNITS);
+static_assert(TIMEOUT_NOTICE != WORKING_NOTICE && TIMEOUT_NOTICE != FULL_MARKER && TIMEOUT_NOTICE != FILL_MARKER);
 // The program's largest compressed block is the table's framing around the
 // longest form the compressor makes.
 static_assert(labels::PACKED_MAX == PACKED_HEADER - 3 + LZ_MAX_FORM + PACKED_TRAILER);

@@ -788,7 +788,8 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
     // Einstein sends that block again while the PC waits for the next
     // sector, whose position tells that the stream is out of step, and the
     // read goes on from it through the same recovery as the write (once:
-    // a 15h among the data sent again is not taken for a time-out notice).
+    // a byte of the time-out notice's value among the data sent again is not
+    // taken for the notice).
     std::string copy = write_temp_file({}, "copy.dsk");
     std::remove(copy.c_str());
     VirtualEinstein einstein(

@@ -175,7 +175,7 @@ TEST_F(TargetSerialTest, ASilentPcRunsIntoThePollLimitAndANewFormatCanStart)
     EXPECT_GT(waited, 5.0);
     // The PC was told, with the time-out notice; back in the command loop,
     // a "*" starts a format.
-    EXPECT_EQ(rig.receive_byte(), 0x15);
+    EXPECT_EQ(rig.receive_byte(), target_program_image_labels::TIMEOUT_NOTICE);
     rig.send_byte('*');
     EXPECT_EQ(rig.receive_byte(), 0x00);
     EXPECT_EQ(rig.e().restores, 2);

@@ -110,7 +110,7 @@ TEST(TargetWholeRun, AFormatCommandRightBehindTheProgramIsKept)
     // A byte that arrives after the start, right behind others, is no command.
     rig.receive_byte();  // the drive flags
     einstein_run(&e, 10 * CPU_HZ, false);  // the Einstein times out waiting for the geometry
-    EXPECT_EQ(rig.receive_byte(), 0x15);
+    EXPECT_EQ(rig.receive_byte(), target_program_image_labels::TIMEOUT_NOTICE);
     rig.send({0x00, '*'});
     EXPECT_EQ(rig.run_until_starved(), StopReason::Starved);
     EXPECT_EQ(e.restores, 2) << "no second format";

@@ -331,7 +331,7 @@ TEST(TargetWrite, AGeometryThatMakesNoSenseIsRefusedAndThePcIsTold)
     } cases[] = {{{40, 11, 80}}, {{40, 0, 80}}, {{0, 10, 80}}, {{81, 10, 80}}};
     for (const auto& c : cases) {
         WritePhase w(EinsteinConfig{}, c.geometry);
-        EXPECT_EQ(w.rig.receive_byte(), 0x15) << int(c.geometry[0]) << "/" << int(c.geometry[1]);
+        EXPECT_EQ(w.rig.receive_byte(), label::TIMEOUT_NOTICE) << int(c.geometry[0]) << "/" << int(c.geometry[1]);
         EXPECT_EQ(w.rig.run_until_starved(), StopReason::Starved);
         std::string screen = w.rig.screen_transcript();
         EXPECT_NE(screen.find(" - REFUSED!\r\n---- RESET ----\n\r[ Waiting to proceed\r"), std::string::npos) << screen;

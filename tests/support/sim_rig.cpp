@@ -119,7 +119,7 @@ void SimRig::send_block(const Bytes& block, int bad_passes)
 Bytes SimRig::receive_block(std::size_t length, int bad_passes, bool* fill)
 {
     std::uint8_t marker = receive_byte();
-    while (marker == 0x16) marker = receive_byte();  // the Einstein's word that it still works
+    while (marker == target_program_image_labels::WORKING_NOTICE) marker = receive_byte();  // the Einstein's word that it still works
     if (fill) *fill = marker == 0x03;
     if (marker == 0x03) return Bytes(length, receive_byte());
     for (int pass = 0;; ++pass) {
