@@ -253,6 +253,25 @@ static int find_slot(const TrackBuffer* side, int id)
     return -1;
 }
 
+bool image_sectors_blank(DiscImage* image, int first, int count, int spc, int tracks)
+{
+    const std::int32_t next = image->next_cylinder, quiet = image->quiet;
+    image->quiet = 1;
+    bool blank = true;
+    for (int n = first; n < first + count && blank; ++n) {
+        int cylinder = n / spc, index = n % spc;
+        if (cylinder >= tracks) break;
+        if (index == 0 || n == first) {
+            image->next_cylinder = cylinder;
+            image_load_track(image);
+        }
+        blank = std::memcmp(image_find_sector(image, cylinder, index), blank_sector(), SECTOR_SIZE) == 0;
+    }
+    image->next_cylinder = next;
+    image->quiet = quiet;
+    return blank;
+}
+
 const std::uint8_t* image_find_sector(DiscImage* image, int cylinder, int index)
 {
     if (index < 0 || index >= 2 * SECTORS_PER_SIDE) return blank_sector();

@@ -68,6 +68,11 @@ void image_load_track(DiscImage* image);
 const std::uint8_t* image_find_sector(DiscImage* image, int cylinder, int index);
 // 512 bytes of E5h: one static buffer, refilled at every call.
 const std::uint8_t* blank_sector();
+// Whether the `count` sectors from sector `first` on, the image read as
+// `spc` sectors a cylinder (10: side 0 only) as far as `tracks`, are all
+// blank (past `tracks` they are): a look ahead that prints no warning.
+// The cylinder loaded next stays; the one loaded may be another after it.
+bool image_sectors_blank(DiscImage* image, int first, int count, int spc, int tracks);
 
 // The owner of an opened image: closes it when it goes.
 struct DiscImageCloser {

@@ -1,13 +1,11 @@
 // block_transfer.cpp - the checksummed block exchange, PC side.
 #include "link/block_transfer.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
-
-static const char CHECKSUM_NOTICE[] = " (checksum error)";
 
 const char* block_fault_text(BlockFault fault)
 {
@@ -71,8 +69,7 @@ static BlockFault send_passes(const std::uint8_t* block, int length, bool* notic
     for (int pass = 0;; ++pass) {
         if (pass >= LINK_MAX_PASSES) return fail(BLOCK_TOO_MANY_PASSES);
         if (pass > 0 && label != nullptr && !*notice_shown) {
-            std::printf("%s", CHECKSUM_NOTICE);
-            std::fflush(stdout);
+            link_console().checksum_retry();
             *notice_shown = true;
         }
         std::uint8_t checksum = 0;
@@ -130,10 +127,7 @@ int transfer_block(std::uint8_t* block, int length, const char* label, int send)
 
 BlockFault exchange_block(std::uint8_t* block, int length, const char* label, int send)
 {
-    if (label != nullptr) {
-        std::printf("\r - %s", label);
-        std::fflush(stdout);
-    }
+    if (label != nullptr) link_console().progress(label);
 
     bool notice_shown = false;
     BlockFault result;
@@ -153,12 +147,7 @@ BlockFault exchange_block(std::uint8_t* block, int length, const char* label, in
         result = receive_block_marked(marker, block, length);
     }
 
-    if (result == BLOCK_OK && label != nullptr && notice_shown) {
-        // Spaces as long as the notice blank it out; then the cursor goes back after the label.
-        std::printf("\r - %s%*s", label, static_cast<int>(sizeof CHECKSUM_NOTICE - 1), "");
-        std::printf("\r - %s", label);
-        std::fflush(stdout);
-    }
+    if (result == BLOCK_OK && label != nullptr && notice_shown) link_console().checksum_cleared(label);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include "image/dsk_codec.h"
 #include "link/block_transfer.h"
 #include "link/fast_line.h"
+#include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
@@ -19,31 +20,34 @@ enum Start { STARTED, CANNOT_READ, NO_ANSWER };
 
 // Has the Einstein read from sector n on and takes its drive status and
 // flags.  The first time (an empty `disk`) they give the geometry; later
-// they must agree with it.
-static Start start_reading(DiskRead* disk, int n, bool* heard)
+// they must agree with it.  `heard`: the Einstein answered at all.
+struct Started {
+    Start start;
+    bool heard;
+};
+static Started start_reading(DiskRead* disk, int n)
 {
     int spc = disk->sides * SECTORS_PER_SIDE;
     const std::uint8_t where[] = {static_cast<std::uint8_t>(n / spc), static_cast<std::uint8_t>(n % spc)};
-    if (!send_checked_command(READ_COMMAND, where, sizeof where)) return NO_ANSWER;
+    if (!send_checked_command(READ_COMMAND, where, sizeof where)) return {NO_ANSWER, false};
     std::uint8_t status = 0, flags = 0;
-    if (!recv_byte_within(&status, FORMAT_CHECK_S)) return NO_ANSWER;
-    *heard = true;
-    if (status == TIMEOUT_NOTICE) return NO_ANSWER;
+    if (!recv_byte_within(&status, FORMAT_CHECK_S)) return {NO_ANSWER, false};
+    if (status == TIMEOUT_NOTICE) return {NO_ANSWER, true};
     if (status != 0) {
-        std::printf("\n");
+        link_console().progress_ends();
         halt_report("The drive cannot be read: %s", sector_failure_text(status), HALT_EINSTEIN);
-        return CANNOT_READ;
+        return {CANNOT_READ, true};
     }
-    if (!recv_byte_within(&flags, link_answer_s(1))) return NO_ANSWER;
+    if (!recv_byte_within(&flags, link_answer_s(1))) return {NO_ANSWER, true};
     int tracks = (flags & DRIVE_80_TRACKS) ? 80 : 40, sides = (flags & DRIVE_TWO_SIDES) ? 2 : 1;
     if (disk->sectors.empty()) {
         disk->tracks = tracks;
         disk->sides = sides;
         disk->sectors.resize(static_cast<std::size_t>(tracks * sides * SECTORS_PER_SIDE));
     } else if (tracks != disk->tracks || sides != disk->sides) {
-        return NO_ANSWER;  // a flags byte damaged on the line
+        return {NO_ANSWER, true};  // a flags byte damaged on the line
     }
-    return STARTED;
+    return {STARTED, true};
 }
 
 // The record's CRC-16: the sector as read, then its position and status.
@@ -66,7 +70,7 @@ static BlockFault read_sector(DiskRead* disk, int n)
     for (int pass = 0; pass < LINK_MAX_PASSES; ++pass) {
         std::uint8_t head[5];  // track, sector, status, CRC high and low
         if (!recv_byte_within(&head[0], SECTOR_CALL_S)) return silence_fault();
-        if (head[0] == TIMEOUT_NOTICE && n / spc != TIMEOUT_NOTICE) return BLOCK_EINSTEIN_TIMED_OUT;
+        if (head[0] == TIMEOUT_NOTICE) return BLOCK_EINSTEIN_TIMED_OUT;  // never a track
         for (int i = 1; i < 5; ++i)
             if (!recv_byte_within(&head[i], link_answer_s(1))) return silence_fault();
         bool this_one = head[0] == n / spc && head[1] == n % spc;
@@ -107,8 +111,9 @@ int read_disk(DiskRead* disk, ProgramState* program)
     if (!send_stage_two(program, true)) return 0;  // the read is the second stage's
     if (sending) wait_for_quiet_line();
     RecoveryState state{};
-    bool heard = false;
-    Start start = start_reading(disk, 0, &heard);
+    Started first = start_reading(disk, 0);
+    Start start = first.start;
+    bool heard = first.heard;
     int n = 0;
     for (;;) {
         if (start == CANNOT_READ) return 0;
@@ -122,13 +127,15 @@ int read_disk(DiskRead* disk, ProgramState* program)
         }
         // A fault on the line: back to the command loop, and on from sector n.
         int spc = disk->sides * SECTORS_PER_SIDE;
-        auto restart = [&](int, BlockFault why, bool* restart_heard) {
-            if (!wait_for_command_loop(why == BLOCK_EINSTEIN_TIMED_OUT, restart_heard)) return NOT_TAKEN;
-            start = start_reading(disk, n, restart_heard);
-            return start == STARTED ? RESTARTED : start == CANNOT_READ ? RESTART_FATAL : NOT_TAKEN;
+        auto restart = [&](int, BlockFault why) {
+            CommandLoopWait wait = wait_for_command_loop(why == BLOCK_EINSTEIN_TIMED_OUT);
+            if (!wait.back) return RestartAnswer{NOT_TAKEN, wait.heard};
+            Started again = start_reading(disk, n);
+            start = again.start;
+            return RestartAnswer{start == STARTED ? RESTARTED : start == CANNOT_READ ? RESTART_FATAL : NOT_TAKEN,
+                                 wait.heard || again.heard};
         };
-        bool done_after_all = false;
-        if (!recover_at(&state, fault, heard, n / spc, n % spc, READ_RECOVERY, restart, &done_after_all))
+        if (recover_at(&state, fault, heard, n / spc, n % spc, READ_RECOVERY, restart) == RECOVERY_HALTED)
             return 0;
         heard = true;  // the Einstein took up the read again
     }

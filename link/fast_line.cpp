@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/block_transfer.h"
+#include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
@@ -151,8 +152,7 @@ bool send_stage_part(std::uint8_t command, const unsigned char* bytes, int size,
     std::vector<std::uint8_t> code(bytes, bytes + size);
     BlockFault fault = BLOCK_OK;
     for (int tries = 0; tries < STAGE_TWO_TRIES; ++tries) {
-        bool heard = false;
-        if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT, &heard)) break;
+        if (tries > 0 && !wait_for_command_loop(fault == BLOCK_EINSTEIN_TIMED_OUT).back) break;
         if (!send_byte(command)) break;
         fault = BLOCK_OK;
         for (int at = 0; at < size && fault == BLOCK_OK; at += piece)
@@ -192,14 +192,14 @@ bool resend_stage_two(ProgramState* program, bool whole)
 bool send_stage_two(ProgramState* program, bool whole)
 {
     if (resend_stage_two(program, whole)) return true;
-    std::printf("\n");
+    link_console().progress_ends();
     halt_report("The second stage of the program did not get across to the Einstein. Check the cable, then "
                 "run TOBRIN again (with -notrans when the Einstein shows \"[ Waiting to proceed\")",
                 nullptr, HALT_EINSTEIN);
     return false;
 }
 
-int agree_fast_line(ProgramState* program)
+LineAgreed agree_fast_line(ProgramState* program)
 {
     std::string why;
     double quiet_s = COMMAND_AFTER_ANSWER_S;  // the first proposal follows the second stage's answer
@@ -207,12 +207,7 @@ int agree_fast_line(ProgramState* program)
         bool faster = rate.baud != MONITOR_RATE.baud;
         std::string refused = adapter_refuses(rate);
         bool tried = refused.empty();
-        if (tried && try_rate(rate, quiet_s, program)) {
-            if (faster) std::printf(" * The line runs at %d baud\n", rate.baud);
-            else std::printf(" * The line stays at 9600 baud, with one stop bit: %s\n", why.c_str());
-            std::fflush(stdout);
-            return rate.baud;
-        }
+        if (tried && try_rate(rate, quiet_s, program)) return {rate.baud, faster ? "" : why};
         if (tried) {
             quiet_s = COMMAND_QUIET_S;  // after a failed try the Einstein's state is less sure
             char text[64];
@@ -222,9 +217,7 @@ int agree_fast_line(ProgramState* program)
         }
         why += (why.empty() ? "" : "; ") + refused;
     }
-    std::printf(" * The line stays at 9600 baud: %s\n", why.c_str());
-    std::fflush(stdout);
-    return 0;
+    return {0, why};
 }
 
 void return_to_monitor_rate(ProgramState* program)

@@ -9,6 +9,7 @@
 // a 16550 UART (115200 / n) cannot make 31250 or 20833, and some adapters
 // silently round.
 #pragma once
+#include <string>
 
 // What a run has agreed with the Einstein's program beside its first
 // stage.  Each run starts afresh: nothing sent, the monitor's rate.
@@ -33,12 +34,16 @@ void wait_for_quiet_line();
 // The same without the halt report: for a run that learns the stage is
 // gone (the Einstein restarted its program) and sends it again.
 bool resend_stage_two(ProgramState* program, bool whole);
-// Agrees the fastest line both ends can carry, printing the rate used, or
-// why the line stays at 9600 baud; returns the rate agreed (0 when none:
-// the monitor's 9600 baud with two stop bits).  The Einstein, which has
+// The line a run agreed: its rate (0 when none: the monitor's 9600 baud
+// with two stop bits), and why no faster one (empty when the fastest was).
+struct LineAgreed {
+    int baud;
+    std::string why_not_faster;
+};
+// Agrees the fastest line both ends can carry.  The Einstein, which has
 // just echoed the probe when a rate was agreed, takes its next command
 // COMMAND_AFTER_ANSWER_S after it.
-int agree_fast_line(ProgramState* program);
+LineAgreed agree_fast_line(ProgramState* program);
 // After a -fast run: the Einstein (when its program still listens) and the
 // PC back at the monitor's 9615/9600 baud, so that a later run finds the
 // line as the monitor leaves it.  Best effort: nothing is printed.

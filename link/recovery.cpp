@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "link/block_transfer.h"
+#include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
 #include "report/halt_report.h"
@@ -14,25 +15,27 @@
 // block's data, sent again after a damaged answer) is no notice.
 static const double NOTICE_SILENCE_S = 1.0;
 
-bool wait_for_command_loop(bool einstein_timed_out, bool* heard)
+CommandLoopWait wait_for_command_loop(bool einstein_timed_out)
 {
+    CommandLoopWait wait{false, false};
     using Clock = std::chrono::steady_clock;
     Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(LINK_QUIET_LIMIT_S));
     Clock::time_point last = Clock::now();
     std::uint8_t byte = 0;
     double quiet = einstein_timed_out ? 1.0 : LINK_QUIET_S;
     while (recv_byte_within(&byte, quiet)) {
-        *heard = true;
+        wait.heard = true;
         Clock::time_point now = Clock::now();
         bool after_silence = std::chrono::duration<double>(now - last).count() >= NOTICE_SILENCE_S;
         last = now;
         // A notice: it is back in its command loop; let it print and wait.
         // Anything else: it is still talking, and may still wait out a limit.
         quiet = byte == TIMEOUT_NOTICE && after_silence ? 1.0 : LINK_QUIET_S;
-        if (now >= end) return false;
+        if (now >= end) return wait;
     }
     serial_discard_input();
-    return !serial_port.failed;
+    wait.back = !serial_port.failed;
+    return wait;
 }
 
 bool send_checked_command(std::uint8_t command, const std::uint8_t* parameters, int count)
@@ -46,19 +49,18 @@ bool send_checked_command(std::uint8_t command, const std::uint8_t* parameters, 
     return send_byte(static_cast<std::uint8_t>(0xFF - sum)) == 1;
 }
 
-bool recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int track, int sector,
-                const RecoveryTexts& texts, const RestartStep& restart, bool* done_after_all)
+RecoveryEnd recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int track, int sector,
+                       const RecoveryTexts& texts, const RestartStep& restart)
 {
-    *done_after_all = false;
     if (fault == BLOCK_TOO_MANY_PASSES || fault == BLOCK_LOST_STEP) ++state->disagreements;
     char where[32];
     std::snprintf(where, sizeof where, "%02d sector %02d", track, sector);
     int silent = heard_in_fault ? 0 : 1;  // tries in a row in which the Einstein said nothing
     for (;;) {
         if (fault == BLOCK_LINK_DEAD || serial_port.failed) {
-            std::printf("\n");
+            link_console().progress_ends();
             halt_report(texts.link_lost, where, HALT_EINSTEIN);
-            return false;
+            return RECOVERY_HALTED;
         }
         if (++state->attempts > LINK_MAX_RECOVERIES || silent >= 2) {
             // An Einstein that kept answering is there: the line spoils
@@ -66,20 +68,18 @@ bool recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int
             const char* why = texts.einstein_gone;
             if (silent < 2 && state->disagreements > 0 && texts.too_noisy != nullptr) why = texts.too_noisy;
             else if (silent < 2 && state->answered) why = texts.bytes_lost;
-            std::printf("\n");
+            link_console().progress_ends();
             halt_report(why, where, HALT_EINSTEIN);
-            return false;
+            return RECOVERY_HALTED;
         }
-        std::printf("\n  + Line fault (%s): %s track %02d sector %02d, try %d of %d\n", block_fault_text(fault),
-                    texts.restarting, track, sector, state->attempts, LINK_MAX_RECOVERIES);
-        std::fflush(stdout);
-        bool heard = false;
-        RestartResult result = restart(state->attempts, fault, &heard);
+        link_console().line_fault(
+            {block_fault_text(fault), texts.restarting, track, sector, state->attempts, LINK_MAX_RECOVERIES});
+        auto [result, heard] = restart(state->attempts, fault);
         state->answered = state->answered || heard || result == RESTARTED || result == ALREADY_DONE;
         switch (result) {
-        case RESTARTED: return true;
-        case ALREADY_DONE: *done_after_all = true; return true;
-        case RESTART_FATAL: return false;
+        case RESTARTED: return RECOVERY_RESTARTED;
+        case ALREADY_DONE: return RECOVERY_DONE_AFTER_ALL;
+        case RESTART_FATAL: return RECOVERY_HALTED;
         case NOT_TAKEN: break;
         }
         silent = heard ? 0 : silent + 1;

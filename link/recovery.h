@@ -36,9 +36,21 @@ struct RecoveryTexts {
     const char* bytes_lost;     // it answered every time, but the work never got across: bytes lost on the line
 };
 
+// What one try of the restart did, and whether the Einstein said anything meanwhile.
+struct RestartAnswer {
+    RestartResult result;
+    bool heard;
+};
 // One try of the restart: bring the Einstein back (wait_for_command_loop)
-// and send the command; *heard set when it said anything meanwhile.
-using RestartStep = std::function<RestartResult(int attempt, BlockFault fault, bool* heard)>;
+// and send the command.
+using RestartStep = std::function<RestartAnswer(int attempt, BlockFault fault)>;
+
+// What a recovery came to.
+enum RecoveryEnd {
+    RECOVERY_HALTED,          // it gave up, after a halt report
+    RECOVERY_RESTARTED,       // the work goes on from the position
+    RECOVERY_DONE_AFTER_ALL,  // it got across without a restart
+};
 
 // Recovers from `fault` at track/sector: a line "  + Line fault (...):
 // <restarting> track tt sector ss, try n of 5" for every try, then the
@@ -48,17 +60,18 @@ using RestartStep = std::function<RestartResult(int attempt, BlockFault fault, b
 // (an Einstein that answered, blocks that never got across: an adapter
 // that does not stop at CTS, a TTL-level adapter, no RTS/CTS in the cable).  `heard_in_fault` tells whether the Einstein said anything
 // in the exchange that failed (a silent one counts as the first silent try).
-// True when the work goes on (*done_after_all: it got across without a
-// restart); false after a halt report.
-bool recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int track, int sector,
-                const RecoveryTexts& texts, const RestartStep& restart, bool* done_after_all);
+RecoveryEnd recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int track, int sector,
+                       const RecoveryTexts& texts, const RestartStep& restart);
 
 // Waits until the line has been silent long enough for the Einstein to be
 // back in its command loop: its poll limit and a margin, or - after its
 // time-out notice - a moment to print.  Everything that arrives is
-// dropped; *heard is set when anything did.  False when the line never
-// falls silent (LINK_QUIET_LIMIT_S) or the port failed.
-bool wait_for_command_loop(bool einstein_timed_out, bool* heard);
+// dropped.
+struct CommandLoopWait {
+    bool back;   // the line fell silent (false: it never did, LINK_QUIET_LIMIT_S, or the port failed)
+    bool heard;  // anything arrived meanwhile
+};
+CommandLoopWait wait_for_command_loop(bool einstein_timed_out);
 // Sends a command byte, its parameters and a check byte that makes the
 // parameters and itself sum to FFh.  False when the port failed.
 bool send_checked_command(std::uint8_t command, const std::uint8_t* parameters, int count);

@@ -18,12 +18,13 @@
 #include "image/dsk_writer.h"
 #include "link/disk_read.h"
 #include "link/fast_line.h"
-#include "link/image_transfer.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
 #include "platform/serial_device.h"
 #include "report/halt_report.h"
+#include "run/image_send.h"
+#include "run/link_lines.h"
 #include "run/prompts.h"
 #include "target/loader_listing.h"
 #include "target/program_stages.h"
@@ -176,7 +177,7 @@ static bool prepare_program(ProgramState* program)
 {
     let_line_fall_quiet();
     if (!send_stage_two(program, false)) return false;
-    bool agreed = run_options.fast != 0 && agree_fast_line(program) > 0;
+    bool agreed = run_options.fast != 0 && print_line_agreed(agree_fast_line(program)) > 0;
     line_quiet_since = std::chrono::steady_clock::now();
     line_quiet_s = agreed ? COMMAND_AFTER_ANSWER_S : COMMAND_QUIET_S;
     if (run_options.fast == 0) return true;
@@ -266,8 +267,7 @@ static FormatResult format_disk(bool checked)
     std::fflush(stdout);
     std::uint8_t status = TIMEOUT_NOTICE;
     for (int tries = 0; tries < FORMAT_COMMAND_TRIES && status == TIMEOUT_NOTICE; ++tries) {
-        bool heard = false;
-        if (tries > 0 && !wait_for_command_loop(true, &heard)) break;
+        if (tries > 0 && !wait_for_command_loop(true).back) break;
         if (!send_byte(checked ? CHECKED_FORMAT_COMMAND : FORMAT_COMMAND)) {
             if (tries > 0) break;
             halt_report("The format command could not be sent: the port took no byte. Check that the Einstein "
@@ -442,6 +442,7 @@ struct PortCloser {
 
 int run_main(int argc, char** argv)
 {
+    print_link_events();
     print_banner();
     // The ways out before the port is open release the list too: nothing
     // depends on it then, and leak checkers see a clean exit.

@@ -9,6 +9,7 @@
 #include "link/block_transfer.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
+#include "run/link_lines.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/stdout_capture.h"
 
@@ -22,6 +23,7 @@ class BlockTransferTest : public testing::Test {
 protected:
     void SetUp() override
     {
+        print_link_events();
         line.export_as(1);
         ASSERT_EQ(serial_open(1, 9600, 8, 0, 2, 1), 1);
     }

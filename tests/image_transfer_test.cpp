@@ -5,7 +5,7 @@
 
 #include "image/default_image.h"
 #include "image/disc_image.h"
-#include "link/image_transfer.h"
+#include "run/image_send.h"
 #include "link/serial_port.h"
 #include "tests/support/disc_builder.h"
 #include "tests/support/einstein_peer.h"
