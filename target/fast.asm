@@ -56,13 +56,7 @@ fast_drain:                         ; the answer leaves at the old rate
 fast_probe_byte:
         ld   bc,8000h               ; 32,768 polls of 52 T: 0.43 s a byte
 fast_poll:
-        in   a,(USART_CONTROL)      ; 11
-        bit  USART_RXRDY,a          ;  8
-        jr   nz,fast_got            ;  7
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,fast_poll           ; 12
+        usart_count USART_RXRDY fast_got dec fast_poll ; 52 T a poll
         jr   fast_back              ; no probe: the PC is not at this rate
 fast_got:
         in   a,(USART_DATA)
@@ -97,13 +91,7 @@ drain_until_quiet:
 drain_until_quiet_quiet:
         ld   bc,QUIET_POLLS
 drain_until_quiet_poll:
-        in   a,(USART_CONTROL)
-        bit  USART_RXRDY,a
-        jr   nz,drain_until_quiet_byte
-        dec  bc
-        ld   a,b
-        or   c
-        jr   nz,drain_until_quiet_poll
+        usart_count USART_RXRDY drain_until_quiet_byte dec drain_until_quiet_poll ; 52 T a poll
         ret
 drain_until_quiet_byte:
         in   a,(USART_DATA)

@@ -207,34 +207,7 @@ format_side:
         ld   d,a
         ld   h,10
 format_sector:
-        ld   bc,12*256+00h          ; ID sync field
-        call feed_controller
-        ld   bc,3*256+0F5h          ; three A1h sync bytes, CRC preset
-        call feed_controller
-        ld   bc,1*256+0FEh          ; ID address mark
-        call feed_controller
-        ld   b,1                    ; C: cylinder
-        ld   c,e
-        call feed_controller
-        ld   b,1                    ; H: head
-        ld   c,d
-        call feed_controller
-        ld   b,1                    ; R: sector ID, interleaved
-        ld   c,(ix+0)
-        inc  ix
-        call feed_controller
-        ld   bc,1*256+02h           ; N: 512 bytes
-        call feed_controller
-        ld   bc,1*256+0F7h          ; ID CRC
-        call feed_controller
-        ld   bc,22*256+4Eh          ; gap between ID and data
-        call feed_controller
-        ld   bc,12*256+00h          ; data sync field
-        call feed_controller
-        ld   bc,3*256+0F5h
-        call feed_controller
-        ld   bc,1*256+0FBh          ; data address mark
-        call feed_controller
+        sector_rows feed_controller e d ix ; ID field, gap, data sync, address mark
         ld   bc,0*256+0E5h          ; 512 bytes of E5h: two runs of 256
         call feed_controller
         ld   bc,0*256+0E5h
@@ -260,11 +233,7 @@ format_gap:                         ; 4Eh until the index pulse ends it
 ; The controller ending the command here, before the template is complete,
 ; is a failure: format_failed.  Changes A and B.
 feed_controller:                    ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,feed_ended_early    ;  7
-        rrca                        ;  4  data request -> carry
-        jr   nc,feed_controller     ;  7/12
+        fdc_await feed_ended_early feed_controller ; 33 (38 round again)
         ld   a,c                    ;  4
         out  (FDC_DATA),a           ; 11
         djnz feed_controller        ; 13/8

@@ -277,43 +277,24 @@ lay_read_sector:
         ld   l,0
         ld   e,l                    ; E = every difference, ORed
 lay_read_search:                    ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_read_end        ;  7
-        rrca                        ;  4  data request -> carry
-        jr   c,lay_read_first       ;  7/12
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK       ;  7
-        jr   z,lay_read_search      ; 12/7 = 63 T a poll
+        fdc_request lay_read_end lay_read_first ; 33 (38 on a request)
+        line_look lay_read_search   ; 25 (30 round again: 63 T a poll)
         call fdc_request_first      ; 62  a byte from the line: the
         jr   z,lay_read_first       ; 7   controller's request goes first
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_read_search        ; 12
+        line_store lay_read_search  ; 36
 lay_read_first:
         in   a,(FDC_DATA)           ; the first byte, then the line
         xor  (hl)
         ld   e,a
         inc  hl
 lay_read_data:                      ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_read_end        ;  7
-        rrca                        ;  4  data request -> carry
-        jr   nc,lay_read_data       ;  7/12
+        fdc_await lay_read_end lay_read_data ; 33 (38 round again)
         in   a,(FDC_DATA)           ; 11
         xor  (hl)                   ;  7  0 when it is the batch's
         or   e                      ;  4
         ld   e,a                    ;  4
         inc  hl                     ;  6
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK       ;  7
-        jr   z,lay_read_data        ; 12/7
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_read_data          ; 12
+        line_take lay_read_data     ; 30 round again, 61 with a byte
 lay_read_end:
         exx
         ld   (stream_write),hl
@@ -352,53 +333,24 @@ lay_write_sector:
         ld   hl,(mos_buffer)
         ld   c,FDC_DATA
 lay_write_search:                   ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_write_end       ;  7
-        rrca                        ;  4  data request -> carry
-        jr   c,lay_write_first      ;  7/12
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK       ;  7
-        jr   z,lay_write_search     ; 12/7
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_write_search       ; 12
+        fdc_request lay_write_end lay_write_first ; 33 (38 on a request)
+        line_take lay_write_search  ; 30 round again, 61 with a byte
 lay_write_first:                    ; the first byte is asked for 2 byte
         outi                        ; times after the ID field, the second
 lay_write_second:                   ; as the data field begins
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_write_end       ;  7
-        rrca                        ;  4  data request -> carry
-        jr   c,lay_write_data_first ;  7/12
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK       ;  7
-        jr   z,lay_write_second     ; 12/7
+        fdc_request lay_write_end lay_write_data_first ; 33 (38 on a request)
+        line_look lay_write_second  ; 25 (30 round again)
         call fdc_request_first      ; 62
         jr   z,lay_write_data_first ;  7
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_write_second       ; 12
+        line_store lay_write_second ; 36
 lay_write_data_first:
         outi
         jr   lay_write_line
 lay_write_data:                     ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_write_end       ;  7
-        rrca                        ;  4  data request -> carry
-        jr   nc,lay_write_data      ;  7/12
+        fdc_await lay_write_end lay_write_data ; 33 (38 round again)
         outi                        ; 16  (HL) to the controller, HL + 1
 lay_write_line:
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK       ;  7
-        jr   z,lay_write_data       ; 12/7
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_write_data         ; 12
+        line_take lay_write_data    ; 30 round again, 61 with a byte
 lay_write_end:
         exx
         ld   (stream_write),hl
@@ -608,34 +560,7 @@ lay_gap_first:
         ld   e,a
         ld   iy,(lay_ids)
 lay_sector:
-        ld   bc,12*256+00h          ; ID sync field
-        call lay_feed
-        ld   bc,3*256+0F5h          ; three A1h sync bytes, CRC preset
-        call lay_feed
-        ld   bc,1*256+0FEh          ; ID address mark
-        call lay_feed
-        ld   b,1                    ; C: cylinder
-        ld   c,d
-        call lay_feed
-        ld   b,1                    ; H: head
-        ld   c,e
-        call lay_feed
-        ld   b,1                    ; R: sector ID, interleaved
-        ld   c,(iy+0)
-        inc  iy
-        call lay_feed
-        ld   bc,1*256+02h           ; N: 512 bytes
-        call lay_feed
-        ld   bc,1*256+0F7h          ; ID CRC
-        call lay_feed
-        ld   bc,22*256+4Eh          ; gap between ID and data
-        call lay_feed
-        ld   bc,12*256+00h          ; data sync field
-        call lay_feed
-        ld   bc,3*256+0F5h
-        call lay_feed
-        ld   bc,1*256+0FBh          ; data address mark
-        call lay_feed
+        sector_rows lay_feed d e iy ; ID field, gap, data sync, address mark
         pop  hl                     ; 10  the plan's entry for this slot
         ld   a,h                    ;  4
         or   a                      ;  4
@@ -718,22 +643,12 @@ lay_not_laid:
 ; command that ends here ends the Write Track early: lay_ended.
 ; Changes A, B, HL' and B'.
 lay_feed:                           ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_ended           ;  7
-        rrca                        ;  4  data request -> carry
-        jr   nc,lay_feed            ;  7/12
+        fdc_await lay_ended lay_feed ; 33 (38 round again)
         ld   a,c                    ;  4
         out  (FDC_DATA),a           ; 11
         dec  b                      ;  4
         ret  z                      ;  5/11
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK      ;  7
-        jr   z,lay_feed             ; 12/7
-        exx                         ;  4
-        ini                         ; 16  the line's byte to (HL'), HL' + 1
-        exx                         ;  4
-        jr   lay_feed               ; 12
+        line_take lay_feed          ; 30 round again, 61 with a byte
 
 ; lay_copy - supply the B bytes from HL on (B = 0: 256), one per data
 ; request, looking at the line after every byte but the last as lay_feed
@@ -741,23 +656,13 @@ lay_feed:                           ; T-states
 ; next is answered at most 60 T late after one.
 ; Changes A, B, HL, HL' and B'.
 lay_copy:                           ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,lay_ended           ;  7
-        rrca                        ;  4  data request -> carry
-        jr   nc,lay_copy            ;  7/12
+        fdc_await lay_ended lay_copy ; 33 (38 round again)
         ld   a,(hl)                 ;  7
         out  (FDC_DATA),a           ; 11
         inc  hl                     ;  6
         dec  b                      ;  4
         ret  z                      ;  5/11
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK      ;  7
-        jr   z,lay_copy             ; 12/7
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_copy               ; 12
+        line_take lay_copy          ; 30 round again, 61 with a byte
 
 ; lay_index_wait - the Write Track's wait for the index pulse, its first
 ; byte in the data register: the line's bytes are put at HL' meanwhile
@@ -774,9 +679,7 @@ lay_index_spin:                     ; T-states
         in   a,(FDC_COMMAND)        ; 11
         cp   81h                    ;  7
         jr   nz,lay_index_came      ;  7/12
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK      ;  7
-        jr   z,lay_index_spin       ; 12/7
+        line_look lay_index_spin    ; 25 (30 round again)
         ini                         ; 16
         jr   lay_index_spin         ; 12
 lay_index_came:
@@ -799,13 +702,7 @@ lay_tail:                           ; T-states
         jr   nc,lay_tail            ; 12/7
         ld   a,c                    ;  4
         out  (FDC_DATA),a           ; 11
-        in   a,(USART_CONTROL)      ; 11
-        and  USART_RXRDY_MASK      ;  7
-        jr   z,lay_tail             ; 12/7
-        exx                         ;  4
-        ini                         ; 16
-        exx                         ;  4
-        jr   lay_tail               ; 12
+        line_take lay_tail          ; 30 round again, 61 with a byte
 
 ; lay_mark_clean - the compressed batch's sector just taken, whose status
 ; byte is at DE: marked LAY_CLEAN when its block said that none of its

@@ -231,14 +231,8 @@ packed_get:
         push bc
         ld   d,POLL_ROUNDS
         ld   bc,0
-packed_poll:                        ; T-states
-        in   a,(USART_CONTROL)      ; 11
-        bit  USART_RXRDY,a          ;  8
-        jr   nz,packed_ready        ;  7
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,packed_poll         ; 12  = 52 T a poll
+packed_poll:
+        usart_count USART_RXRDY packed_ready dec packed_poll ; 52 T a poll
         dec  d
         jr   nz,packed_poll
         jp   link_timeout
@@ -652,14 +646,8 @@ stream_finish_check:
         jr   z,stream_finish_check
 stream_finish_wait:
         ld   bc,0
-stream_finish_poll:                 ; T-states
-        in   a,(USART_CONTROL)      ; 11
-        bit  USART_RXRDY,a          ;  8
-        jr   nz,stream_finish_byte  ;  7
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,stream_finish_poll  ; 12  = 52 T a poll
+stream_finish_poll:
+        usart_count USART_RXRDY stream_finish_byte dec stream_finish_poll ; 52 T a poll
         jr   stream_finish_done     ; quiet: the rest was lost
 stream_finish_byte:
         call stream_poll            ; (it takes the byte)

@@ -29,6 +29,7 @@
 ; ---------------------------------------------------------------------------
         include 'einstein.inc'
         include 'wire.inc'          ; the line's values (link/wire_table.def)
+        include 'loops.inc'         ; the poll loops' recurring pieces
 
 sector_buffer:  equ 0900h       ; right above the program's 2048 bytes
 STACK_ROOM:     equ 256         ; bytes of stack above the workspace

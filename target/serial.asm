@@ -49,14 +49,8 @@ flush_more:
 wait_byte:
         call rts_on
         ld   bc,0
-wait_byte_poll:                     ; T-states
-        in   a,(USART_CONTROL)      ; 11
-        bit  USART_RXRDY,a          ;  8
-        jr   nz,wait_byte_ready     ;  7
-        inc  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,wait_byte_poll      ; 12  = 52 T a poll
+wait_byte_poll:
+        usart_count USART_RXRDY wait_byte_ready inc wait_byte_poll ; 52 T a poll
         dec  bc                     ; the count stays at FFFFh
         jr   wait_byte_poll
 wait_byte_ready:
@@ -71,14 +65,8 @@ get_byte:
         push de
         ld   d,POLL_ROUNDS
         ld   bc,0
-get_byte_poll:                      ; T-states
-        in   a,(USART_CONTROL)      ; 11
-        bit  USART_RXRDY,a          ;  8
-        jr   nz,get_byte_ready      ;  7
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,get_byte_poll       ; 12  = 52 T a poll
+get_byte_poll:
+        usart_count USART_RXRDY get_byte_ready dec get_byte_poll ; 52 T a poll
         dec  d
         jr   nz,get_byte_poll
         jp   link_timeout           ; RTS stays on; command_loop drops it
@@ -98,13 +86,7 @@ put_byte:
         ld   d,POLL_ROUNDS
         ld   bc,0
 put_byte_poll:
-        in   a,(USART_CONTROL)      ; 11
-        bit  USART_TXRDY,a          ;  8
-        jr   nz,put_byte_ready      ;  7
-        dec  bc                     ;  6
-        ld   a,b                    ;  4
-        or   c                      ;  4
-        jr   nz,put_byte_poll       ; 12
+        usart_count USART_TXRDY put_byte_ready dec put_byte_poll ; 52 T a poll
         dec  d
         jr   nz,put_byte_poll
         jp   link_timeout

@@ -231,11 +231,7 @@ read_sector_crc:
         ld   d,0FFh
         ld   hl,(mos_buffer)
 read_crc_poll:                      ; T-states
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,read_crc_end        ;  7
-        rrca                        ;  4  data request -> carry
-        jr   nc,read_crc_poll       ; 12/7
+        fdc_await read_crc_end read_crc_poll ; 33 (38 round again)
         in   a,(FDC_DATA)           ; 11
         ld   (hl),a                 ;  7
         inc  hl                     ;  6

@@ -347,11 +347,8 @@ locate_read:
         ret  nz
         ld   b,3                    ; the ID field's third byte: the sector's
 locate_byte:                        ; ID (T-states)
-        in   a,(FDC_COMMAND)        ; 11
-        rrca                        ;  4  busy -> carry
-        jr   nc,locate_done         ;  7  ended: no ID field was found
-        rrca                        ;  4  data request -> carry
-        jr   nc,locate_byte         ; 12  = 38 T a poll: a byte comes every 128 T
+        fdc_await locate_done locate_byte ; ended: no ID field was found; 38 T a
+                                    ; poll: a byte comes every 128 T
         in   a,(FDC_DATA)
         djnz locate_byte
         ld   hl,sector_id_table     ; its slot, and the slot after it
