@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "image/dsk_codec.h"
 #include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
@@ -182,13 +181,8 @@ static int sectors_that(const Transfer* t, int first, Which which)
 // -verify: the CRC-16 of each sector of the batch, high byte first.
 static BlockFault send_batch_crcs(const Transfer* t)
 {
-    std::uint8_t crcs[2 * BATCH_SECTORS];
-    for (int k = 0; k < BATCH_SECTORS; ++k) {
-        std::uint16_t crc = dsk::crc16(&t->batch.sectors[static_cast<std::size_t>(k) * SECTOR_SIZE], SECTOR_SIZE);
-        crcs[2 * k] = static_cast<std::uint8_t>(crc >> 8);
-        crcs[2 * k + 1] = static_cast<std::uint8_t>(crc & 0xFF);
-    }
-    return exchange_block(crcs, sizeof crcs, nullptr, TRANSFER_SEND);
+    WireBytes crcs = sector_crcs(t->batch.sectors.data(), BATCH_SECTORS);
+    return exchange_block(crcs.data(), static_cast<int>(crcs.size()), nullptr, TRANSFER_SEND);
 }
 
 // -fast: the Einstein's answer to the batch byte, or to a follow: how many
@@ -206,8 +200,7 @@ static Taken streamed_taken(Transfer* t, double wait)
     std::uint8_t check = 0;
     if (!count || !recv_byte_within(&check, link_answer_s(1)))
         return {serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER, -1};
-    bool whole = (*count ^ check) == 0xFF && *count <= t->plan.batch_sectors;
-    return {BLOCK_OK, whole ? *count : -1};
+    return {BLOCK_OK, checked_value(*count, check, t->plan.batch_sectors).value_or(-1)};
 }
 
 // -fast: the batch's rest after the batch byte's answer, as streams from
@@ -243,8 +236,8 @@ static Follows send_follows(Transfer* t, int first, Taken taken)
             if (!answered || take_grant(&t->stream, count) || count == WORKING_NOTICE ||
                 !recv_byte_within(&check, link_answer_s(1)) || take_grant(&t->stream, check))
                 start = t->plan.batch_sectors;
-            else if ((count ^ check) == 0xFF && count <= t->plan.batch_sectors)
-                taken.count = count;
+            else
+                taken.count = checked_value(count, check, t->plan.batch_sectors).value_or(taken.count);
             if (serial_port.failed) fault = BLOCK_LINK_DEAD;
             continue;
         }
@@ -289,7 +282,7 @@ BatchResult send_batch(Transfer* t, int first)
         }
         BlockFault fault;
         if (t->packed) {
-            std::vector<std::uint8_t> block = packed_block(t->batch.sectors, k);
+            WireBytes block = packed_block(pack_sector(t->batch.sectors, k));
             if (sector.first_time) {
                 t->packing.sector_bytes += SECTOR_SIZE;
                 t->packing.packed_bytes += block.size();

@@ -3,13 +3,13 @@
 
 #include <cstdio>
 
-#include "image/dsk_codec.h"
 #include "link/block_transfer.h"
 #include "link/fast_line.h"
 #include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
+#include "link/wire_forms.h"
 #include "link/wire_protocol.h"
 #include "report/halt_report.h"
 
@@ -51,12 +51,6 @@ static Started start_reading(DiskRead* disk, int n)
 }
 
 // The record's CRC-16: the sector as read, then its position and status.
-static std::uint16_t record_crc(const ReadSector& sector, std::uint8_t track, std::uint8_t index)
-{
-    const std::uint8_t tail[] = {track, index, sector.status};
-    return dsk::crc16(tail, sizeof tail, dsk::crc16(sector.data, SECTOR_SIZE));
-}
-
 // One record of the sector n in hand: BLOCK_OK once it came whole and was
 // taken.  A record of the sector before (the Einstein did not hear the PC
 // take it) is taken again and skipped; one of another position means the
@@ -73,14 +67,15 @@ static BlockFault read_sector(DiskRead* disk, int n)
         if (head[0] == TIMEOUT_NOTICE) return BLOCK_EINSTEIN_TIMED_OUT;  // never a track
         for (int i = 1; i < 5; ++i)
             if (!recv_byte_within(&head[i], link_answer_s(1))) return silence_fault();
-        bool this_one = head[0] == n / spc && head[1] == n % spc;
-        bool one_before = n > 0 && head[0] == (n - 1) / spc && head[1] == (n - 1) % spc;
+        RecordHead record = record_head(head);
+        bool this_one = record.track == n / spc && record.sector == n % spc;
+        bool one_before = n > 0 && record.track == (n - 1) / spc && record.sector == (n - 1) % spc;
         if (!this_one && !one_before) return BLOCK_LOST_STEP;
         ReadSector got{};
-        got.status = head[2];
+        got.status = record.status;
         BlockFault fault = exchange_block(got.data, SECTOR_SIZE, this_one ? label : nullptr, TRANSFER_RECEIVE);
         if (fault != BLOCK_OK) return fault;
-        bool whole = record_crc(got, head[0], head[1]) == (head[3] << 8 | head[4]);
+        bool whole = record_crc(got.data, record.track, record.sector, got.status) == record.crc;
         if (!send_byte(whole ? SECTOR_TAKEN : ANSWER_AGAIN)) return BLOCK_LINK_DEAD;
         if (whole && this_one) {
             disk->sectors[static_cast<std::size_t>(n)] = got;

@@ -1,27 +1,13 @@
-// packed_stream.h - -fast's compressed sectors on the line (the forms are
-// in docs/protocol.md): a sector's packed block, the stream of blocks that
-// goes out while the Einstein works, and the grants that meter it.
+// packed_stream.h - -fast's compressed sectors on the line: the stream of
+// packed blocks (link/wire_forms.h) that goes out while the Einstein
+// works, and the grants that meter it.
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "link/transfer_plan.h"
-#include "link/wire_protocol.h"
-
-// The packed block of the batch's sector k: its length and a check of it
-// (a length that came damaged would put the two ends out of step), with
-// LAYABLE_FLAG when the sector holds no F5h-F7h (the Write Track may lay
-// it down); its number (with FILLER_FLAG when it is the format's filler);
-// the CRC-16 of the sector, which its read back is compared with, and the
-// compressed form, which may copy from the batch's earlier sectors
-// (neither for the filler: the Einstein lays it down itself); and the
-// CRC-16 of all of that, which the Einstein takes on as the bytes come.
-std::vector<std::uint8_t> packed_block(const std::vector<std::uint8_t>& batch, int k);
-// A stream's header: the length of its blocks, the position of the
-// batch's first sector, and a check byte that makes the five sum to FFh.
-std::array<std::uint8_t, STREAM_HEADER> stream_header(std::size_t length, int track, int sector);
+#include "link/wire_forms.h"
 
 // The bytes of sectors sent and of the blocks they went as (each once).
 struct PackStats {

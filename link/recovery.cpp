@@ -8,6 +8,7 @@
 #include "link/link_console.h"
 #include "link/link_limits.h"
 #include "link/serial_port.h"
+#include "link/wire_forms.h"
 #include "report/halt_report.h"
 
 // The Einstein sends its time-out notice after waiting out a poll limit, so
@@ -40,13 +41,9 @@ CommandLoopWait wait_for_command_loop(bool einstein_timed_out)
 
 bool send_checked_command(std::uint8_t command, const std::uint8_t* parameters, int count)
 {
-    std::uint8_t sum = 0;
-    if (!send_byte(command)) return false;
-    for (int i = 0; i < count; ++i) {
-        if (!send_byte(parameters[i])) return false;
-        sum = static_cast<std::uint8_t>(sum + parameters[i]);
-    }
-    return send_byte(static_cast<std::uint8_t>(0xFF - sum)) == 1;
+    for (std::uint8_t b : checked_command(command, parameters, static_cast<std::size_t>(count)))
+        if (!send_byte(b)) return false;
+    return true;
 }
 
 RecoveryEnd recover_at(RecoveryState* state, BlockFault fault, bool heard_in_fault, int track, int sector,

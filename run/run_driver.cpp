@@ -21,6 +21,7 @@
 #include "link/link_limits.h"
 #include "link/recovery.h"
 #include "link/serial_port.h"
+#include "link/wire_forms.h"
 #include "platform/serial_device.h"
 #include "report/halt_report.h"
 #include "run/image_send.h"
@@ -235,7 +236,7 @@ static bool format_status(std::uint8_t* status, double seconds, bool checked, co
         std::uint8_t complement = 0;
         if (!recv_byte_within(status, pass == 0 ? seconds : link_answer_s(2))) break;
         if (!checked || *status == TIMEOUT_NOTICE) return true;
-        bool whole = recv_byte_within(&complement, link_answer_s(1)) && (*status ^ complement) == 0xFF;
+        bool whole = recv_byte_within(&complement, link_answer_s(1)) && checked_value(*status, complement);
         if (!send_byte(whole ? STATUS_CONFIRMED : ANSWER_AGAIN)) break;
         if (whole) return true;
     }

@@ -7,6 +7,7 @@
 
 #include "image/dsk_codec.h"
 #include "link/sector_lz.h"
+#include "link/wire_forms.h"
 #include "sim/mos.h"
 #include "target/program_stages.h"
 #include "target/target_program.h"
@@ -175,26 +176,11 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         }
         batch.insert(batch.end(), sector.begin(), sector.end());
     }
-    auto block = [&](int n) {  // as the PC makes it (the filler without a CRC and form; 5 flagged wrong)
-        int k = n % 10;
-        bool filler = n == 4 || n == 7 || n == 13;
-        const std::uint8_t* first = &batch[static_cast<std::size_t>(n - k) * 512];
-        const std::uint8_t* sector = first + k * 512;
-        bool layable =
-            n == 5 || std::none_of(sector, sector + 512, [](std::uint8_t b) { return b >= 0xF5 && b <= 0xF7; });
-        Bytes form = filler ? Bytes{} : lz_compress_sector(first, static_cast<std::size_t>(k) * 512);
-        std::uint8_t number = static_cast<std::uint8_t>(k | (filler ? label::FILLER_FLAG : 0));
-        std::uint16_t crc = dsk::crc16(sector, 512);
-        std::size_t length = filler ? 3 : 5 + form.size();
-        std::uint8_t low = static_cast<std::uint8_t>(length),
-                     high = static_cast<std::uint8_t>((length >> 8) | (layable ? label::LAYABLE_FLAG : 0));
-        Bytes b = {low, high, static_cast<std::uint8_t>(0xFF - low - high), number};
-        if (!filler) b.insert(b.end(), {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
-        b.insert(b.end(), form.begin(), form.end());
-        std::uint16_t whole = dsk::crc16(b.data(), b.size());
-        b.push_back(static_cast<std::uint8_t>(whole >> 8));
-        b.push_back(static_cast<std::uint8_t>(whole));
-        return b;
+    auto block = [&](int n) {  // as the PC makes it, but 5 flagged layable (wrongly)
+        Bytes ten(batch.begin() + (n - n % 10) * 512, batch.begin() + (n - n % 10 + 10) * 512);
+        PackedSector packed = pack_sector(ten, n % 10);
+        if (n == 5) packed.layable = true;
+        return packed_block(packed);
     };
     // True when the Einstein's checksum agrees with the PC's, the sum of the
     // block the PC meant (`arrives` is what the line made of it); the PC's
@@ -210,20 +196,13 @@ TEST(TargetWrite, ACompressedBatchTakesEachBlockOnceAtItsPlace)
         w.rig.send_byte(static_cast<std::uint8_t>(mine ^ damage));
         return theirs == mine;
     };
-    // The stream of the batch at track 1 sector 0: its header, then blocks.
-    auto stream = [](const std::vector<Bytes>& blocks, std::uint8_t track) {
-        Bytes s(5, 0);
-        for (const Bytes& b : blocks) s.insert(s.end(), b.begin(), b.end());
-        std::size_t length = s.size() - 5;
-        s[0] = static_cast<std::uint8_t>(length);
-        s[1] = static_cast<std::uint8_t>(length >> 8);
-        s[2] = track;
-        s[4] = static_cast<std::uint8_t>(0xFF - s[0] - s[1] - s[2]);
-        return s;
-    };
+    // The stream of a batch at sector 0 of the track: its header, then blocks.
+    auto stream = [](const std::vector<Bytes>& blocks, std::uint8_t track) { return stream_of(blocks, track, 0); };
     // The batch byte, then the batch's track and sector, checked.
     auto open_batch = [&](std::uint8_t track, std::uint8_t check_damage = 0) {
-        w.rig.send(Bytes{label::PACKED_BATCH, track, 0, static_cast<std::uint8_t>((0xFF - track) ^ check_damage)});
+        Bytes command = checked_command(label::PACKED_BATCH, {track, 0});
+        command.back() ^= check_damage;
+        w.rig.send(command);
     };
     open_batch(0);
     EXPECT_EQ(w.rig.receive(2), (Bytes{0, 0xFF}));  // nothing came ahead

@@ -1,12 +1,11 @@
-// The image write's plan and -fast's packed forms, without a line: the fit
-// to the drive, the order of the batches, the blank look ahead, and the
-// framing of a packed block, a stream header and the grants.
+// The image write's plan and -fast's stream, without a line: the fit to
+// the drive, the order of the batches, the blank look ahead, the grants
+// and the stream's room.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "image/dsk_codec.h"
 #include "link/packed_stream.h"
 #include "link/transfer_plan.h"
 #include "tests/support/disc_builder.h"
@@ -89,35 +88,11 @@ TEST(TransferPlan, TheLastBatchLeadsOnlyWhenItIsBlank)
     EXPECT_FALSE(batch_sector(plan, &cursor, &batch, 0).first_time);
 }
 
-TEST(PackedStream, TheFramingOfABlockAStreamHeaderAndTheGrants)
+TEST(PackedStream, GrantsAddUpUntilTheRestIsGranted)
 {
-    std::vector<std::uint8_t> batch(2 * SECTOR_SIZE, BLANK_BYTE);
-    for (int i = 0; i < SECTOR_SIZE; ++i) batch[SECTOR_SIZE + i] = static_cast<std::uint8_t>(i * 7);
-    // The filler: its number with FILLER_FLAG and the block's CRC, nothing more.
-    std::vector<std::uint8_t> filler = packed_block(batch, 0);
-    ASSERT_EQ(filler.size(), 4u + PACKED_TRAILER);
-    EXPECT_EQ(filler[0] + (filler[1] & ~LAYABLE_FLAG) * 256, 1 + PACKED_TRAILER);
-    EXPECT_EQ(static_cast<std::uint8_t>(filler[0] + filler[1] + filler[2]), 0xFF);
-    EXPECT_EQ(filler[3], FILLER_FLAG);
-    // A sector holding F5h-F7h may not be laid by the Write Track.
-    std::vector<std::uint8_t> data = packed_block(batch, 1);
-    EXPECT_EQ(data[1] & LAYABLE_FLAG, 0);
-    EXPECT_EQ(data[3], 1);
-    EXPECT_EQ(data[0] + data[1] * 256, static_cast<int>(data.size()) - 3);
-    std::uint16_t crc = dsk::crc16(&batch[SECTOR_SIZE], SECTOR_SIZE);
-    EXPECT_EQ(data[4] << 8 | data[5], crc);
-    std::uint16_t block_crc = dsk::crc16(data.data(), data.size() - 2);
-    EXPECT_EQ(data[data.size() - 2] << 8 | data[data.size() - 1], block_crc);
-
-    auto header = stream_header(0x1234, 39, 10);
-    EXPECT_EQ(header[0], 0x34);
-    EXPECT_EQ(header[1], 0x12);
-    EXPECT_EQ(header[2], 39);
-    EXPECT_EQ(header[3], 10);
-    EXPECT_EQ(static_cast<std::uint8_t>(header[0] + header[1] + header[2] + header[3] + header[4]), 0xFF);
-
     PackedStream stream = stream_with_room(STREAM_MAX);
     EXPECT_FALSE(take_grant(&stream, GRANT_UNITS - 1));  // a count or a notice
+    EXPECT_FALSE(take_grant(&stream, WORKING_NOTICE));
     EXPECT_TRUE(take_grant(&stream, GRANT_UNITS + 3));
     EXPECT_TRUE(take_grant(&stream, GRANT_UNITS + 127));
     EXPECT_EQ(stream.granted, static_cast<std::size_t>(130 * GRANT_UNIT));
