@@ -69,10 +69,18 @@ void write_port(Z80EX_CONTEXT*, Z80EX_WORD port16, Z80EX_BYTE value, void* user)
 {
     Einstein* e = static_cast<Einstein*>(user);
     int port = port16 & 0xFF;
-    if (port == PORT_USART_DATA) einstein_disk_work(e, DiskWork::None);
+    if (port == PORT_USART_DATA) {
+        einstein_disk_work(e, DiskWork::None);
+        if (e->on_send) e->on_send(e, &value);
+    }
     if (port == PORT_USART_DATA || port == PORT_USART_CONTROL) usart_write(&e->usart, port, value, access_time(e));
-    else if (port == PORT_FDC_FIRST)
+    else if (port == PORT_FDC_FIRST) {
+        // A Write Track the program gives through the port is a format laid
+        // down with the writes: the side's writing begins (the monitor's
+        // format call is the format's own phase).
+        if (value >> 4 == WD_WRITE_TRACK) einstein_disk_work(e, DiskWork::Writing, e->fdc.head_track, e->fdc.side);
         einstein_fdc_command(e, value, access_time(e));
+    }
     else if (port > PORT_FDC_FIRST && port <= PORT_FDC_LAST)
         wd1770_write(&e->fdc, port - PORT_FDC_FIRST, value, access_time(e));
     else if (port == PORT_DRIVE_SELECT)

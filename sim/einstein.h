@@ -104,6 +104,7 @@ struct Einstein {
     bool booted;                    // started by einstein_boot (its stack below FCFFh is the program's)
     bool was_reset;                 // the arranged reset happened: the monitor waits at its prompt
     std::vector<std::pair<std::uint16_t, std::function<void(Einstein*)>>> traps;  // run before the instruction at an address
+    std::function<void(Einstein*, std::uint8_t* byte)> on_send;  // run as the Z80 writes a byte to the 8251 to send (it may change it)
 };
 
 void einstein_init(Einstein* e, const EinsteinConfig& config);

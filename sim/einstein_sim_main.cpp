@@ -22,8 +22,8 @@
 #include "image/default_image.h"
 #include "image/disc_image.h"
 #include "sim/einstein.h"
+#include "sim/program_probe.h"
 #include "target/monitor_loader.h"
-#include "target/target_program.h"
 
 namespace {
 
@@ -73,6 +73,9 @@ void usage()
         "  --drop-byte-from-einstein N    drop the Einstein's N-th byte (from 0: the\n"
         "                       first format status byte)\n"
         "  --change-byte-from-einstein N  change the Einstein's N-th byte\n"
+        "  --change-at EVENT[:N]  change the byte of a protocol event, its N-th time\n"
+        "                       (default 1): format-status, drive-flags, follow-answer,\n"
+        "                       stage-checksum, record-answer, record-fill-value\n"
         "  --cut-line-at S      from S emulated seconds on, nothing passes either way\n"
         "  --faults-from-start  drop and change bytes from the start; by default they begin\n"
         "                       when the program starts (the typed loader has no checksum:\n"
@@ -133,6 +136,7 @@ struct Options {
     std::string disk_path;
     bool boot_disk = false;
     bool faults_from_start = false;
+    std::string change_at;         // a protocol event whose byte is changed
     bool boot = false;
     bool quiet = false;
 };
@@ -215,6 +219,8 @@ bool parse(int argc, char** argv, Options* o)
             o->config.line.drop_byte_from = std::strtoull(argv[++i], nullptr, 10);
         } else if (a == "--change-byte-from-einstein" && i + 1 < argc) {
             o->config.line.change_byte_from = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--change-at" && i + 1 < argc) {
+            o->change_at = argv[++i];
         } else if (a == "--cut-line-at") {
             if (!at(&o->config.line.cut_at)) return false;
         } else if (a == "--late-cts") {
@@ -404,71 +410,6 @@ bool compare_with_image(Einstein* e, const std::string& path)
     return differ == 0;
 }
 
-// Counts the blocks the program took in with a byte changed on the line:
-// full blocks whose 8-bit checksum let the change through, blocks in the
-// fill form, which have no checksum at all, and compressed blocks (-fast)
-// whose CRC-16 let it through.
-struct BlockWatch {
-    std::uint64_t changed_at_start = 0;
-    std::uint64_t full_taken_changed = 0;
-    std::uint64_t fill_taken_changed = 0;
-    std::uint64_t compressed_taken_changed = 0;
-};
-BlockWatch block_watch;
-
-// When the format command was taken: the plain one or the one whose
-// format is laid down with the writes; UINT64_MAX before either.
-std::uint64_t format_time(const Einstein* e, int at_format, int at_laid_format)
-{
-    return std::min(einstein_watch_time(e, at_format), einstein_watch_time(e, at_laid_format));
-}
-
-void watch_blocks(Einstein* e)
-{
-    namespace label = target_program_image_labels;
-    // A new block, and each new pass of a full block: only the pass that is
-    // taken counts.
-    for (std::uint16_t start : {label::recv_block, label::recv_block_pass})
-        einstein_trap(e, start, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
-    einstein_trap(e, label::recv_block_agreed, [](Einstein* m) {
-        if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.full_taken_changed++;
-    });
-    einstein_trap(e, label::recv_block_filled, [](Einstein* m) {
-        if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.fill_taken_changed++;
-    });
-    einstein_trap(e, label::packed_pass, [](Einstein* m) { block_watch.changed_at_start = m->usart.corrupted_taken; });
-    // A side laid down with the writes: its Write Track is writing.
-    einstein_trap(e, label::lay_command, [](Einstein* m) {
-        einstein_disk_work(m, DiskWork::Writing, m->fdc.head_track, m->fdc.side);
-    });
-    // A block of the stream (the stream area): taken with a changed byte when
-    // one was stored within it.  The stream begins anew with each batch's work.
-    // So does each stream of a batch's rest, sent after its batch byte.
-    for (std::uint16_t start : {label::packed_received, label::stream_follow})
-        einstein_trap(e, start, [](Einstein* m) { m->changed_stores.clear(); });
-    // A block judged ahead (while the rest of its stream came) is looked
-    // at as it is judged; its record is taken later.
-    auto stream_block_taken = [](Einstein* m) {
-        auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
-        std::uint16_t at = word(label::packed_at);
-        std::uint16_t first = word(label::stream_read);
-        std::uint16_t end = static_cast<std::uint16_t>(at + (word(first) & 0x7FFF));
-        auto changed = m->changed_stores.lower_bound(first);
-        if (changed != m->changed_stores.end() && *changed < end) block_watch.compressed_taken_changed++;
-    };
-    einstein_trap(e, label::ahead_judged, stream_block_taken);
-    einstein_trap(e, label::packed_taken, [stream_block_taken](Einstein* m) {
-        auto word = [m](std::uint16_t a) { return static_cast<std::uint16_t>(m->ram[a] | m->ram[a + 1] << 8); };
-        std::uint16_t at = word(label::packed_at);
-        if (at >= label::ahead_records && at < label::ahead_records + 4 * label::BATCH_SECTORS) return;
-        if (at == label::packed_block) {  // one received by itself
-            if (m->usart.corrupted_taken > block_watch.changed_at_start) block_watch.compressed_taken_changed++;
-            return;
-        }
-        stream_block_taken(m);
-    });
-}
-
 // Revolutions per track side of each disk phase: the format (its first
 // Write Track to the end of its last; and from the format command on, the
 // drive check and the spin-up included), the writing and the reading (see
@@ -543,14 +484,10 @@ int main(int argc, char** argv)
         return 1;
     }
     einstein_load(&e, 0x1000, monitor_loader_image, monitor_loader_length);
-    int at_program = einstein_watch(&e, target_program_image_labels::program_start);
-    int at_format = einstein_watch(&e, target_program_image_labels::format_disk);
-    int at_laid_format = einstein_watch(&e, target_program_image_labels::lay_format);
-    int at_write = einstein_watch(&e, target_program_image_labels::write_image);
-    watch_blocks(&e);
-    if (!o.faults_from_start) {
-        e.line_faults.active = false;
-        einstein_trap(&e, target_program_image_labels::program_start, [](Einstein* m) { m->line_faults.active = true; });
+    ProgramProbe probe = probe_program(&e, o.faults_from_start);
+    if (!o.change_at.empty() && !probe_change_at(&e, o.change_at.c_str())) {
+        std::printf("einstein-sim: no protocol event %s (try --help)\n", o.change_at.c_str());
+        return 1;
     }
     ScreenShow show;
     if (o.boot_disk) {
@@ -597,9 +534,9 @@ int main(int argc, char** argv)
             why = behind > 0 ? einstein_catch_up(&e, behind) : StopReason::Limit;
         }
         std::uint64_t bytes = e.host.bytes_to_einstein + e.host.bytes_from_einstein;
-        if (bytes_at_format == UINT64_MAX && format_time(&e, at_format, at_laid_format) != UINT64_MAX)
+        if (bytes_at_format == UINT64_MAX && probe_format_time(&e, probe) != UINT64_MAX)
             bytes_at_format = bytes;
-        if (bytes_at_write == UINT64_MAX && einstein_watch_time(&e, at_write) != UINT64_MAX) bytes_at_write = bytes;
+        if (bytes_at_write == UINT64_MAX && einstein_watch_time(&e, probe.at_write) != UINT64_MAX) bytes_at_write = bytes;
         show.update(&e.screen, o.quiet);
         read_commands(&e);
         if (why == StopReason::Monitor || why == StopReason::Halted) break;
@@ -625,9 +562,9 @@ int main(int argc, char** argv)
     if (e.stop == StopReason::Halted && e.unknown_mos_call)
         std::printf("einstein-sim: unknown MOS call %02Xh\n", e.unknown_mos_call);
 
-    std::uint64_t t_program = einstein_watch_time(&e, at_program);
-    std::uint64_t t_format = format_time(&e, at_format, at_laid_format);
-    std::uint64_t t_write = einstein_watch_time(&e, at_write);
+    std::uint64_t t_program = einstein_watch_time(&e, probe.at_program);
+    std::uint64_t t_format = probe_format_time(&e, probe);
+    std::uint64_t t_write = einstein_watch_time(&e, probe.at_write);
     double wall = static_cast<double>(wall_end.tv_sec - wall_start.tv_sec) +
                   static_cast<double>(wall_end.tv_nsec - wall_start.tv_nsec) / 1e9;
     std::printf("einstein-sim: emulated time %.3f s", seconds(end_of_run));
@@ -642,7 +579,7 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.fdc.figures.worst_first_delay),
                 static_cast<unsigned long long>(e.fdc.figures.lost_data));
     einstein_disk_work(&e, DiskWork::None);
-    print_disk_revolutions(&e, t_format, einstein_watch_time(&e, at_laid_format) != UINT64_MAX);
+    print_disk_revolutions(&e, t_format, probe_format_laid(&e, probe));
     print_line_rates(&e);
     std::printf("einstein-sim: line bytes from the PC %llu, to the PC %llu, overruns %llu\n",
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
@@ -682,12 +619,13 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(f.dropped_to), static_cast<unsigned long long>(f.dropped_from),
                     static_cast<unsigned long long>(f.corrupted_to), static_cast<unsigned long long>(f.corrupted_from),
                     static_cast<unsigned long long>(f.cut_bytes),
-                    static_cast<unsigned long long>(block_watch.full_taken_changed + block_watch.fill_taken_changed +
-                                                    block_watch.compressed_taken_changed),
-                    static_cast<unsigned long long>(block_watch.full_taken_changed),
-                    static_cast<unsigned long long>(block_watch.fill_taken_changed),
-                    static_cast<unsigned long long>(block_watch.compressed_taken_changed),
+                    static_cast<unsigned long long>(probe_blocks().full_taken_changed + probe_blocks().fill_taken_changed +
+                                                    probe_blocks().compressed_taken_changed),
+                    static_cast<unsigned long long>(probe_blocks().full_taken_changed),
+                    static_cast<unsigned long long>(probe_blocks().fill_taken_changed),
+                    static_cast<unsigned long long>(probe_blocks().compressed_taken_changed),
                     e.was_reset ? "; the machine was reset" : "");
+    if (const char* event = probe_event_changed()) std::printf("einstein-sim: the protocol event %s was changed\n", event);
     int status = 0;
     if (!o.expect_path.empty() && !compare_with_image(&e, o.expect_path)) status = 3;
     if (!o.save_path.empty()) {

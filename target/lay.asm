@@ -523,7 +523,6 @@ lay_plan_push:
         ld   a,(grant_turn)
 lay_grant:
         call stream_grant
-lay_command:                        ; (the virtual Einstein times the side's writing from here)
         di
         ld   a,FDC_WRITE_TRACK
         call fdc_command

@@ -347,7 +347,6 @@ packed_take:
         cp   b
         ret  nz                     ; one taken already
         inc  (hl)
-packed_taken:                       ; (the virtual Einstein counts the blocks taken here)
         ld   a,b                    ; verify_crcs and batch_status share a page
         add  a,a
         add  a,verify_crcs-batch_status

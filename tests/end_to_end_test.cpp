@@ -625,28 +625,26 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         // the next one has one.
         {{"--drop-byte-from-einstein", "2"}, {image_ds}, "a lost drive flags byte",
          {resumed, "  + The image is larger than the drive (one side): side 1 left out\n"}, true, &image_ds},
-        // -fast: the PC's checksum of the second stage's first block (after
-        // "S" and the block), damaged: the Einstein waits for another pass
-        // and never says it took the stage, which goes again once it is
-        // back in its command loop.
-        {{"--change-byte", std::to_string(target_stage_two_first_size + 1)}, {"-fast"}, "a damaged second stage",
+        // -fast: the PC's checksum of the second stage's first block,
+        // damaged: the Einstein waits for another pass and never says it
+        // took the stage, which goes again once it is back in its command
+        // loop.
+        {{"--change-at", "stage-checksum"}, {"-fast"}, "a damaged second stage",
          {" * The line runs at 31250 baud\n"}, false, nullptr},
-        // -fast: the first format status byte (after the checksums and
-        // acknowledgements of the stage's two blocks, "F" and the probe's
-        // 32 bytes), damaged: the checked format has it again.
-        {{"--change-byte-from-einstein", std::to_string(36 + rest_pieces)}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
+        // -fast: the first format status byte, damaged: the checked format
+        // has it again.
+        {{"--change-at", "format-status"}, {"-fast"}, "a damaged format status", {"2) Sending standard disk image"},
          false, nullptr},
-        // -fast: the drive flags byte after the format's four status bytes,
-        // damaged to name an 80-track drive: the blank batch that goes first
-        // is that drive's last, which the Einstein does not take; the resume
-        // brings the flags, and the batch past the drive's end is dropped.
-        {{"--change-byte-from-einstein", std::to_string(40 + rest_pieces)}, {"-fast"}, "a damaged drive flags byte, -fast",
+        // -fast: the drive flags byte, damaged to name an 80-track drive:
+        // the blank batch that goes first is that drive's last, which the
+        // Einstein does not take; the resume brings the flags, and the batch
+        // past the drive's end is dropped.
+        {{"--change-at", "drive-flags"}, {"-fast"}, "a damaged drive flags byte, -fast",
          {"): resuming at track 76 sector 00, try 1 of 5\n", one_fault}, true, nullptr},
-        // -fast: the answer to the stream of the first batch's rest (after
-        // the answer to its batch byte), damaged when the Einstein has the
-        // whole batch: the PC sends nothing more of it, the Einstein works,
-        // and no resume is needed.
-        {{"--change-byte-from-einstein", std::to_string(43 + rest_pieces)}, {"-fast"}, "a damaged answer to a follow",
+        // -fast: the answer to the stream of the first batch's rest, damaged
+        // when the Einstein has the whole batch: the PC sends nothing more
+        // of it, the Einstein works, and no resume is needed.
+        {{"--change-at", "follow-answer"}, {"-fast"}, "a damaged answer to a follow",
          {"  + 400 sectors verified, 0 needed a rewrite\n"}, false, nullptr},
     };
     for (const auto& c : cases) {
@@ -666,6 +664,10 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         EXPECT_EQ(out.substr(out.size() - DONE.size()), DONE) << c.what;
         std::string screen = einstein.process().output();
         EXPECT_NE(screen.find("einstein-sim: faults: "), std::string::npos) << c.what << ": the fault was made";
+        if (c.fault[0] == "--change-at") {
+            EXPECT_NE(screen.find("einstein-sim: the protocol event " + c.fault[1] + " was changed"), std::string::npos)
+                << c.what;
+        }
         EXPECT_EQ(einstein.shows("] Resuming"), c.resumed) << c.what;
         EXPECT_EQ(screen.find("] Formatting", screen.find("] Formatting") + 1), std::string::npos) << "formatted again";
         if (c.image == nullptr) {
@@ -686,12 +688,10 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
         }
     }
 
-    // -read: the Einstein's byte 2607 is the value of the blank sector 5's
-    // block (after the checksums and acknowledgements of the stage's two
-    // blocks, the drive's status and flags, and the records of sectors 0-4
-    // in full): its record's CRC disagrees, and it comes again - the image
-    // is the disk.
-    VirtualEinstein einstein({"--disk", builtin_disk, "--change-byte-from-einstein", "2607"});
+    // -read: the value of the blank sector 5's block (the sixth record),
+    // damaged: its record's CRC disagrees, and it comes again at once (no
+    // recovery) - the image is the disk.
+    VirtualEinstein einstein({"--disk", builtin_disk, "--change-at", "record-fill-value:6"});
     std::string copy = write_temp_file({}, "blank-read.dsk");
     std::remove(copy.c_str());
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
@@ -700,6 +700,8 @@ TEST(EndToEnd, ASingleFaultOnTheLineIsRecoveredAndTheDiskIsTheImage)
     einstein.process().type("quit\n");
     ASSERT_EQ(einstein.process().wait(SIM_END_MS), 0);
     EXPECT_NE(einstein.process().output().find("changed 0 to the Einstein, 1 to the PC"), std::string::npos);
+    EXPECT_NE(einstein.process().output().find("the protocol event record-fill-value was changed"), std::string::npos);
+    EXPECT_EQ(program_text(tobrin->output()).find("Line fault"), std::string::npos) << "the record came again by itself";
     StdoutCapture quiet;
     DiscImage* read_back = image_open_file(copy.c_str());
     quiet.finish();
@@ -782,9 +784,7 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
         written = einstein.saved_path();
     }
     // ... and read back on another, through the typed loader, with the
-    // PC's answer to the first sector's checksum damaged on the line (after
-    // "S" and "T", the second stage's two blocks with their markers and
-    // answers, and the read command with its position and check byte): the
+    // PC's answer to the first sector's checksum damaged on the line: the
     // Einstein sends that block again while the PC waits for the next
     // sector, whose position tells that the stream is out of step, and the
     // read goes on from it through the same recovery as the write (once:
@@ -793,7 +793,7 @@ TEST(EndToEnd, AWrittenDiskReadsBackIntoTheSameImage)
     std::string copy = write_temp_file({}, "copy.dsk");
     std::remove(copy.c_str());
     VirtualEinstein einstein(
-        {"--disk", written, "--change-byte", std::to_string(target_stage_two_size + 10 + 2 * (rest_pieces - 1))});
+        {"--disk", written, "--change-at", "record-answer"});
     std::unique_ptr<ChildProcess> tobrin(start_tobrin(einstein, {"1", "-read", copy}));
     confirm_read(*tobrin, einstein);
     ASSERT_EQ(tobrin->wait(RUN_LIMIT_MS), 0);
