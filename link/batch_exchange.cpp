@@ -91,7 +91,7 @@ void show_fast_progress(Transfer* t, int done)
 // no write blocks while the Einstein holds the line off.
 static const int STREAM_QUEUE = 512;
 static const double STREAM_POLL_S = 0.005;
-static std::optional<std::uint8_t> recv_streaming(Transfer* t, double seconds)
+static Received recv_streaming(Transfer* t, double seconds)
 {
     PackedStream* s = &t->stream;
     if (s->sent < s->bytes.size()) seconds += link_answer_s(static_cast<int>(s->bytes.size() - s->sent));
@@ -99,15 +99,13 @@ static std::optional<std::uint8_t> recv_streaming(Transfer* t, double seconds)
     for (;;) {
         std::size_t may = s->granted_only ? std::min(s->bytes.size(), s->granted) : s->bytes.size();
         while (s->sent < may && serial_output_pending() < STREAM_QUEUE) {
-            if (!send_byte(s->bytes[s->sent])) return std::nullopt;
+            if (!send_byte(s->bytes[s->sent])) return {false, serial_port.failed != 0, 0};  // or held off too long
             ++s->sent;
         }
         double left = std::chrono::duration<double>(end - Clock::now()).count();
-        std::uint8_t byte = 0;
-        bool got = recv_byte_within(&byte, s->sent < may ? STREAM_POLL_S : std::max(left, 0.0));
-        if (got && t->packed && take_grant(s, byte)) continue;
-        if (got) return byte;
-        if (serial_port.failed || Clock::now() >= end) return std::nullopt;
+        Received r = receive_within(s->sent < may ? STREAM_POLL_S : std::max(left, 0.0));
+        if (r.got && t->packed && take_grant(s, r.byte)) continue;
+        if (r.got || r.failed || Clock::now() >= end) return r;
     }
 }
 
@@ -125,18 +123,19 @@ static BlockFault receive_status(Transfer* t, int first, bool asked)
                   : t->verify ? BATCH_VERIFY_HEALTHY_S
                               : BATCH_WRITE_HEALTHY_S;
     for (;;) {
-        std::optional<std::uint8_t> marker = recv_streaming(t, wait);
-        if (!marker) {
+        Received marker = recv_streaming(t, wait);
+        if (!marker.got) {
             // -fast: the Einstein tells unasked (a question would go
             // behind the stream, where it is taken for part of it).
-            if (serial_port.failed || asked || t->packed) return silence_fault();
+            if (marker.failed) return BLOCK_LINK_DEAD;
+            if (asked || t->packed) return BLOCK_NO_ANSWER;
             link_console().still_writing();
             if (!send_byte(WORK_QUESTION)) return BLOCK_LINK_DEAD;
             asked = true;
             wait = SECTOR_CALL_S;
             continue;
         }
-        if (*marker != WORKING_NOTICE) return receive_block_marked(*marker, status, t->plan.batch_sectors);
+        if (marker.byte != WORKING_NOTICE) return receive_block_marked(marker.byte, status, t->plan.batch_sectors);
         if (t->packed) {  // at each side it begins
             ++t->fast.sides_heard;
             show_fast_progress(t, fast_sectors_done(t));
@@ -158,14 +157,14 @@ BlockFault receive_status_told(Transfer* t, int first)
 static BlockFault report_again(Transfer* t, int first)
 {
     if (!send_byte(REPORT_COMMAND)) return BLOCK_LINK_DEAD;
-    std::uint8_t flags = 0;
-    if (!recv_byte_within(&flags, link_answer_s(1))) return silence_fault();
+    Received flags = receive_within(link_answer_s(1));
+    if (!flags.got) return flags.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER;
     BlockFault fault = exchange_block(&t->status[static_cast<std::size_t>(first)], t->plan.batch_sectors, nullptr,
                                       TRANSFER_RECEIVE);
     if (fault != BLOCK_OK) return fault;
     // The drive is smaller than the first flags byte said: the batches
     // past its end were never meant to be written.
-    take_flags(t, flags);
+    take_flags(t, flags.byte);
     return BLOCK_OK;
 }
 
@@ -196,11 +195,10 @@ struct Taken {
 };
 static Taken streamed_taken(Transfer* t, double wait)
 {
-    std::optional<std::uint8_t> count = recv_streaming(t, wait);
-    std::uint8_t check = 0;
-    if (!count || !recv_byte_within(&check, link_answer_s(1)))
-        return {serial_port.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER, -1};
-    return {BLOCK_OK, checked_value(*count, check, t->plan.batch_sectors).value_or(-1)};
+    Received count = recv_streaming(t, wait);
+    Received check = count.got ? receive_within(link_answer_s(1)) : count;
+    if (!check.got) return {check.failed ? BLOCK_LINK_DEAD : BLOCK_NO_ANSWER, -1};
+    return {BLOCK_OK, checked_value(count.byte, check.byte, t->plan.batch_sectors).value_or(-1)};
 }
 
 // -fast: the batch's rest after the batch byte's answer, as streams from
@@ -231,14 +229,15 @@ static Follows send_follows(Transfer* t, int first, Taken taken)
             // at each track side: it works on the whole batch (what it
             // grants meanwhile is kept).  Else a count again, with its
             // complement.
-            std::uint8_t count = 0, check = 0;
-            bool answered = recv_byte_within(&count, FOLLOW_MISSED_S);
-            if (!answered || take_grant(&t->stream, count) || count == WORKING_NOTICE ||
-                !recv_byte_within(&check, link_answer_s(1)) || take_grant(&t->stream, check))
+            Received count = receive_within(FOLLOW_MISSED_S);
+            Received check = count.got && !take_grant(&t->stream, count.byte) && count.byte != WORKING_NOTICE
+                                 ? receive_within(link_answer_s(1))
+                                 : Received{false, count.failed, 0};
+            if (!check.got || take_grant(&t->stream, check.byte))
                 start = t->plan.batch_sectors;
             else
-                taken.count = checked_value(count, check, t->plan.batch_sectors).value_or(taken.count);
-            if (serial_port.failed) fault = BLOCK_LINK_DEAD;
+                taken.count = checked_value(count.byte, check.byte, t->plan.batch_sectors).value_or(taken.count);
+            if (check.failed) fault = BLOCK_LINK_DEAD;
             continue;
         }
         link_console().progress(sector_label(t, first + start).c_str());

@@ -31,18 +31,19 @@ static RestartAnswer resume_einstein(Transfer* t, int first, bool einstein_timed
     const std::uint8_t where[] = {static_cast<std::uint8_t>(spc), static_cast<std::uint8_t>(t->plan.batch_sectors),
                                   static_cast<std::uint8_t>(first / spc), static_cast<std::uint8_t>(first % spc)};
     if (!send_checked_command(RESUME_COMMAND, where, sizeof where)) return {NOT_TAKEN, wait.heard};
-    std::uint8_t ack = 0, flags = 0;
-    if (!recv_byte_within(&ack, LINK_RESUME_ANSWER_S)) return {NOT_TAKEN, wait.heard};
-    if (ack == WORKING_NOTICE)  // still at the batch: it tells as it works
+    Received ack = receive_within(LINK_RESUME_ANSWER_S);
+    if (!ack.got) return {NOT_TAKEN, wait.heard};
+    if (ack.byte == WORKING_NOTICE)  // still at the batch: it tells as it works
         return {receive_status_told(t, first) == BLOCK_OK ? ALREADY_DONE : NOT_TAKEN, true};
-    if ((ack != RESUMED && ack != RESUMED_WITH_STAGE && ack != RESUMED_WITH_FIRST_PART) ||
-        !recv_byte_within(&flags, link_answer_s(1)))
+    if (ack.byte != RESUMED && ack.byte != RESUMED_WITH_STAGE && ack.byte != RESUMED_WITH_FIRST_PART)
         return {NOT_TAKEN, true};
-    take_flags(t, flags);
+    Received flags = receive_within(link_answer_s(1));
+    if (!flags.got) return {NOT_TAKEN, true};
+    take_flags(t, flags.byte);
     // What the Einstein still has of the second stage (its program may
     // have restarted): what is missing goes first, next time.
-    t->program->stage_two_in_place = ack != RESUMED;
-    t->program->stage_two_whole = ack == RESUMED_WITH_STAGE;
+    t->program->stage_two_in_place = ack.byte != RESUMED;
+    t->program->stage_two_whole = ack.byte == RESUMED_WITH_STAGE;
     if (staged && !(t->packed ? t->program->stage_two_whole : t->program->stage_two_in_place))
         return {NOT_TAKEN, true};
     return {t->plan.sectors_per_cylinder == spc ? RESTARTED : NOT_TAKEN, true};
@@ -53,11 +54,11 @@ static RestartAnswer resume_einstein(Transfer* t, int first, bool einstein_timed
 // a quiet interval; true when the whole status block came after all.
 static bool late_status(Transfer* t, int first)
 {
-    std::uint8_t marker = 0;
-    if (!recv_byte_within(&marker, LINK_QUIET_S)) return false;
-    if (marker == WORKING_NOTICE) return receive_status_told(t, first) == BLOCK_OK;
-    if (marker != FILL_MARKER && marker != FULL_MARKER) return false;
-    return receive_block_marked(marker, &t->status[static_cast<std::size_t>(first)], t->plan.batch_sectors) ==
+    Received marker = receive_within(LINK_QUIET_S);
+    if (!marker.got) return false;
+    if (marker.byte == WORKING_NOTICE) return receive_status_told(t, first) == BLOCK_OK;
+    if (marker.byte != FILL_MARKER && marker.byte != FULL_MARKER) return false;
+    return receive_block_marked(marker.byte, &t->status[static_cast<std::size_t>(first)], t->plan.batch_sectors) ==
            BLOCK_OK;
 }
 

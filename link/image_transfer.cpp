@@ -47,14 +47,14 @@ TransferReport send_image(DiscImage* image, bool builtin, bool verify, bool fast
     }
 
     RecoveryState state{};
-    std::uint8_t flags = 0;
-    if (recv_byte_within(&flags, link_answer_s(1))) {
-        take_flags(&t, flags);
+    Received flags = receive_within(link_answer_s(1));
+    if (flags.got) {
+        take_flags(&t, flags.byte);
         send_byte(static_cast<std::uint8_t>(t.plan.image_tracks));
         send_byte(static_cast<std::uint8_t>(t.plan.sectors_per_cylinder));
         send_byte(static_cast<std::uint8_t>(t.plan.batch_sectors));
     } else {
-        if (serial_port.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
+        if (flags.failed) return transfer_failed("Serial link to the Einstein lost", nullptr);
         // The flags byte was lost: the resume brings it again, and the
         // image is fitted to the drive before a batch goes out.
         if (recover_batch(&t, 0, BLOCK_NO_ANSWER, &state, false) == RECOVERY_HALTED) return TransferReport{};

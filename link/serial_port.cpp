@@ -102,6 +102,14 @@ std::uint8_t recv_byte()
     }
 }
 
+Received receive_within(double seconds)
+{
+    Received r{false, false, 0};
+    r.got = recv_byte_within(&r.byte, seconds);
+    r.failed = !r.got && serial_port.failed != 0;
+    return r;
+}
+
 bool recv_byte_within(std::uint8_t* byte, double seconds)
 {
     if (serial_port.failed) return false;

@@ -46,6 +46,14 @@ std::uint8_t recv_byte();
 // The next byte within `seconds`: true with *byte set; false when the time
 // ran out or the link failed (serial_port.failed tells which).
 bool recv_byte_within(std::uint8_t* byte, double seconds);
+// What a wait for the next byte came to.
+struct Received {
+    bool got;           // a byte came: `byte`
+    bool failed;        // else: the port failed (not just silence)
+    std::uint8_t byte;
+};
+// The next byte within `seconds`, or why none came.
+Received receive_within(double seconds);
 // Waits until every byte written has left the port, at most `seconds`:
 // true when they have (or the device cannot tell).
 bool serial_drain(double seconds);
