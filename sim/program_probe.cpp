@@ -151,9 +151,9 @@ static void event_send(Einstein* m, std::uint8_t* byte)
     event_fault.changed = true;
 }
 
-bool probe_change_at(Einstein* e, const char* spec)
+bool probe_change_at(Einstein* e, const char* wanted)
 {
-    std::string name = spec;
+    std::string name = wanted;
     int n = 1;
     if (std::size_t colon = name.find(':'); colon != std::string::npos) {
         n = std::atoi(name.c_str() + colon + 1);
