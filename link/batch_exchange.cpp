@@ -61,27 +61,30 @@ static std::string fast_progress(const Transfer* t, int done)
     return text;
 }
 
+// The progress line is rewritten in place: a label shorter than the
+// longest one before it is padded to cover it.
+static std::string padded_label(Transfer* t, std::string text)
+{
+    int width = static_cast<int>(text.size());
+    text.append(static_cast<std::size_t>(std::max(t->label_width - width, 0)), ' ');
+    t->label_width = std::max(t->label_width, width);
+    return text;
+}
+
 // The progress line's label for sector `n` (-fast: the sectors written so
-// far).  The line is rewritten in place: a shorter label is padded to
-// cover the longest one before it.
+// far).
 static std::string sector_label(Transfer* t, int n)
 {
+    if (t->packed) return padded_label(t, fast_progress(t, fast_sectors_done(t)));
     char label[LABEL_SIZE];
-    int width = t->packed ? std::snprintf(label, sizeof label, "%s", fast_progress(t, fast_sectors_done(t)).c_str())
-                          : std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d",
-                                          n / t->plan.sectors_per_cylinder, n % t->plan.sectors_per_cylinder);
-    if (width < t->label_width) std::snprintf(label + width, sizeof label - width, "%*s", t->label_width - width, "");
-    else t->label_width = width;
-    return label;
+    std::snprintf(label, sizeof label, "WRITE 0: Track %02d Sector %02d", n / t->plan.sectors_per_cylinder,
+                  n % t->plan.sectors_per_cylinder);
+    return padded_label(t, label);
 }
 
 void show_fast_progress(Transfer* t, int done)
 {
-    std::string text = fast_progress(t, done);
-    int width = static_cast<int>(text.size());
-    text.append(static_cast<std::size_t>(std::max(t->label_width - width, 0)), ' ');
-    t->label_width = std::max(t->label_width, width);
-    link_console().progress(text.c_str());
+    link_console().progress(padded_label(t, fast_progress(t, done)).c_str());
 }
 
 // The Einstein's next byte within `seconds`; in -fast, the stream goes out

@@ -50,7 +50,6 @@ static Started start_reading(DiskRead* disk, int n)
     return {STARTED, true};
 }
 
-// The record's CRC-16: the sector as read, then its position and status.
 // One record of the sector n in hand: BLOCK_OK once it came whole and was
 // taken.  A record of the sector before (the Einstein did not hear the PC
 // take it) is taken again and skipped; one of another position means the
