@@ -122,6 +122,8 @@ void einstein_init(Einstein* e, const EinsteinConfig& config)
     e->disk_times = DiskTimes{};
     e->protected_writes = 0;
     e->overlap_bytes = e->overlap_tstates = 0;
+    e->first_overrun_at = UINT64_MAX;
+    e->first_overrun_pc = 0;
     e->changed_read = false;
     e->changed_stores.clear();
     e->booted = false;
@@ -261,6 +263,7 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
             return e->stop = StopReason::Reset;
         }
         std::uint16_t pc = z80ex_get_reg(cpu, regPC);
+        std::uint64_t overruns = e->usart.overruns;  // (the instruction's port accesses move the line too)
         for (std::size_t i = 0; i < e->watch_addresses.size(); ++i)
             if (e->watch_addresses[i] == pc && e->watch_times[i] == UINT64_MAX) e->watch_times[i] = e->clock;
         for (auto& [address, action] : e->traps)
@@ -273,6 +276,10 @@ StopReason einstein_run(Einstein* e, std::uint64_t max_tstates, bool stop_when_s
         }
         std::uint64_t arrived = e->usart.rx_arrived, arrived_tstates = e->usart.rx_arrived_tstates;
         usart_advance(&e->usart, e->clock);
+        if (e->usart.overruns != overruns && e->first_overrun_at == UINT64_MAX) {
+            e->first_overrun_at = e->clock;
+            e->first_overrun_pc = pc;
+        }
         wd1770_advance(&e->fdc, e->clock);
         if (e->usart.rx_arrived != arrived && wd1770_busy(&e->fdc)) {  // the line and the disk at work together
             e->overlap_bytes += e->usart.rx_arrived - arrived;

@@ -98,6 +98,8 @@ struct Einstein {
     std::set<std::uint16_t> changed_stores; // ... and where the next store put it (figures only)
     std::uint64_t overlap_bytes;    // bytes from the PC that arrived while the controller was busy ...
     std::uint64_t overlap_tstates;  // ... and their line time
+    std::uint64_t first_overrun_at; // when the 8251 first lost a byte to an overrun (UINT64_MAX: never) ...
+    std::uint16_t first_overrun_pc; // ... and the instruction the Z80 had just run
     std::uint64_t protected_writes; // stores into 0000h-000Ah or FB00h-FFFFh outside the documented workspace bytes
     std::vector<std::uint16_t> watch_addresses;   // addresses whose first execution is timed
     std::vector<std::uint64_t> watch_times;       // ... at this T-state (UINT64_MAX: not yet)

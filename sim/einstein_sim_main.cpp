@@ -90,6 +90,8 @@ void usage()
         "  --cts-ignored        the adapter sends whatever RTS says\n"
         "  --usb-latency MS     the Einstein's bytes reach the PC in packets of up to 62,\n"
         "                       sent when full or when the latency timer runs out\n"
+        "  --pc-late MS         every byte the PC writes starts on the line no sooner than\n"
+        "                       MS emulated ms after it was written (a busy PC, a hub)\n"
         "  --adapter-rates R    the rates it makes: exact (default), 16550 (115200/n),\n"
         "                       cp2102 (its table: 31250 becomes 38400), ch340 (9615 for\n"
         "                       9600); the PC reads back the rate it asked\n"
@@ -235,6 +237,10 @@ bool parse(int argc, char** argv, Options* o)
             double ms = std::atof(argv[++i]);
             if (ms < 0 || ms > 255) return false;
             o->config.adapter.usb_latency_s = ms / 1000.0;
+        } else if (a == "--pc-late" && i + 1 < argc) {
+            double ms = std::strtod(argv[++i], nullptr);
+            if (ms < 0 || ms > 10000) return false;
+            o->config.adapter.send_late_s = ms / 1000.0;
         } else if (a == "--adapter-rates" && i + 1 < argc) {
             if (!adapter_rates_named(argv[++i], &o->config.adapter.rates)) return false;
         } else if (a == "--adapter" && i + 1 < argc) {
@@ -585,6 +591,9 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(e.host.bytes_to_einstein),
                 static_cast<unsigned long long>(e.host.bytes_from_einstein),
                 static_cast<unsigned long long>(e.usart.overruns));
+    if (e.first_overrun_at != UINT64_MAX)
+        std::printf("einstein-sim: the first overrun came at %.6f s, after the instruction at %04Xh\n",
+                    seconds(e.first_overrun_at), e.first_overrun_pc);
     if (e.usart.closest_call != UINT64_MAX)
         std::printf("einstein-sim: closest call: a received byte was read %llu T before the next would have "
                     "overwritten it\n",
@@ -612,6 +621,9 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(adapter.late_bytes),
                     adapter.cts_ignored ? "CTS ignored" : ("up to " + std::to_string(adapter.cts_lag) + " late").c_str(),
                     static_cast<unsigned long long>(adapter.packets), adapter.usb_latency_s * 1000);
+    if (adapter.send_late_s > 0)
+        std::printf("einstein-sim: the PC's bytes started on the line %.0f ms after it wrote them\n",
+                    adapter.send_late_s * 1000);
     if (f.dropped_to + f.dropped_from + f.corrupted_to + f.corrupted_from + f.cut_bytes > 0 || e.was_reset)
         std::printf("einstein-sim: faults: dropped %llu to the Einstein, %llu to the PC; changed %llu to the Einstein, "
                     "%llu to the PC; %llu lost to the cut; blocks taken in with a changed "

@@ -20,6 +20,8 @@ static double wall_now()
 void host_link_init_queue(HostLink* link)
 {
     link->to_einstein.clear();
+    link->held.clear();
+    link->pulled_at = 0;
     link->from_einstein.clear();
     link->master_fd = -1;
     link->queue_frame = LINE_FRAME_9600_8N2;
@@ -59,27 +61,52 @@ void host_link_close(HostLink* link)
     link->master_fd = -1;
 }
 
-// Reads whatever the PC has written into the queue.
-static void pull_from_pty(HostLink* link)
+// Reads whatever the PC has written into the queue, found at emulated
+// time `now`: with a send latency, held back until its time.
+static void pull_from_pty(HostLink* link, std::uint64_t now)
 {
     std::uint8_t buffer[512];
+    std::uint64_t late = static_cast<std::uint64_t>(link->adapter.send_late_s * 4000000.0);
     for (;;) {
         ssize_t n = read(link->master_fd, buffer, sizeof buffer);
         if (n <= 0) return;  // nothing now, or no tobrin on the other side
         link->pc_gone = false;
-        link->to_einstein.insert(link->to_einstein.end(), buffer, buffer + n);
+        if (late == 0) link->to_einstein.insert(link->to_einstein.end(), buffer, buffer + n);
+        else link->held.push_back({std::vector<std::uint8_t>(buffer, buffer + n), now + late});
     }
 }
 
-bool host_link_has_byte(HostLink* link)
+// The PC's bytes that are due on the line by `now`, into the queue.
+static void refill(HostLink* link, std::uint64_t now)
 {
-    if (link->to_einstein.empty() && link->master_fd >= 0) pull_from_pty(link);
+    if (link->master_fd < 0) return;
+    if (link->adapter.send_late_s <= 0) {
+        if (link->to_einstein.empty()) pull_from_pty(link, now);
+        return;
+    }
+    // Held back: what the PC writes is looked for every PULL_TSTATES, so
+    // that each write is timed from when it came, whatever is still held.
+    constexpr std::uint64_t PULL_TSTATES = 1000;
+    if (now >= link->pulled_at + PULL_TSTATES || now < link->pulled_at) {
+        pull_from_pty(link, now);
+        link->pulled_at = now;
+    }
+    while (!link->held.empty() && link->held.front().ready_at <= now) {
+        const std::vector<std::uint8_t>& bytes = link->held.front().bytes;
+        link->to_einstein.insert(link->to_einstein.end(), bytes.begin(), bytes.end());
+        link->held.pop_front();
+    }
+}
+
+bool host_link_has_byte(HostLink* link, std::uint64_t now)
+{
+    if (link->to_einstein.empty()) refill(link, now);
     return !link->to_einstein.empty();
 }
 
-bool host_link_take(HostLink* link, std::uint8_t* byte)
+bool host_link_take(HostLink* link, std::uint8_t* byte, std::uint64_t now)
 {
-    if (link->to_einstein.empty() && link->master_fd >= 0) pull_from_pty(link);
+    if (link->to_einstein.empty()) refill(link, now);
     if (link->to_einstein.empty()) return false;
     *byte = link->to_einstein.front();
     link->to_einstein.pop_front();
@@ -89,7 +116,7 @@ bool host_link_take(HostLink* link, std::uint8_t* byte)
 
 double host_link_wait(HostLink* link, double max_seconds, int also_fd)
 {
-    if (link->master_fd < 0 || !link->to_einstein.empty()) return 0;
+    if (link->master_fd < 0 || host_link_pending(link)) return 0;
     if (host_link_flush(link))  // the PC waits for a packet held back: no longer than that
         max_seconds = std::min(max_seconds, adapter_packet_wait(&link->adapter, wall_now()));
     struct pollfd p[2] = {{link->master_fd, POLLIN, 0}, {also_fd, POLLIN, 0}};
@@ -99,8 +126,10 @@ double host_link_wait(HostLink* link, double max_seconds, int also_fd)
     do {
         ready = poll(p, also_fd >= 0 ? 2 : 1, static_cast<int>(max_seconds * 1000));
     } while (ready < 0 && errno == EINTR);
-    if (ready > 0 && (p[0].revents & POLLIN)) pull_from_pty(link);
-    if (ready > 0 && (p[0].revents & POLLHUP) && link->to_einstein.empty()) {
+    // (With a send latency, what came is taken when the machine runs on:
+    // its time of writing is the machine's time then.)
+    if (ready > 0 && (p[0].revents & POLLIN) && link->adapter.send_late_s <= 0) pull_from_pty(link, 0);
+    if (ready > 0 && (p[0].revents & POLLHUP) && !(p[0].revents & POLLIN) && !host_link_pending(link)) {
         // Nobody on the other side: poll() would report it at once from now
         // on, so wait out the time here instead.
         link->pc_gone = true;

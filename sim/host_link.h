@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "sim/serial_adapter.h"
 
@@ -36,6 +37,12 @@ struct HostLink {
     SerialAdapter adapter;     // the PC's adapter: CTS, receive latency, rates
     // --- queue link (tests) ---
     std::deque<std::uint8_t> to_einstein;    // bytes the PC has sent, not yet on the line
+    struct HeldWrite {
+        std::vector<std::uint8_t> bytes;     // what one read of the pseudo-terminal found ...
+        std::uint64_t ready_at;              // ... and when it may start on the line (T-states)
+    };
+    std::deque<HeldWrite> held;              // bytes the PC wrote, held back by its send latency ...
+    std::uint64_t pulled_at;                 // ... and when the pseudo-terminal was last read for them
     std::deque<std::uint8_t> from_einstein;  // bytes the Einstein has sent
     LineFrame queue_frame;                   // the rate and frame the test's PC uses
     // --- pseudo-terminal link ---
@@ -54,10 +61,17 @@ void host_link_init_queue(HostLink* link);
 bool host_link_init_pty(HostLink* link);
 void host_link_close(HostLink* link);
 
-// Takes the PC's next byte if one is there, without waiting.
-bool host_link_take(HostLink* link, std::uint8_t* byte);
-// Has the PC a byte to send (without taking it)?
-bool host_link_has_byte(HostLink* link);
+// Takes the PC's next byte if one is there at emulated time `now`, without
+// waiting.
+bool host_link_take(HostLink* link, std::uint8_t* byte, std::uint64_t now);
+// Has the PC a byte to send at `now` (without taking it)?  What the PC
+// writes from now on is held back by the adapter's send latency.
+bool host_link_has_byte(HostLink* link, std::uint64_t now);
+// Has the PC sent bytes that are not yet on the line (held back or not)?
+inline bool host_link_pending(const HostLink* link)
+{
+    return !link->to_einstein.empty() || !link->held.empty();
+}
 // The Z80 waits for a byte and none is there: for a pseudo-terminal, wait
 // in wall time, at most max_seconds, until the PC sends one or until
 // `also_fd` (another descriptor, -1 none) has something to read.  Returns

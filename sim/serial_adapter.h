@@ -15,6 +15,11 @@
 //    to USB_PACKET_BYTES, sent when full or when the latency timer, which
 //    restarts with each packet, runs out (an FTDI chip: 16 ms by default).
 //    Wall time: it is what the PC waits.
+//  - Send latency.  The PC's bytes reach the line some time after the PC
+//    wrote them: its USB stack sends them in the next frames, a busy
+//    machine or a hub holds them longer.  `send_late_s` models a PC that
+//    is always that late: every byte it writes starts on the line no
+//    sooner than that long (emulated time) after it was written.
 //  - Rates.  What the chip makes of a rate asked: a 16550 on a 1.8432 MHz
 //    clock makes 115200 / n; a CP2101/2/3 rounds up to its table (31250 to
 //    38400, 20833 to 28800); a CH340 makes 9615 for 9600.  The line runs
@@ -45,6 +50,7 @@ struct SerialAdapter {
     int cts_lag = 0;              // bytes that may still start after CTS went off
     bool cts_ignored = false;     // sends whatever CTS says
     double usb_latency_s = 0;     // the latency timer (0: each byte goes to the PC at once)
+    double send_late_s = 0;       // the PC's bytes start on the line no sooner than this after it wrote them
     AdapterRates rates = AdapterRates::Exact;
     // --- state ---
     int lag_left = 0;             // bytes that may still start, CTS being off ...

@@ -87,7 +87,7 @@ static void receive_arrived(Usart8251* usart)
 // adapter is late at CTS, or ignores it.
 static bool pc_may_send(Usart8251* usart, std::uint64_t now)
 {
-    if (usart->hold_host || !host_link_has_byte(usart->host)) return false;
+    if (usart->hold_host || !host_link_has_byte(usart->host, now)) return false;
     return adapter_may_start(&usart->host->adapter, rts_on(usart), now);
 }
 
@@ -97,7 +97,7 @@ void usart_advance(Usart8251* usart, std::uint64_t now)
     if (usart->rx_in_flight && usart->rx_arrival <= now) receive_arrived(usart);
     if (!usart->rx_in_flight && pc_may_send(usart, now)) {
         std::uint8_t byte;
-        if (host_link_take(usart->host, &byte)) {
+        if (host_link_take(usart->host, &byte, now)) {
             // It starts when the line is free and RTS is on, but not before now:
             // the PC sent it no earlier than the machine noticed.
             std::uint64_t start = std::max({usart->rx_line_free, usart->rts_on_at, now});
@@ -153,7 +153,7 @@ std::uint8_t usart_read(Usart8251* usart, int port, std::uint64_t now)
     // Waiting for a byte that is neither here nor on its way: a third empty
     // poll in a row, each soon after the last (USART_WAIT_POLL_TSTATES).
     bool nothing = usart->rx_holding < 0 && !usart->rx_in_flight && rts_on(usart) &&
-                   usart->host->to_einstein.empty();
+                   !host_link_pending(usart->host);
     bool soon = now - usart->last_empty_poll <= USART_WAIT_POLL_TSTATES;
     usart->empty_polls = nothing ? (soon ? usart->empty_polls + 1 : 1) : 0;
     if (nothing) usart->last_empty_poll = now;

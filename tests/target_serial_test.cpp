@@ -3,6 +3,10 @@
 // command loop, the block routines both ways, and the poll limit.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <z80ex/z80ex.h>
 
 #include "target/monitor_loader.h"
@@ -245,6 +249,54 @@ TEST(Line, BytesCrossOnlyAtRatesBothEndsAgreeOn)
         EXPECT_EQ(usart_read(&usart, 0, 200000) == 0xA5, c.whole) << c.time_constant << " " << c.pc.baud;
         EXPECT_EQ(usart.rate_damaged, c.whole ? 0u : 2u);
     }
+}
+
+// A PC late with its bytes (--pc-late): what it wrote starts on the line
+// that long after the machine found it there, back to back from then on;
+// an Einstein polling meanwhile is not waiting for a PC that sent nothing.
+TEST(Line, APcLateWithItsBytesStartsThemThatLongAfterItWroteThem)
+{
+    Ctc ctc;
+    ctc_init(&ctc);
+    for (int channel : {0, 1}) {
+        ctc_write(&ctc, channel, CTC_CONTROL_WORD | CTC_CONSTANT_FOLLOWS);
+        ctc_write(&ctc, channel, 13);
+    }
+    HostLink link;
+    ASSERT_TRUE(host_link_init_pty(&link));
+    link.adapter.send_late_s = 0.01;  // 40,000 T
+    int slave = open(link.slave_path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    struct termios tio;
+    ASSERT_EQ(tcgetattr(slave, &tio), 0);
+    cfsetospeed(&tio, B9600);  // the monitor's line: 9600 baud 8N2
+    cfsetispeed(&tio, B9600);
+    tio.c_cflag = (tio.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8 | CSTOPB;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &tio), 0);
+    ASSERT_EQ(write(slave, "AB", 2), 2);
+    Usart8251 usart;
+    usart_init(&usart, &link, &ctc);
+    usart_write(&usart, 1, 0x27, 0);  // RTS on
+    std::uint64_t now = 1000;
+    for (int tries = 0; tries < 200 && !host_link_pending(&link); ++tries) {
+        usleep(1000);  // until the pseudo-terminal has passed them on
+        now += 1000;
+        usart_advance(&usart, now);
+    }
+    ASSERT_TRUE(host_link_pending(&link));
+    const std::uint64_t written = now;
+    for (int poll = 0; poll < 5; ++poll) usart_read(&usart, 1, written + 10 + 20 * static_cast<std::uint64_t>(poll));
+    EXPECT_FALSE(usart.starved);
+    usart_advance(&usart, written + 39999);
+    EXPECT_FALSE(usart.rx_in_flight);
+    usart_advance(&usart, written + 40000);
+    ASSERT_TRUE(usart.rx_in_flight);
+    EXPECT_EQ(usart.rx_arrival, written + 40000 + LINE_BYTE_TSTATES);
+    const std::uint64_t a_came = usart.rx_arrival;
+    EXPECT_EQ(usart_read(&usart, 0, a_came), 'A');
+    EXPECT_EQ(usart.rx_arrival, written + 40000 + 2 * LINE_BYTE_TSTATES);  // B right behind it
+    close(slave);
+    host_link_close(&link);
 }
 
 }  // namespace
