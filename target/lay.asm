@@ -390,7 +390,9 @@ lay_sector_command:
 ; the index pulse that the Write Track begins at, so it takes the turn
 ; that follows; before side 0, it would have cost side 0's Write Track a
 ; turn of waiting.  Its failure is told on side 0's sectors; lost data on
-; the blank side is let be (nothing there is read back).
+; the blank side is let be (nothing there is read back).  Side 0's window
+; closes first (stream_drain): what a late PC still has on its way comes
+; in before the Write Track's plan, which does not look at the line.
 ; Changes everything.
 lay_blank_side:
         call lay_due
@@ -404,6 +406,7 @@ lay_blank_side:
         ld   a,(sectors_per_cylinder)
         cp   20
         ret  z
+        call stream_drain
         ld   a,1
         jp   lay_track
 
