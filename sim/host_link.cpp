@@ -66,7 +66,7 @@ void host_link_close(HostLink* link)
 static void pull_from_pty(HostLink* link, std::uint64_t now)
 {
     std::uint8_t buffer[512];
-    std::uint64_t late = static_cast<std::uint64_t>(link->adapter.send_late_s * 4000000.0);
+    std::uint64_t late = static_cast<std::uint64_t>(link->adapter.send_late_s * 4000000.0);  // T-states at 4 MHz
     for (;;) {
         ssize_t n = read(link->master_fd, buffer, sizeof buffer);
         if (n <= 0) return;  // nothing now, or no tobrin on the other side
@@ -84,8 +84,9 @@ static void refill(HostLink* link, std::uint64_t now)
         if (link->to_einstein.empty()) pull_from_pty(link, now);
         return;
     }
-    // Held back: what the PC writes is looked for every PULL_TSTATES, so
-    // that each write is timed from when it came, whatever is still held.
+    // Held back: what the PC writes is looked for every PULL_TSTATES,
+    // whatever is still held or on its way, so that each write is timed
+    // from when it came.
     constexpr std::uint64_t PULL_TSTATES = 1000;
     if (now >= link->pulled_at + PULL_TSTATES || now < link->pulled_at) {
         pull_from_pty(link, now);
@@ -100,13 +101,13 @@ static void refill(HostLink* link, std::uint64_t now)
 
 bool host_link_has_byte(HostLink* link, std::uint64_t now)
 {
-    if (link->to_einstein.empty()) refill(link, now);
+    refill(link, now);
     return !link->to_einstein.empty();
 }
 
 bool host_link_take(HostLink* link, std::uint8_t* byte, std::uint64_t now)
 {
-    if (link->to_einstein.empty()) refill(link, now);
+    refill(link, now);
     if (link->to_einstein.empty()) return false;
     *byte = link->to_einstein.front();
     link->to_einstein.pop_front();
