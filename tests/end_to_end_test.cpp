@@ -333,7 +333,7 @@ TEST(EndToEnd, FastAgreesTheFastestLineBothEndsCarry)
         // granted is still coming in when the side is read back, and comes
         // in before the blank side 1 is laid down, not into an 8251 that
         // nobody reads.
-        {{"--sides", "2", "--pc-late", "100"}, " * The line runs at 31250 baud\n", one_sided},
+        {{"--sides", "2", "--pc-late", "60"}, " * The line runs at 31250 baud\n", one_sided},
         {{"--fail-first-check"}, " * The line runs at 31250 baud\n"},
     };
     for (const Case& c : cases) {
